@@ -1,0 +1,132 @@
+#include "driver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "../matching/matching.h"
+#include "../report/report.h"
+#include "../seed/seed.h"
+
+namespace seedmatch {
+namespace {
+
+const char* commandName(Command command) {
+  switch (command) {
+    case Command::random: return "seedmatch-random";
+    case Command::pairs: return "seedmatch-pairs";
+    case Command::report: break;
+  }
+  return "seedmatch";
+}
+
+std::string usageLine(Command command) {
+  return std::string("usage: ") + commandName(command) +
+         " FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT";
+}
+
+void printHelp(Command command) {
+  std::printf("%s\n\n", usageLine(command).c_str());
+  switch (command) {
+    case Command::report:
+      std::printf("Pairs the seeds of FILE1 with those of FILE2 by auction and prints one\n"
+                  "line per pair and a summary line.\n");
+      break;
+    case Command::random:
+      std::printf("Pairs the seeds of FILE1 with those of FILE2 at random, as a baseline,\n"
+                  "and prints the same report as seedmatch.\n");
+      break;
+    case Command::pairs:
+      std::printf("Pairs the seeds of FILE1 with those of FILE2 by auction and lists each\n"
+                  "pair with the distance between its two positions.\n");
+      break;
+  }
+  std::printf("\n"
+              "  SEED_WEIGHT  weight of the descriptor dissimilarity\n"
+              "  HIST_WEIGHT  weight of the neighbour-histogram dissimilarity\n"
+              "  RPD_WEIGHT   weight of the relative-position disagreement\n"
+              "  COST_LIMIT   a pair is made only when its cost is below this\n"
+              "\n"
+              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n");
+}
+
+void reportError(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+int run(const char* const* argv, Command command) {
+  const std::string path1 = argv[1];
+  const std::string path2 = argv[2];
+  const double seedWeight = std::atof(argv[3]);
+  const double histWeight = std::atof(argv[4]);
+  const double rpdWeight = std::atof(argv[5]);
+  const double costLimit = std::atof(argv[6]);
+  const SeedDistWeights weights{};  // the fixed 0.8, 1.4, 0.8, 0.1, 0.2
+
+  SeedSet set1;
+  SeedSet set2;
+  MatchTable table;
+  for (const auto& [path, set] : {std::pair{&path1, &set1}, std::pair{&path2, &set2}}) {
+    if (auto error = readSeed(*path, *set)) {
+      reportError(formatReadError(*error));
+      return kExitError;
+    }
+  }
+
+  if (command == Command::random) {
+    RandomMatching(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, weights);
+  } else {
+    nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight,
+                                       rpdWeight, weights);
+  }
+  if (command == Command::pairs) {
+    print_match_pairs(set1, set2, table, seedWeight, histWeight, rpdWeight);
+  } else {
+    evaluateMatch(set1, set2, table, seedWeight, histWeight, weights);
+  }
+  return kExitCompleted;
+}
+
+}  // namespace
+
+int runCommand(int argc, const char* const* argv, Command command) {
+  if (argc == 2) {
+    const std::string_view option = argv[1];
+    if (option == "-h" || option == "--help") {
+      printHelp(command);
+      return kExitHelp;
+    }
+    if (option == "--version") {
+      std::printf("%s %s\n", commandName(command), SEEDMATCH_VERSION);
+      return kExitHelp;
+    }
+  }
+  if (argc < 7) {
+    reportError(std::string("seedmatch: expected 6 arguments, got ") +
+                std::to_string(argc < 1 ? 0 : argc - 1) + "; " + usageLine(command));
+    return kExitError;
+  }
+
+  int status = kExitError;
+  try {
+    status = run(argv, command);
+  } catch (const std::bad_alloc&) {
+    reportError("seedmatch: out of memory");
+    return kExitError;
+  }
+  // A report that did not reach its destination is not a completed run.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno;
+    reportError(std::string("seedmatch: cannot write standard output") +
+                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+    return kExitError;
+  }
+  return status;
+}
+
+}  // namespace seedmatch

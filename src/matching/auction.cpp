@@ -1,0 +1,17 @@
+#include "matching.h"
+
+namespace seedmatch {
+
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w) {
+  return referenceAuction(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, w);
+}
+
+AuctionStats referenceAuction(const SeedSet&, const SeedSet&, MatchTable&, double, double,
+                              double, double, const SeedDistWeights&) {
+  return {};
+}
+
+}  // namespace seedmatch

@@ -1,0 +1,46 @@
+// The match table and the matchings that fill it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "../measure/measure.h"
+#include "../seed/seed.h"
+
+namespace seedmatch {
+
+// [index in seed set 1, index in seed set 2, cost]. A cost of exactly -1.0
+// marks an unmatched row, which readers of a table skip.
+using MatchRow = std::array<double, 3>;
+using MatchTable = std::vector<MatchRow>;
+
+inline constexpr double kUnmatched = -1.0;
+
+struct AuctionStats {
+  std::int64_t passes = 0;  // passes the auction made
+};
+
+// Pairs seeds of set1 and set2 by auction and appends one row per pair to table,
+// in ascending object index; rows already in table stay in front. The smaller
+// set bids (set1 on equal sizes); a pair is won only when its cost is below
+// costLimit. Pair cost: rpdWeight*rpd + (seedWeight*seedDist + histWeight*pcal).
+// Requires every seed's neibDist to hold one entry per seed of its set.
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w);
+
+// The same auction written as plainly as possible: every pass evaluates every
+// object's full cost. It is the reference the fast engine is tested against.
+AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
+                              double costLimit, double seedWeight, double histWeight,
+                              double rpdWeight, const SeedDistWeights& w);
+
+// Baseline: each bidder gets one object drawn with rand() after srand(time(nullptr)),
+// without prices, evictions or any test against costLimit (which is ignored).
+void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
+                    double costLimit, double seedWeight, double histWeight, double rpdWeight,
+                    const SeedDistWeights& w);
+
+}  // namespace seedmatch

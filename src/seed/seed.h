@@ -1,0 +1,57 @@
+// Seed records, seed sets, the neighbour-distance histogram and the seed file reader.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace seedmatch {
+
+inline constexpr int kHistBins = 40;
+
+// One object of a seed file. Copies are deep: every vector owns its storage.
+struct SEED {
+  double pos[3];                             // x, y, z
+  std::array<std::vector<double>, 6> desc;   // desc[d] holds descLen[d] values of its file
+  std::int32_t pts[3];                       // point counts
+  std::int32_t neibCount;                    // number of entries in neibDist
+  std::vector<double> neibDist;              // distance to seed j of the same file, by index
+  std::vector<double> neibHist;              // kHistBins bins once NeibDis has run
+};
+
+// Seeds in file order; a seed's index is its place in the file.
+using SeedSet = std::vector<SEED>;
+
+// Rebuilds seed.neibHist: kHistBins unit-wide bins of neibDist (negatives and
+// -inf in bin 0, 40 and above and NaN skipped), each hit adding 1.0/neibCount.
+// Does not throw except on allocation failure.
+void NeibDis(SEED& seed);
+
+// Where and why a seed file could not be read. line and column count from 1;
+// both are 0 when the problem has no position (the file could not be opened).
+struct ReadError {
+  std::string path;
+  std::int64_t line = 0;
+  std::int64_t column = 0;
+  std::string message;
+};
+
+// "seedmatch:FILE:LINE:COLUMN: message", or "seedmatch:FILE: message" without a position.
+std::string formatReadError(const ReadError& error);
+
+// Appends the seeds of the file at path to seeds, each with its histogram.
+// Reads the file once, front to back (pipes work). On the first malformed token,
+// truncated block or impossible count it stops and returns the error; seeds then
+// holds what it held on entry. Memory grows with what the file holds, not with
+// the counts it claims. A seed with fewer distances than its file has seeds is
+// rejected, since every later stage indexes neibDist by seed index.
+std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
+
+// The same over text already in memory; name stands for the file in errors.
+std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
+                                      SeedSet& seeds);
+
+}  // namespace seedmatch
