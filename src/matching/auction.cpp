@@ -1,17 +1,101 @@
+// The auction written as directly as the algorithm reads. It is kept as the
+// reference that the fast engine in auction_fast.cpp is tested against.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
 #include "matching.h"
 
 namespace seedmatch {
 
-AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
-                                                MatchTable& table, double costLimit,
-                                                double seedWeight, double histWeight,
-                                                double rpdWeight, const SeedDistWeights& w) {
-  return referenceAuction(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, w);
-}
+AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
+                              double costLimit, double seedWeight, double histWeight,
+                              double rpdWeight, const SeedDistWeights& w) {
+  const bool set1Bids = set1.size() <= set2.size();
+  const SeedSet& bidders = set1Bids ? set1 : set2;
+  const SeedSet& objects = set1Bids ? set2 : set1;
+  const auto nBidders = static_cast<std::int32_t>(bidders.size());
+  const auto nObjects = static_cast<std::int32_t>(objects.size());
+  const auto set1Size = static_cast<std::int32_t>(set1.size());
 
-AuctionStats referenceAuction(const SeedSet&, const SeedSet&, MatchTable&, double, double,
-                              double, double, const SeedDistWeights&) {
-  return {};
+  std::vector<int> bidderEmpty(bidders.size());
+  for (std::size_t b = 0; b < bidders.size(); ++b) bidderEmpty[b] = isZero(bidders[b]);
+  std::vector<int> objectEmpty(objects.size());
+  for (std::size_t j = 0; j < objects.size(); ++j) objectEmpty[j] = isZero(objects[j]);
+
+  // seedDist and pcal depend on the pair alone, so each is computed once.
+  const auto pairIndex = [nObjects](std::int32_t b, std::int32_t j) {
+    return static_cast<std::size_t>(b) * static_cast<std::size_t>(nObjects) +
+           static_cast<std::size_t>(j);
+  };
+  const std::size_t nPairs = bidders.size() * objects.size();
+  std::vector<double> descCost(nPairs);
+  std::vector<double> histCost(nPairs);
+  std::vector<bool> known(nPairs);
+
+  std::vector<double> price(objects.size(), 0.0);
+  std::vector<std::int32_t> owner(objects.size(), -1);
+  std::vector<double> heldCost(objects.size(), -1.0);
+  std::deque<std::int32_t> queue;
+  for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
+  const double bidIncrement = 1.0 / (nObjects + 1.0);
+  const std::int64_t passLimit = std::int64_t{30} * nBidders;
+
+  const auto pairCost = [&](std::int32_t b, std::int32_t j) {
+    const std::size_t p = pairIndex(b, j);
+    if (!known[p]) {
+      const SEED& bidder = bidders[static_cast<std::size_t>(b)];
+      const SEED& object = objects[static_cast<std::size_t>(j)];
+      descCost[p] = set1Bids ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+      histCost[p] = pcal(bidder, object, set1Size);
+      known[p] = true;
+    }
+    const double r = rpd(bidders, objects, b, j, owner, 20);
+    return rpdWeight * r + (seedWeight * descCost[p] + histWeight * histCost[p]);
+  };
+
+  AuctionStats stats;
+  while (!queue.empty() && stats.passes < passLimit) {
+    ++stats.passes;
+    const std::int32_t b = queue.front();
+    queue.pop_front();
+    if (bidderEmpty[static_cast<std::size_t>(b)]) continue;
+
+    double bestGain = -9999.0;
+    double bestCost = 999999.0;
+    std::int32_t best = -1;
+    for (std::int32_t j = 0; j < nObjects; ++j) {
+      if (objectEmpty[static_cast<std::size_t>(j)]) continue;
+      const double c = pairCost(b, j);
+      const double g = (999999.0 - c) - price[static_cast<std::size_t>(j)];
+      if (g > bestGain) {
+        bestGain = g;
+        bestCost = c;
+        best = j;
+      }
+    }
+    // Written so that a NaN operand fails the test and drops the bidder.
+    if (!(bestGain >= 0.0) || !(costLimit > bestCost)) continue;
+
+    const auto won = static_cast<std::size_t>(best);
+    heldCost[won] = bestCost;
+    if (owner[won] != -1) queue.push_back(owner[won]);
+    owner[won] = b;
+    price[won] = price[won] + bidIncrement;
+  }
+
+  for (std::int32_t j = 0; j < nObjects; ++j) {
+    const std::int32_t holder = owner[static_cast<std::size_t>(j)];
+    if (holder == -1) continue;
+    const double cost = heldCost[static_cast<std::size_t>(j)];
+    if (set1Bids) {
+      table.push_back({static_cast<double>(holder), static_cast<double>(j), cost});
+    } else {
+      table.push_back({static_cast<double>(j), static_cast<double>(holder), cost});
+    }
+  }
+  return stats;
 }
 
 }  // namespace seedmatch

@@ -1,0 +1,433 @@
+// The auction engine the driver runs. It makes the same bids, wins and stored
+// costs as referenceAuction, pass by pass, but spends its time only where the
+// outcome of a pass can still change:
+//  - the fixed part seedWeight*seedDist + histWeight*pcal of every pair is
+//    computed once, for all objects of a bidder at a time;
+//  - with rpdWeight >= 0 a pair never costs less than its fixed part, so an
+//    object whose gain bound cannot beat the best gain found so far needs no
+//    rpd at all, and an rpd sum is abandoned once its partial sum proves the
+//    same (the sums keep their own order, so every cost keeps its bits);
+//  - rpd visits only the held objects, and the bidder's distances to their
+//    holders are gathered once per pass.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "matching.h"
+
+namespace seedmatch {
+namespace {
+
+constexpr double kBase = 999999.0;
+constexpr double kRpdDivisor = 20.0;
+constexpr std::array<int, 4> kCostDescs{0, 1, 2, 4};  // descriptors seedDist reads
+
+// Objects handled side by side when fixed costs are computed.
+constexpr std::size_t kBlock = 64;
+
+// seedDist and pcal of one bidder against a block of objects, in the object
+// set's own column layout so that the loops run across objects. Every object
+// keeps its own order of operations, so each result has the bits seedDist and
+// pcal give (both are symmetric in their operands, bit for bit).
+struct ObjectColumns {
+  std::size_t count = 0;                    // objects stored
+  std::array<std::size_t, 4> descLen{};     // common length per descriptor
+  std::array<std::vector<double>, 4> desc;  // desc[d][i * count + p]
+  std::array<std::vector<float>, 3> pts;    // point counts in single precision
+  std::size_t histLen = 0;
+  std::vector<double> hist;                 // hist[bin * count + p]
+};
+
+void sqrtInPlace(double* v, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 2 <= n; i += 2) _mm_storeu_pd(v + i, _mm_sqrt_pd(_mm_loadu_pd(v + i)));
+#endif
+  for (; i < n; ++i) v[i] = std::sqrt(v[i]);
+}
+
+// Sum of squared differences of a[0..len) against columns[i * stride + first ..]
+// for n objects, each in ascending i.
+void squaredDistances(const double* a, std::size_t len, const double* columns,
+                      std::size_t stride, std::size_t first, std::size_t n, double* out) {
+  for (std::size_t p = 0; p < n; ++p) out[p] = 0.0;
+  for (std::size_t i = 0; i < len; ++i) {
+    const double ai = a[i];
+    const double* col = columns + i * stride + first;
+    for (std::size_t p = 0; p < n; ++p) {
+      const double d = ai - col[p];
+      out[p] = out[p] + d * d;
+    }
+  }
+}
+
+// True when every seed has the same descriptor lengths and histogram length,
+// as seeds read from one file do; then the column layout applies.
+bool uniformLayout(const SeedSet& seeds) {
+  for (const SEED& s : seeds) {
+    for (int d : kCostDescs) {
+      if (s.desc[static_cast<std::size_t>(d)].size() !=
+          seeds.front().desc[static_cast<std::size_t>(d)].size()) {
+        return false;
+      }
+    }
+    if (s.neibHist.size() != seeds.front().neibHist.size()) return false;
+  }
+  return true;
+}
+
+ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t>& live,
+                          const SEED& bidderShape) {
+  ObjectColumns c;
+  c.count = live.size();
+  const SEED& shape = objects[static_cast<std::size_t>(live.front())];
+  for (std::size_t d = 0; d < kCostDescs.size(); ++d) {
+    const auto desc = static_cast<std::size_t>(kCostDescs[d]);
+    c.descLen[d] = std::min(shape.desc[desc].size(), bidderShape.desc[desc].size());
+    c.desc[d].resize(c.descLen[d] * c.count);
+    for (std::size_t p = 0; p < c.count; ++p) {
+      const SEED& s = objects[static_cast<std::size_t>(live[p])];
+      for (std::size_t i = 0; i < c.descLen[d]; ++i) c.desc[d][i * c.count + p] = s.desc[desc][i];
+    }
+  }
+  for (std::size_t k = 0; k < 3; ++k) {
+    c.pts[k].resize(c.count);
+    for (std::size_t p = 0; p < c.count; ++p) {
+      c.pts[k][p] = static_cast<float>(objects[static_cast<std::size_t>(live[p])].pts[k]);
+    }
+  }
+  c.histLen = std::min(shape.neibHist.size(), bidderShape.neibHist.size());
+  c.hist.resize(c.histLen * c.count);
+  for (std::size_t p = 0; p < c.count; ++p) {
+    const SEED& s = objects[static_cast<std::size_t>(live[p])];
+    for (std::size_t i = 0; i < c.histLen; ++i) c.hist[i * c.count + p] = s.neibHist[i];
+  }
+  return c;
+}
+
+double ptsDiff(float a, float b) { return static_cast<double>(std::fabs(a - b)) / 250.0; }
+
+// fixed[p] = seedWeight * seedDist + histWeight * pcal for every column object.
+void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, double histWeight,
+              const SeedDistWeights& w, double* fixed) {
+  const std::size_t n = c.count;
+  std::array<float, 3> pts{};
+  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
+  std::array<std::array<double, kBlock>, 4> dDesc{};
+  std::array<double, kBlock> hist{};
+  for (std::size_t first = 0; first < n; first += kBlock) {
+    const std::size_t m = std::min(kBlock, n - first);
+    for (std::size_t d = 0; d < 4; ++d) {
+      const auto desc = static_cast<std::size_t>(kCostDescs[d]);
+      squaredDistances(bidder.desc[desc].data(), c.descLen[d], c.desc[d].data(), n, first, m,
+                       dDesc[d].data());
+      sqrtInPlace(dDesc[d].data(), m);
+    }
+    squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, hist.data());
+    sqrtInPlace(hist.data(), m);
+    for (std::size_t p = 0; p < m; ++p) {
+      const double dPts01 = ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
+      const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
+      double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
+      t = t + w.wDesc2 * dDesc[2][p];
+      t = t + w.wPts01 * dPts01;
+      t = t + w.wDesc4 * dDesc[3][p];
+      const double s = t + w.wPts2 * dPts2;
+      fixed[first + p] = seedWeight * s + histWeight * hist[p];
+    }
+  }
+}
+
+// True when no distance can make an rpd term infinite or NaN: with a zero
+// rpdWeight the rpd term then adds a zero of rpdWeight's sign, whatever its value.
+bool distancesModerate(const SeedSet& seeds) {
+  constexpr double kModerate = 1e290;  // 2^31 terms of twice this stay finite
+  for (const SEED& s : seeds) {
+    for (double d : s.neibDist) {
+      if (!(std::fabs(d) <= kModerate)) return false;
+    }
+  }
+  return true;
+}
+
+struct Best {
+  double gain = -9999.0;
+  double cost = 999999.0;
+  std::int64_t pos = -1;  // live position of the object, -1 for none
+
+  // Whether an object at pos with this gain displaces the best. The objects of
+  // a pass are not visited in ascending order, so equal gains compare by
+  // position: the result is the one the ascending scan with its strict test
+  // gives. A NaN gain never beats anything; with no best yet the gain must
+  // exceed -9999.0 itself.
+  bool beatenBy(double g, std::int64_t p) const { return g > gain || (g == gain && p < pos); }
+};
+
+class Engine {
+ public:
+  Engine(const SeedSet& set1, const SeedSet& set2, double costLimit, double seedWeight,
+         double histWeight, double rpdWeight, const SeedDistWeights& w)
+      : set1Bids_(set1.size() <= set2.size()),
+        bidders_(set1Bids_ ? set1 : set2),
+        objects_(set1Bids_ ? set2 : set1),
+        costLimit_(costLimit),
+        rpdWeight_(rpdWeight) {
+    const std::size_t nObjects = objects_.size();
+    for (std::size_t j = 0; j < nObjects; ++j) {
+      if (isZero(objects_[j]) == 0) live_.push_back(static_cast<std::int32_t>(j));
+    }
+    bidderLive_.resize(bidders_.size());
+    for (std::size_t b = 0; b < bidders_.size(); ++b) bidderLive_[b] = isZero(bidders_[b]) == 0;
+    price_.assign(live_.size(), 0.0);
+    owner_.assign(nObjects, -1);
+    heldCost_.assign(nObjects, -1.0);
+    heldFlag_.assign(nObjects, 0);
+    bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
+    bounded_ = rpdWeight >= 0.0;
+    rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
+    computeFixed(set1, seedWeight, histWeight, w);
+  }
+
+  AuctionStats run() {
+    AuctionStats stats;
+    const auto nBidders = static_cast<std::int32_t>(bidders_.size());
+    std::deque<std::int32_t> queue;
+    for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
+    const std::int64_t passLimit = std::int64_t{30} * nBidders;
+    // Every cost is NaN, or no cost can be below the limit: each bidder is
+    // dropped on its own pass and nothing is won.
+    const bool nothingWins = std::isnan(rpdWeight_) || std::isnan(costLimit_) || live_.empty();
+    while (!queue.empty() && stats.passes < passLimit) {
+      ++stats.passes;
+      const std::int32_t b = queue.front();
+      queue.pop_front();
+      if (!bidderLive_[static_cast<std::size_t>(b)] || nothingWins) continue;
+      gatherHolderDistances(b);
+      const Best best = bounded_ ? boundedPass(b) : densePass(b);
+      if (!(best.gain >= 0.0) || !(costLimit_ > best.cost)) continue;
+      const auto p = static_cast<std::size_t>(best.pos);
+      const auto j = static_cast<std::size_t>(live_[p]);
+      heldCost_[j] = best.cost;
+      if (owner_[j] != -1) {
+        queue.push_back(owner_[j]);
+      } else {
+        held_.insert(std::upper_bound(held_.begin(), held_.end(), static_cast<std::int32_t>(j)),
+                     static_cast<std::int32_t>(j));
+        heldFlag_[j] = 1;
+      }
+      owner_[j] = b;
+      price_[p] = price_[p] + bidIncrement_;
+    }
+    return stats;
+  }
+
+  void emit(MatchTable& table) const {
+    for (std::int32_t j : held_) {
+      const std::int32_t holder = owner_[static_cast<std::size_t>(j)];
+      const double cost = heldCost_[static_cast<std::size_t>(j)];
+      if (set1Bids_) {
+        table.push_back({static_cast<double>(holder), static_cast<double>(j), cost});
+      } else {
+        table.push_back({static_cast<double>(j), static_cast<double>(holder), cost});
+      }
+    }
+  }
+
+ private:
+  void computeFixed(const SeedSet& set1, double seedWeight, double histWeight,
+                    const SeedDistWeights& w) {
+    const std::size_t nLive = live_.size();
+    fixed_.resize(bidders_.size() * nLive);
+    if (nLive == 0 || bidders_.empty()) return;
+    if (uniformLayout(bidders_) && uniformLayout(objects_)) {
+      const ObjectColumns columns = makeColumns(objects_, live_, bidders_.front());
+      for (std::size_t b = 0; b < bidders_.size(); ++b) {
+        if (bidderLive_[b]) fixedRow(bidders_[b], columns, seedWeight, histWeight, w, &fixed_[b * nLive]);
+      }
+      return;
+    }
+    const auto set1Size = static_cast<std::int32_t>(set1.size());
+    for (std::size_t b = 0; b < bidders_.size(); ++b) {
+      if (!bidderLive_[b]) continue;
+      for (std::size_t p = 0; p < nLive; ++p) {
+        const SEED& bidder = bidders_[b];
+        const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
+        const double s = set1Bids_ ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+        fixed_[b * nLive + p] = seedWeight * s + histWeight * pcal(bidder, object, set1Size);
+      }
+    }
+  }
+
+  // holderDist_[i] = the bidder's distance to the holder of the i-th held object.
+  void gatherHolderDistances(std::int32_t b) {
+    if (!rpdNeeded_) return;
+    const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
+    holderDist_.resize(held_.size());
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+      holderDist_[i] = dist[owner_[static_cast<std::size_t>(held_[i])]];
+    }
+  }
+
+  // The number of held objects rpd averages over for object j.
+  std::int32_t rpdCount(std::int32_t j) const {
+    return static_cast<std::int32_t>(held_.size()) - heldFlag_[static_cast<std::size_t>(j)];
+  }
+
+  double costFromSum(double sum, std::int32_t count, double fixed) const {
+    const double mean = count == 0 ? 0.0 : sum / static_cast<double>(count);
+    return rpdWeight_ * (mean / kRpdDivisor) + fixed;
+  }
+
+  // The pair cost of the bidder and the object at live position p, or NaN when
+  // its partial rpd sum already shows that it cannot displace best. The sum
+  // runs over the held objects in ascending order as rpd's does, so a cost that
+  // is returned has rpd's bits.
+  double boundedCost(std::size_t p, const Best& best, double fixed) const {
+    const std::int32_t j = live_[p];
+    if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
+    const std::int32_t count = rpdCount(j);
+    if (count == 0) return costFromSum(0.0, 0, fixed);
+    const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
+    const std::int32_t* held = held_.data();
+    const double* holder = holderDist_.data();
+    const std::size_t n = held_.size();
+    // Every term is +0.0 or more (or NaN), so each partial sum is at most the
+    // final one, and so is every operation after it, which are all monotone in
+    // the sum: a partial sum whose gain cannot win proves the final one cannot.
+    const auto hopeless = [&](double partial) {
+      const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
+      return !best.beatenBy(g, static_cast<std::int64_t>(p));
+    };
+    constexpr std::size_t kCheckEvery = 8;
+    double sum = 0.0;
+    std::size_t i = 0;
+    while (i < n) {
+      const std::size_t end = std::min(n, i + kCheckEvery);
+      for (; i < end; ++i) {
+        const std::int32_t k = held[i];
+        if (k == j) continue;
+        sum = sum + std::fabs(row[k] - holder[i]);
+      }
+      if (i < n && hopeless(sum)) return std::nan("");
+    }
+    return costFromSum(sum, count, fixed);
+  }
+
+  Best boundedPass(std::int32_t b) {
+    const std::size_t nLive = live_.size();
+    const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+    // By the monotonicity of rounding, a cost of at least fixed gives a gain
+    // of at most (kBase - fixed) - price.
+    bound_.resize(nLive);
+    std::size_t guess = 0;
+    for (std::size_t p = 0; p < nLive; ++p) {
+      bound_[p] = (kBase - fixed[p]) - price_[p];
+      if (bound_[p] > bound_[guess] || std::isnan(bound_[guess])) guess = p;
+    }
+    Best best;
+    const auto consider = [&](std::size_t p) {
+      const double c = boundedCost(p, best, fixed[p]);
+      const double g = (kBase - c) - price_[p];
+      if (best.beatenBy(g, static_cast<std::int64_t>(p))) best = {g, c, static_cast<std::int64_t>(p)};
+    };
+    // The largest bound is the likeliest winner; trying it first makes the
+    // best gain high early, so that most other objects are skipped.
+    consider(guess);
+    for (std::size_t p = 0; p < nLive; ++p) {
+      if (p != guess && best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) consider(p);
+    }
+    return best;
+  }
+
+  Best densePass(std::int32_t b) {
+    const std::size_t nLive = live_.size();
+    const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+    Best best;
+    for (std::size_t p = 0; p < nLive; p += kLanes) {
+      const std::size_t m = std::min(kLanes, nLive - p);
+      std::array<double, kLanes> sum{};
+      if (rpdNeeded_) laneSums(p, m, sum);
+      for (std::size_t l = 0; l < m; ++l) {
+        const double c = costFromSum(sum[l], rpdCount(live_[p + l]), fixed[p + l]);
+        const double g = (kBase - c) - price_[p + l];
+        if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p + l)};
+      }
+    }
+    return best;
+  }
+
+  static constexpr std::size_t kLanes = 8;
+
+  // The rpd sums of the objects at live positions p .. p+m-1, side by side:
+  // each lane adds its own terms in ascending order and skips its own object.
+  void laneSums(std::size_t p, std::size_t m, std::array<double, kLanes>& sum) const {
+    std::array<const double*, kLanes> row{};
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      row[l] = objects_[static_cast<std::size_t>(live_[p + std::min(l, m - 1)])].neibDist.data();
+    }
+    const std::int32_t* held = held_.data();
+    const double* holder = holderDist_.data();
+    const auto addAll = [&](std::size_t from, std::size_t to) {
+      for (std::size_t i = from; i < to; ++i) {
+        const std::int32_t k = held[i];
+        const double h = holder[i];
+        for (std::size_t l = 0; l < kLanes; ++l) sum[l] = sum[l] + std::fabs(row[l][k] - h);
+      }
+    };
+    std::size_t i = 0;
+    for (std::size_t l = 0; l < m; ++l) {
+      const std::int32_t j = live_[p + l];
+      if (!heldFlag_[static_cast<std::size_t>(j)]) continue;
+      const auto self = static_cast<std::size_t>(
+          std::lower_bound(held_.begin(), held_.end(), j) - held_.begin());
+      addAll(i, self);
+      for (std::size_t o = 0; o < kLanes; ++o) {
+        if (o != l) sum[o] = sum[o] + std::fabs(row[o][j] - holder[self]);
+      }
+      i = self + 1;
+    }
+    addAll(i, held_.size());
+  }
+
+  bool set1Bids_;
+  const SeedSet& bidders_;
+  const SeedSet& objects_;
+  double costLimit_;
+  double rpdWeight_;
+  double bidIncrement_ = 0.0;
+  bool bounded_ = true;    // rpdWeight >= 0: a pair costs at least its fixed part
+  bool rpdNeeded_ = true;  // rpd can change a cost
+
+  std::vector<std::int32_t> live_;  // objects that are not empty, ascending
+  std::vector<bool> bidderLive_;
+  std::vector<double> fixed_;       // bidder-major, by live position
+  std::vector<double> price_;       // by live position
+  std::vector<std::int32_t> owner_;  // by object index
+  std::vector<double> heldCost_;     // by object index
+  std::vector<std::int32_t> heldFlag_;  // 1 when the object has an owner
+  std::vector<std::int32_t> held_;      // held objects, ascending
+  std::vector<double> holderDist_;      // per held object, for the bidder of the pass
+  std::vector<double> bound_;           // per live position, for the pass
+};
+
+}  // namespace
+
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w) {
+  Engine engine(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w);
+  const AuctionStats stats = engine.run();
+  engine.emit(table);
+  return stats;
+}
+
+}  // namespace seedmatch

@@ -1,0 +1,241 @@
+// The fast engine against the plain one: whole match tables, bit for bit, and
+// pass counts, on many small adversarial cases and on realistic pairs.
+#include "matching/matching.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace seedmatch {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Draws that are the same on every platform (the standard distributions are not).
+class Draw {
+ public:
+  explicit Draw(std::uint64_t seed) : engine_(seed) {}
+  double unit() { return static_cast<double>(engine_() >> 11) * 0x1p-53; }
+  std::size_t below(std::size_t n) { return static_cast<std::size_t>(engine_() % n); }
+  template <typename T>
+  T pick(const std::vector<T>& values) {
+    return values[below(values.size())];
+  }
+  double gauss(double sd) {  // sum of uniforms, close enough to a bell
+    double s = 0.0;
+    for (int i = 0; i < 12; ++i) s += unit();
+    return (s - 6.0) * sd;
+  }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+struct Weights {
+  double costLimit, seedWeight, histWeight, rpdWeight;
+};
+
+std::string describe(const Weights& w, std::size_t n1, std::size_t n2) {
+  return "sizes " + std::to_string(n1) + "/" + std::to_string(n2) + " costLimit " +
+         std::to_string(w.costLimit) + " seedWeight " + std::to_string(w.seedWeight) +
+         " histWeight " + std::to_string(w.histWeight) + " rpdWeight " +
+         std::to_string(w.rpdWeight);
+}
+
+void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w,
+                   const SeedDistWeights& sw = {}) {
+  MatchTable expected{{-5.0, -5.0, -5.0}};
+  MatchTable actual = expected;
+  const AuctionStats plain = referenceAuction(set1, set2, expected, w.costLimit, w.seedWeight,
+                                              w.histWeight, w.rpdWeight, sw);
+  const AuctionStats fast = nModifiedWeightedBipartiteMatching(
+      set1, set2, actual, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, sw);
+  SCOPED_TRACE(describe(w, set1.size(), set2.size()));
+  EXPECT_EQ(plain.passes, fast.passes);
+  ASSERT_EQ(expected.size(), actual.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(expected[i][k]),
+                std::bit_cast<std::uint64_t>(actual[i][k]))
+          << "row " << i << " field " << k << ": " << expected[i][k] << " vs " << actual[i][k];
+    }
+  }
+}
+
+// Few distinct values, so that costs and gains tie often; some seeds empty,
+// some distances NaN or infinite.
+SeedSet smallSet(Draw& draw, std::size_t n, bool oddDistances) {
+  const std::vector<double> descValues{0.0, 0.5, 1.0, 2.0};
+  const std::vector<std::int32_t> ptsValues{100, 350, 600};
+  std::vector<double> distValues{0.0, 1.0, 2.0, 3.5, 10.0, 41.0};
+  if (oddDistances) distValues.insert(distValues.end(), {kNaN, kInf, -kInf, 1e300});
+  SeedSet set(n);
+  for (SEED& s : set) {
+    s.pos[0] = s.pos[1] = s.pos[2] = 0.0;
+    s.desc[0] = {draw.pick(descValues), draw.pick(descValues)};
+    if (draw.below(5) == 0) s.desc[0] = {0.0, 0.0};
+    for (std::size_t d : {1u, 2u, 4u}) s.desc[d] = {draw.pick(descValues)};
+    for (std::int32_t& p : s.pts) p = draw.pick(ptsValues);
+    s.neibCount = static_cast<std::int32_t>(n);
+    s.neibDist.resize(n);
+    for (double& d : s.neibDist) d = draw.pick(distValues);
+    NeibDis(s);
+  }
+  return set;
+}
+
+TEST(FastEngine, SmallCasesMatchThePlainOne) {
+  Draw draw(20240611);
+  const std::vector<double> seedWeights{1.0, 0.5, 0.0, -1.0};
+  const std::vector<double> histWeights{0.5, 0.0, -0.5, 2.0};
+  const std::vector<double> rpdWeights{1.0, 0.25, 0.0, -0.0, -1.0, -0.5, kNaN, kInf, 20.0};
+  const std::vector<double> limits{2.0, 0.0, 1e7, kNaN, kInf, 0.5, 3.0};
+  for (int round = 0; round < 4000; ++round) {
+    const std::size_t n1 = draw.below(13);
+    const std::size_t n2 = draw.below(13);
+    const bool odd = draw.below(4) == 0;
+    const SeedSet set1 = smallSet(draw, n1, odd);
+    const SeedSet set2 = smallSet(draw, n2, odd);
+    Weights w{draw.pick(limits), draw.pick(seedWeights), draw.pick(histWeights),
+              draw.pick(rpdWeights)};
+    // A limit equal to a pair cost of the first pass, where rpd is 0.
+    if (draw.below(4) == 0 && n1 > 0 && n2 > 0) {
+      const SEED& a = set1[draw.below(n1)];
+      const SEED& b = set2[draw.below(n2)];
+      w.costLimit = w.rpdWeight * 0.0 + (w.seedWeight * seedDist(a, b, SeedDistWeights{}) +
+                                          w.histWeight * pcal(a, b, 0));
+    }
+    expectSameRun(set1, set2, w);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Costs far above the base value, so that the test of the gain against 0.0
+// decides, and prices matter.
+TEST(FastEngine, CostsNearTheBaseValue) {
+  Draw draw(7);
+  for (int round = 0; round < 300; ++round) {
+    const SeedSet set1 = smallSet(draw, draw.below(9), false);
+    const SeedSet set2 = smallSet(draw, draw.below(9), false);
+    const Weights w{2e6, 999998.0 + draw.unit(), 0.0, draw.pick(std::vector<double>{0.0, 1.0})};
+    expectSameRun(set1, set2, w, SeedDistWeights{0.0, 0.0, 0.0, 0.0, 0.0});
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Descriptor lengths that differ from seed to seed take the engine's general path.
+TEST(FastEngine, MixedDescriptorLengths) {
+  Draw draw(99);
+  for (int round = 0; round < 200; ++round) {
+    SeedSet set1 = smallSet(draw, 1 + draw.below(8), false);
+    SeedSet set2 = smallSet(draw, 1 + draw.below(8), false);
+    set1.front().desc[1] = {1.0, 2.0, 3.0};
+    set2.back().desc[0].push_back(4.0);
+    expectSameRun(set1, set2, {3.0, 1.0, 0.5, draw.pick(std::vector<double>{1.0, -1.0})});
+    if (HasFatalFailure()) return;
+  }
+}
+
+// A realistic pair: set 2 is set 1 moved a little, with seeds missing and
+// added, shuffled; distances follow the positions.
+void realisticPair(std::size_t n, std::uint64_t seed, SeedSet& set1, SeedSet& set2) {
+  Draw draw(seed);
+  const double side = 4.0 * std::cbrt(static_cast<double>(n));
+  const auto fresh = [&] {
+    SEED s{};
+    for (double& x : s.pos) x = draw.unit() * side;
+    const std::size_t lens[6] = {8, 4, 4, 2, 3, 2};
+    const bool empty = draw.below(50) == 0;
+    for (std::size_t d = 0; d < 6; ++d) {
+      s.desc[d].resize(lens[d]);
+      for (double& v : s.desc[d]) v = (d == 0 && empty) ? 0.0 : draw.unit();
+    }
+    for (std::int32_t& p : s.pts) p = 50 + static_cast<std::int32_t>(draw.below(4951));
+    return s;
+  };
+  set1.clear();
+  set2.clear();
+  for (std::size_t i = 0; i < n; ++i) set1.push_back(fresh());
+  for (const SEED& s : set1) {
+    if (draw.below(10) == 0) continue;
+    SEED t = s;
+    for (double& x : t.pos) x += draw.gauss(0.3);
+    for (auto& values : t.desc) {
+      for (double& v : values) v = v != 0.0 ? v + draw.gauss(0.05) : 0.0;
+    }
+    for (std::int32_t& p : t.pts) p = static_cast<std::int32_t>(p * (0.95 + 0.1 * draw.unit()));
+    set2.push_back(t);
+  }
+  for (std::size_t i = 0; i < n / 10; ++i) set2.push_back(fresh());
+  for (std::size_t i = set2.size(); i > 1; --i) std::swap(set2[i - 1], set2[draw.below(i)]);
+  for (SeedSet* set : {&set1, &set2}) {
+    for (SEED& s : *set) {
+      s.neibCount = static_cast<std::int32_t>(set->size());
+      s.neibDist.clear();
+      for (const SEED& t : *set) {
+        const double dx = s.pos[0] - t.pos[0], dy = s.pos[1] - t.pos[1], dz = s.pos[2] - t.pos[2];
+        s.neibDist.push_back(std::round(std::sqrt(dx * dx + dy * dy + dz * dz) * 1000.0) / 1000.0);
+      }
+      NeibDis(s);
+    }
+  }
+}
+
+// Every seed alike but for its position on a small integer grid: the fixed
+// parts all tie and rpd alone decides, often between equal sums.
+TEST(FastEngine, RpdDecidesBetweenLookalikes) {
+  for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+    SeedSet set1, set2;
+    realisticPair(40, seed, set1, set2);
+    Draw draw(seed);
+    for (SeedSet* set : {&set1, &set2}) {
+      for (SEED& s : *set) {
+        for (auto& values : s.desc) values.assign(values.size(), 0.5);
+        s.pts[0] = s.pts[1] = s.pts[2] = 100;
+        for (double& x : s.pos) x = static_cast<double>(draw.below(4));
+      }
+      for (SEED& s : *set) {
+        s.neibDist.clear();
+        for (const SEED& t : *set) {
+          s.neibDist.push_back(std::fabs(s.pos[0] - t.pos[0]) + std::fabs(s.pos[1] - t.pos[1]) +
+                               std::fabs(s.pos[2] - t.pos[2]));
+        }
+        NeibDis(s);
+      }
+    }
+    for (double rpdWeight : {1.0, 1e-3, -1.0}) {
+      expectSameRun(set1, set2, {2.0, 1.0, 0.5, rpdWeight});
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(FastEngine, RealisticPairsMatchThePlainOne) {
+  struct Case {
+    std::size_t n;
+    std::uint64_t seed;
+    Weights w;
+  };
+  const Case cases[] = {
+      {160, 1, {2.0, 1.0, 0.5, 1.0}},
+      {160, 2, {4.0, 1.0, 0.5, 3.0}},
+      {160, 3, {2.0, 1.0, 0.5, 0.0}},
+      {120, 4, {2.0, 1.0, 0.5, -1.0}},
+  };
+  for (const Case& c : cases) {
+    SeedSet set1, set2;
+    realisticPair(c.n, c.seed, set1, set2);
+    expectSameRun(set1, set2, c.w);
+    expectSameRun(set2, set1, c.w);
+  }
+}
+
+}  // namespace
+}  // namespace seedmatch
