@@ -25,6 +25,16 @@ foreach(file IN ITEMS bin/seedmatch bin/seedmatch-random bin/seedmatch-pairs
   endif()
 endforeach()
 
+# The installed manual page must render without warnings.
+find_program(MAN_PROGRAM man)
+if(MAN_PROGRAM)
+  execute_process(COMMAND ${MAN_PROGRAM} --warnings -l -P cat ${prefix}/share/man/man1/seedmatch.1
+                  RESULT_VARIABLE status OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
+  if(NOT status EQUAL 0 OR NOT warnings STREQUAL "" OR NOT page MATCHES "EXIT STATUS")
+    message(FATAL_ERROR "man -l of the installed page failed (${status}):\n${warnings}")
+  endif()
+endif()
+
 run_step("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build}
   -D CMAKE_PREFIX_PATH=${prefix}
   -D CMAKE_CXX_COMPILER=${CXX_COMPILER}
