@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -73,32 +72,63 @@ TEST(Cli, ThreeSeedListing) {
   EXPECT_EQ(r.err, "");
 }
 
+// A row line read back and printed again in the row format, to show that the
+// line has exactly that format.
+struct RowLine {
+  int p = -1, q = -1;
+  double f[11] = {};
+  std::string reprinted;
+};
+
+RowLine readRowLine(const std::string& line) {
+  RowLine r;
+  double* f = r.f;
+  if (std::sscanf(line.c_str(), "%d %d %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &r.p, &r.q,
+                  &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9],
+                  &f[10]) != 13) {
+    return r;
+  }
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "%2d %2d %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f", r.p,
+                r.q, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10]);
+  r.reprinted = text;
+  return r;
+}
+
+std::string reprintSummary(const std::string& line) {
+  double f[10];
+  if (std::sscanf(line.c_str(),
+                  "SUM: %lf AVG: %lf avgRP: %lf navgRP: %lf AVGSd: %lf %lf %lf %lf %lf %lf", &f[0],
+                  &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9]) != 10) {
+    return "<not a summary line>";
+  }
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "SUM: %6.3f AVG: %6.3f avgRP: %6.3f navgRP: %6.3f AVGSd: %6.3f %6.3f %6.3f %6.3f "
+                "%6.3f %6.3f",
+                f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]);
+  return text;
+}
+
 TEST(Cli, RandomReportOnTheExamples) {
-  // rpdWeight 0: the stored cost of every pair equals its evaluation cost.
+  // rpdWeight 0: the stored cost of every pair equals its evaluation cost;
+  // a negative costLimit is ignored.
   const Result r = run(SEEDMATCH_RANDOM_EXE, {kThreeA, kThreeB, "1", "0.5", "0", "-5"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> printed = lines(r.out);
   ASSERT_EQ(printed.size(), 4u) << r.out;
-  const std::string real = " *-?[0-9]+\\.[0-9]{3}";
-  const std::regex rowLine(" [0-2]  [0-2](" + real + "){11}");
   std::set<int> partners;
   for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(printed[static_cast<std::size_t>(i)]);
-    int p = -1, q = -1;
-    double stored = 0, evalCost = -1;
-    ASSERT_TRUE(std::regex_match(printed[static_cast<std::size_t>(i)], rowLine));
-    ASSERT_EQ(std::sscanf(printed[static_cast<std::size_t>(i)].c_str(), "%d %d %lf %*f %*f %lf",
-                          &p, &q, &stored, &evalCost),
-              4);
-    EXPECT_EQ(q, i) << "every seed of file 2 is paired, in its own order";
-    EXPECT_GT(p, -1);
-    partners.insert(p);
-    EXPECT_EQ(stored, evalCost);
+    const RowLine row = readRowLine(printed[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(row.reprinted, printed[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(row.q, i) << "every seed of file 2 is paired, rows in its order";
+    partners.insert(row.p);
+    EXPECT_EQ(row.f[0], row.f[3]);
   }
-  EXPECT_EQ(partners.size(), 3u);
-  EXPECT_TRUE(std::regex_match(printed[3], std::regex("SUM: .* AVG: .* avgRP: .* navgRP: .* "
-                                                      "AVGSd:(" + real + "){6}")));
+  EXPECT_EQ(partners, (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(reprintSummary(printed[3]), printed[3]);
 }
 
 TEST(Cli, CostLimitZeroMakesNoPair) {
@@ -136,8 +166,10 @@ TEST(Cli, HelpVersionAndUsage) {
 
     const Result version = run(exe, {"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_TRUE(std::regex_match(version.out, std::regex(name + " [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+    EXPECT_EQ(version.out.rfind(name + " ", 0), 0u) << version.out;
+    EXPECT_EQ(version.out.find_first_not_of("0123456789.", name.size() + 1), version.out.size() - 1)
         << version.out;
+    EXPECT_EQ(version.out.back(), '\n');
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {kThreeA, kThreeB, "1", "0.5", "1"}}) {
