@@ -8,18 +8,12 @@ reader_options=(-max_len=4096 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64
                 -dict="$root/fuzz/reader.dict")
 engines_options=(-max_len=2048 -timeout=10 -rss_limit_mb=1024)
 
-# Installs clang's fuzzer runtime when it is missing and this is a machine we
-# may install on (CI runs as root on a fresh machine).
+# Stops with a hint when clang's fuzzer runtime is missing (.ci/run installs it).
 ensure_clang() {
   local probe='extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }'
   local cxx=${CXX:-$(command -v clang++-14 || command -v clang++ || echo clang++)}
-  if echo "$probe" | "$cxx" -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
-    return 0
-  fi
-  if [[ $(id -u) == 0 ]] && command -v apt-get >/dev/null; then
-    apt-get update -qq && apt-get install -y -qq clang-14 libclang-rt-14-dev >/dev/null
-  else
-    echo "fuzz: clang++ with libFuzzer is needed (packages clang-14, libclang-rt-14-dev)" >&2
-    return 2
+  if ! echo "$probe" | "$cxx" -x c++ -fsanitize=fuzzer - -o /dev/null 2>/dev/null; then
+    echo "fuzz: clang++ with libFuzzer is needed (Debian packages clang, libclang-rt-dev)" >&2
+    exit 2
   fi
 }
