@@ -83,6 +83,7 @@ int run(const char* const* argv, Command command) {
     nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight,
                                        rpdWeight, weights);
   }
+  errno = 0;  // from here on, only a failed write sets it (see checkOutput)
   if (command == Command::pairs) {
     print_match_pairs(set1, set2, table, seedWeight, histWeight, rpdWeight);
   } else {
@@ -92,11 +93,14 @@ int run(const char* const* argv, Command command) {
 }
 
 // What was written to standard output must have reached it: a report or help
-// text lost on a full disk or a closed pipe is not a completed run.
+// text lost on a full disk or a closed pipe is not a completed run. errno was
+// cleared before the output began, so a write that failed earlier (the report
+// flushes some of its lines itself) has left its reason there.
 int checkOutput(int status) {
+  const int earlier = errno;
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int error = errno;
+    const int error = errno != 0 ? errno : earlier;
     reportError(std::string("seedmatch: cannot write standard output") +
                 (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
     return kExitError;
@@ -108,6 +112,7 @@ int checkOutput(int status) {
 
 int runCommand(int argc, const char* const* argv, Command command) {
   if (argc == 2) {
+    errno = 0;
     const std::string_view option = argv[1];
     if (option == "-h" || option == "--help") {
       printHelp(command);
