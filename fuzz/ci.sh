@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-reader_runs=${READER_RUNS:-60000}
+reader_runs=${READER_RUNS:-300000}
 engines_runs=${ENGINES_RUNS:-60000}
 
 ensure_clang
