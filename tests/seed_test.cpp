@@ -359,6 +359,20 @@ TEST(ReadSeed, FileLargerThanItsBufferLoadsAsFromMemory) {
   expectSameSet(fromFile, load(text));
 }
 
+TEST(ReadSeed, PositionsCountLinesAcrossBufferRefills) {
+  const TempDir dir;
+  std::string text = longSeed(400000);
+  text.replace(text.find(" 400000"), 7, " 400001");
+  text += "\n\t x";
+  const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+  SeedSet seeds;
+  const auto error = readSeed(dir.write("bad.seeds", text), seeds);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->line, lines);
+  EXPECT_EQ(error->column, 3);
+  EXPECT_EQ(error->message, "expected distance 400000 of seed 0 (a real number), found 'x'");
+}
+
 TEST(ReadSeed, ReadsFromAPipeInSmallPieces) {
   const std::string text = longSeed(30000);
   int ends[2];
