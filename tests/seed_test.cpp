@@ -452,6 +452,13 @@ TEST(ReadSeed, ErrorsNameLineColumnAndField) {
   }
 }
 
+TEST(ReadSeed, EmptyViewIsAnEmptyFile) {
+  SeedSet seeds;
+  const auto error = readSeedText(std::string_view(), "t.seeds", seeds);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(formatReadError(*error), "seedmatch:t.seeds:1:1: file ends where seed count was expected");
+}
+
 TEST(ReadSeed, BinaryBytesAreShownEscaped) {
   const std::string text("1 0 0 0 0 0 0 1 2 3 0 0 0 \x00\xff\x7f" "abc", 32);
   SeedSet seeds;

@@ -239,6 +239,7 @@ class Scanner {
   void countLines(const char* upTo) {
     const char* from = buffer_ + (counted_ - base_);
     const auto length = static_cast<std::size_t>(upTo - from);
+    if (length == 0) return;
     if (const void* last = ::memrchr(from, '\n', length)) {
       line_ += newlines(from, length);
       lineStart_ = offset(static_cast<const char*>(last) + 1);
