@@ -415,6 +415,7 @@ TEST(ReadSeed, FilesThatCannotBeOpenedSayWhy) {
 
 // ---- the reader: malformed text ----
 
+// Positions and forms beyond the bad-file table run through the executable.
 TEST(ReadSeed, ErrorsNameLineColumnAndField) {
   const struct {
     std::string text;
@@ -423,22 +424,13 @@ TEST(ReadSeed, ErrorsNameLineColumnAndField) {
       {"", "1:1: file ends where seed count was expected"},
       {"  \n\t", "2:2: file ends where seed count was expected"},
       {"1 1 0 0 0 0 0\r\n1.0 2.0", "2:8: file ends where position z of seed 0 was expected"},
-      {"x", "1:1: expected seed count (an integer), found 'x'"},
       {"1 1 0\n 0\t1.5 0 0", "2:4: expected descriptor length 3 (an integer), found '1.5'"},
-      {"1 1 0 0 0 0 -3", "1:13: descriptor length 5 is negative: -3"},
       {"99999999999", "1:1: seed count out of range: '99999999999'"},
       {"1 0 0 0 0 0 0 1 2 +-3", "1:19: expected position z of seed 0 (a real number), found '+-3'"},
       {"1 0 0 0 0 0 0 1 2 0x1p3", "1:19: expected position z of seed 0 (a real number), found '0x1p3'"},
       {"1 0 0 0 0 0 0 1 2 3 0 +",
        "1:23: expected second integer ahead of descriptor 0 of seed 0 (an integer), found '+'"},
-      {"1 2 0 0 0 0 0 1 2 3 0 0 4 inf",
-       "1:27: expected value 1 of descriptor 0 of seed 0 (a real number), found 'inf'"},
-      {kPrefix + "1 1 1e3", "1:49: expected point count 2 of seed 0 (an integer), found '1e3'"},
-      {kPrefix + "1 1 1 -2", "1:51: neibCount of seed 0 is negative: -2"},
-      {kPrefix + "1 1 1 1 1e", "1:53: expected distance 0 of seed 0 (a real number), found '1e'"},
-      {kPrefix + "1 1 1 2 0.5\n1e400", "2:1: distance 1 of seed 0 out of range: '1e400'"},
       {kPrefix + "1 1 1 2 0.5\n-1e400", "2:1: distance 1 of seed 0 out of range: '-1e400'"},
-      {kPrefix + "1 1 1 9 0.5", "1:56: file ends where distance 1 of seed 0 was expected"},
       {kPrefix + "1 1 1 1 " + std::string(50, '9') + "x",
        "1:53: expected distance 0 of seed 0 (a real number), found "
        "'9999999999999999999999999999999999999999'..."},
