@@ -86,8 +86,14 @@ SeedSet smallSet(Draw& draw, std::size_t n, bool oddDistances) {
     s.neibCount = static_cast<std::int32_t>(n);
     s.neibDist.resize(n);
     for (double& d : s.neibDist) d = draw.pick(distValues);
-    NeibDis(s);
   }
+  // Distances that read the same both ways, as those of real files do.
+  if (draw.below(2) == 0) {
+    for (std::size_t j = 0; j < n; ++j) {
+      for (std::size_t k = 0; k < j; ++k) set[j].neibDist[k] = set[k].neibDist[j];
+    }
+  }
+  for (SEED& s : set) NeibDis(s);
   return set;
 }
 
