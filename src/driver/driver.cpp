@@ -83,6 +83,7 @@ int run(const char* const* argv, Command command) {
     nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight,
                                        rpdWeight, weights);
   }
+  errno = 0;  // so that a failed write below leaves its own cause
   if (command == Command::pairs) {
     print_match_pairs(set1, set2, table, seedWeight, histWeight, rpdWeight);
   } else {
@@ -91,18 +92,32 @@ int run(const char* const* argv, Command command) {
   return kExitCompleted;
 }
 
+// What was written to standard output must have reached it: a report or help
+// text lost on a full disk or a closed pipe is not a completed run.
+// errno is cleared before anything is printed, so it still holds the cause.
+int checkOutput(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno;
+    reportError(std::string("seedmatch: cannot write standard output") +
+                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+    return kExitError;
+  }
+  return status;
+}
+
 }  // namespace
 
 int runCommand(int argc, const char* const* argv, Command command) {
+  errno = 0;
   if (argc == 2) {
     const std::string_view option = argv[1];
     if (option == "-h" || option == "--help") {
       printHelp(command);
-      return kExitHelp;
+      return checkOutput(kExitHelp);
     }
     if (option == "--version") {
       std::printf("%s %s\n", commandName(command), SEEDMATCH_VERSION);
-      return kExitHelp;
+      return checkOutput(kExitHelp);
     }
   }
   if (argc < 7) {
@@ -118,15 +133,7 @@ int runCommand(int argc, const char* const* argv, Command command) {
     reportError("seedmatch: out of memory");
     return kExitError;
   }
-  // A report that did not reach its destination is not a completed run.
-  errno = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int error = errno;
-    reportError(std::string("seedmatch: cannot write standard output") +
-                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
-    return kExitError;
-  }
-  return status;
+  return checkOutput(status);
 }
 
 }  // namespace seedmatch

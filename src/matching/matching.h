@@ -39,6 +39,10 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
 
 // Baseline: each bidder gets one object drawn with rand() after srand(time(nullptr)),
 // without prices, evictions or any test against costLimit (which is ignored).
+// A bidder draws rand() % objects again until an object not drawn before comes
+// up; an empty drawn object is used up and its bidder stays unmatched. Sides,
+// pair cost and rows are those of the auction. Reseeds the process-wide
+// generator, so two calls within the same second append the same rows.
 void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
                     double costLimit, double seedWeight, double histWeight, double rpdWeight,
                     const SeedDistWeights& w);

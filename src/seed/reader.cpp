@@ -1,13 +1,400 @@
+// The seed file reader: a tokenizer over a refilling buffer, and the header and
+// block layout on top of it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <system_error>
+
 #include "seed.h"
 
 namespace seedmatch {
+namespace {
 
-std::optional<ReadError> readSeedText(std::string_view, const std::string& name, SeedSet&) {
-  return ReadError{name, 0, 0, "reader not written yet"};
+// Bytes read from a file at a time. A token must fit in it whole, so this is
+// also the longest token a file may hold.
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // SP HT LF VT FF CR
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// What the reader expects at a token, kept as plain numbers so that naming it
+// in words costs nothing until a message is needed.
+enum class Slot : unsigned char {
+  seedCount, descLength, position, leadingInteger, descValue, pointCount, neibCount, distance
+};
+struct Field {
+  Slot slot;
+  std::int32_t seed = 0;
+  std::int32_t part = 0;   // descriptor slot, coordinate or point count index
+  std::int32_t entry = 0;  // entry within a descriptor or the distances
+};
+
+std::string describe(const Field& f) {
+  const std::string seed = " of seed " + std::to_string(f.seed);
+  switch (f.slot) {
+    case Slot::seedCount: return "seed count";
+    case Slot::descLength: return "descriptor length " + std::to_string(f.part);
+    case Slot::position: return std::string("position ") + "xyz"[f.part] + seed;
+    case Slot::leadingInteger:
+      return std::string(f.entry == 0 ? "first" : "second") + " integer ahead of descriptor " +
+             std::to_string(f.part) + seed;
+    case Slot::descValue:
+      return "value " + std::to_string(f.entry) + " of descriptor " + std::to_string(f.part) + seed;
+    case Slot::pointCount: return "point count " + std::to_string(f.part) + seed;
+    case Slot::neibCount: return "neibCount" + seed;
+    case Slot::distance: return "distance " + std::to_string(f.entry) + seed;
+  }
+  return "number";
+}
+
+// A token as it can be shown in one line of text: bytes outside printable
+// ASCII escaped, and cut short after a few dozen.
+std::string quote(const char* begin, const char* end) {
+  constexpr std::ptrdiff_t kShown = 40;
+  std::string text = "'";
+  for (const char* p = begin; p != end && p - begin < kShown; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte < 0x7f) {
+      text += *p;
+    } else {
+      constexpr char kHex[] = "0123456789abcdef";
+      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  text += end - begin > kShown ? "'..." : "'";
+  return text;
+}
+
+std::string reason(int error) {
+  switch (error) {
+    case ENOENT: return "no such file";
+    case EACCES: return "permission denied";
+    case EISDIR: return "is a directory";
+    case ENOTDIR: return "a leading part of the path is not a directory";
+    default: break;
+  }
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
+// Splits its input into whitespace-separated tokens and converts them. Over a
+// file it holds a window of the bytes read so far; every token that starts
+// before safeEnd_ also ends before it, while the bytes after it may be the
+// first part of a token that the next read completes.
+//
+// integer() and real() only say whether they succeeded; explain() then turns
+// the failure into a message about the field that was being read, so that the
+// hot loops never build a description.
+class Scanner {
+ public:
+  // Over text already in memory: nothing is ever read.
+  explicit Scanner(std::string_view text)
+      : buffer_(text.data()), p_(buffer_), safeEnd_(buffer_ + text.size()),
+        dataEnd_(safeEnd_), atEof_(true) {}
+
+  // Over a file descriptor, with a buffer of capacity bytes to read into.
+  Scanner(int fd, char* buffer, std::size_t capacity)
+      : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), fd_(fd),
+        writable_(buffer), capacity_(capacity) {}
+
+  [[gnu::always_inline]] bool integer(std::int32_t& value) {
+    if (!nextToken()) return false;
+    tokenStart_ = p_;
+    const char* first = p_;
+    if (!isDigit(*first)) {
+      if (*first == '+') ++first;
+      const char* digits = *p_ == '-' ? p_ + 1 : first;
+      if (digits == safeEnd_ || !isDigit(*digits)) return failWith(Problem::notInteger);
+    }
+    const auto [end, ec] = std::from_chars(first, safeEnd_, value);
+    if (end != safeEnd_ && !isSpace(*end)) return failWith(Problem::notInteger);
+    if (ec != std::errc{}) return failWith(Problem::outOfRange);
+    p_ = end;
+    return true;
+  }
+
+  [[gnu::always_inline]] bool real(double& value) {
+    if (!nextToken()) return false;
+    // from_chars takes no '+'. Testing the first character after the sign
+    // keeps out inf, nan and their signed forms.
+    const char* first = p_;
+    if (!isDigit(*first)) {
+      if (*first == '+') ++first;
+      const char* digits = *p_ == '-' ? p_ + 1 : first;
+      if (digits == safeEnd_ || !(isDigit(*digits) || *digits == '.')) return failWith(Problem::notReal);
+    }
+    const auto [end, ec] = std::from_chars(first, safeEnd_, value);
+    if (ec == std::errc::invalid_argument || (end != safeEnd_ && !isSpace(*end))) {
+      return failWith(Problem::notReal);
+    }
+    if (ec == std::errc::result_out_of_range && !belowNormalRange(first, end, value)) {
+      return failWith(Problem::outOfRange);
+    }
+    p_ = end;
+    return true;
+  }
+
+  // Sets the error for the last failed integer() or real(), which was reading field.
+  [[gnu::cold]] bool explain(const Field& field) {
+    const char* end = p_;
+    while (end != safeEnd_ && !isSpace(*end)) ++end;
+    switch (problem_) {
+      case Problem::endOfFile: return fail("file ends where " + describe(field) + " was expected");
+      case Problem::notInteger:
+        return fail("expected " + describe(field) + " (an integer), found " + quote(p_, end));
+      case Problem::notReal:
+        return fail("expected " + describe(field) + " (a real number), found " + quote(p_, end));
+      case Problem::outOfRange: return fail(describe(field) + " out of range: " + quote(p_, end));
+      case Problem::tooLong:
+        return fail("expected " + describe(field) + ", found a token longer than " +
+                    std::to_string(capacity_) + " bytes");
+      case Problem::readFailed: break;
+    }
+    error_ = ReadError{{}, 0, 0, "cannot read: " + reason(readErrno_)};
+    return false;
+  }
+
+  // Fails at the integer just read, for a value of the right form that is not allowed.
+  [[gnu::cold]] bool failAtToken(std::string message) {
+    p_ = tokenStart_;
+    return fail(std::move(message));
+  }
+
+  ReadError& error() { return error_; }
+
+ private:
+  enum class Problem : unsigned char { endOfFile, notInteger, notReal, outOfRange, tooLong, readFailed };
+
+  // Skips whitespace up to the next token, reading more of the file as needed.
+  [[gnu::always_inline]] bool nextToken() {
+    for (;;) {
+      while (p_ != safeEnd_ && isSpace(*p_)) ++p_;
+      if (p_ != safeEnd_) return true;
+      if (atEof_) return failWith(Problem::endOfFile);
+      if (!refill()) return false;
+    }
+  }
+
+  // Moves the unfinished token, if any, to the front of the buffer and reads
+  // behind it. Called only when every complete token has been consumed.
+  [[gnu::noinline]] bool refill() {
+    const std::size_t kept = static_cast<std::size_t>(dataEnd_ - p_);
+    if (kept == capacity_) return failWith(Problem::tooLong);
+    countLines(p_);
+    base_ += p_ - buffer_;
+    std::memmove(writable_, p_, kept);
+    p_ = buffer_;
+    dataEnd_ = buffer_ + kept;
+    ssize_t count;
+    do {
+      count = ::read(fd_, writable_ + kept, capacity_ - kept);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+      readErrno_ = errno;
+      return failWith(Problem::readFailed);
+    }
+    const char* fresh = dataEnd_;
+    dataEnd_ += count;
+    if (count == 0) {
+      atEof_ = true;
+      safeEnd_ = dataEnd_;
+      return true;
+    }
+    const char* end = dataEnd_;
+    while (end != fresh && !isSpace(end[-1])) --end;
+    safeEnd_ = end == fresh ? p_ : end;
+    return true;
+  }
+
+  bool failWith(Problem problem) {
+    problem_ = problem;
+    return false;
+  }
+
+  // from_chars reports values below the normal range as out of range and
+  // leaves value unset; strtod gives the correctly rounded subnormal or signed
+  // zero for them, as formatted extraction does. Overflow stays an error.
+  [[gnu::cold]] static bool belowNormalRange(const char* first, const char* end, double& value) {
+    const std::string token(first, end);
+    const double parsed = std::strtod(token.c_str(), nullptr);
+    if (std::isinf(parsed)) return false;
+    value = parsed;
+    return true;
+  }
+
+  // Lines are counted only over bytes about to leave the buffer and when a
+  // message needs a position, which keeps the token loop free of it.
+  void countLines(const char* upTo) {
+    const char* from = buffer_ + (counted_ - base_);
+    const auto length = static_cast<std::size_t>(upTo - from);
+    if (const void* last = ::memrchr(from, '\n', length)) {
+      line_ += newlines(from, length);
+      lineStart_ = offset(static_cast<const char*>(last) + 1);
+    }
+    counted_ = offset(upTo);
+  }
+
+  // Eight bytes at a time: a byte of word ^ 0x0a.. is zero exactly where a newline is.
+  static std::int64_t newlines(const char* text, std::size_t length) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    constexpr std::uint64_t kNewlines = 0x0a0a0a0a0a0a0a0aULL;
+    std::int64_t count = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text + i, 8);
+      const std::uint64_t x = word ^ kNewlines;
+      const std::uint64_t marks = ~(((x & kLow7) + kLow7) | x | kLow7) >> 7;  // 1 per newline byte
+      count += static_cast<std::int64_t>((marks * 0x0101010101010101ULL) >> 56);
+    }
+    for (; i < length; ++i) count += text[i] == '\n';
+    return count;
+  }
+
+  // Sets the error at p_: the failed token, or where the file ends.
+  bool fail(std::string message) {
+    countLines(p_);
+    error_ = ReadError{{}, line_, offset(p_) - lineStart_ + 1, std::move(message)};
+    return false;
+  }
+
+  std::int64_t offset(const char* at) const { return base_ + (at - buffer_); }
+
+  const char* buffer_;
+  const char* p_;
+  const char* safeEnd_;
+  const char* dataEnd_;
+  const char* tokenStart_ = nullptr;
+  bool atEof_ = false;
+  Problem problem_ = Problem::endOfFile;
+  int fd_ = -1;
+  int readErrno_ = 0;
+  char* writable_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::int64_t base_ = 0;       // file offset of buffer_[0]
+  std::int64_t counted_ = 0;    // file offset up to which line_ and lineStart_ are known
+  std::int64_t line_ = 1;
+  std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
+  ReadError error_;
+};
+
+// Reads the header and the blocks, appending one seed per block.
+bool readBlocks(Scanner& in, SeedSet& seeds) {
+  std::int32_t count = 0;
+  if (!in.integer(count)) return in.explain({Slot::seedCount});
+  std::array<std::int32_t, 6> descLen{};
+  for (std::int32_t d = 0; d < 6; ++d) {
+    if (!in.integer(descLen[d])) return in.explain({Slot::descLength, 0, d});
+    if (descLen[d] < 0) {
+      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " +
+                            std::to_string(descLen[d]));
+    }
+  }
+
+  // Vectors grow as entries arrive, never to a length the file merely claims,
+  // so a count larger than the file fails at its end instead of in the allocator.
+  SEED work{};
+  std::int32_t discarded = 0;
+  double value = 0.0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    for (std::int32_t k = 0; k < 3; ++k) {
+      if (!in.real(work.pos[k])) return in.explain({Slot::position, i, k});
+    }
+    for (std::int32_t d = 0; d < 6; ++d) {
+      for (std::int32_t t = 0; t < 2; ++t) {
+        if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
+      }
+      std::vector<double>& desc = work.desc[static_cast<std::size_t>(d)];
+      desc.clear();
+      for (std::int32_t j = 0; j < descLen[d]; ++j) {
+        if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
+        desc.push_back(value);
+      }
+    }
+    for (std::int32_t k = 0; k < 3; ++k) {
+      if (!in.integer(work.pts[k])) return in.explain({Slot::pointCount, i, k});
+    }
+    if (!in.integer(work.neibCount)) return in.explain({Slot::neibCount, i});
+    if (work.neibCount < 0) {
+      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
+                            std::to_string(work.neibCount));
+    }
+    // Later stages look up neibDist by seed index; a shorter list would be read past its end.
+    if (work.neibCount < count) {
+      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " +
+                            std::to_string(work.neibCount) + ", fewer than the " +
+                            std::to_string(count) + " seeds of the file");
+    }
+    work.neibDist.clear();
+    for (std::int32_t j = 0; j < work.neibCount; ++j) {
+      if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
+      work.neibDist.push_back(value);
+    }
+    NeibDis(work);
+    seeds.push_back(work);
+  }
+  return true;
+}
+
+// Runs readBlocks and leaves seeds as they were on entry when it fails, or throws.
+std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& seeds) {
+  const std::size_t held = seeds.size();
+  bool complete = false;
+  try {
+    complete = readBlocks(in, seeds);
+  } catch (...) {
+    seeds.erase(seeds.begin() + static_cast<std::ptrdiff_t>(held), seeds.end());
+    throw;
+  }
+  if (complete) return std::nullopt;
+  seeds.erase(seeds.begin() + static_cast<std::ptrdiff_t>(held), seeds.end());
+  ReadError error = std::move(in.error());
+  error.path = name;
+  return error;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
+                                      SeedSet& seeds) {
+  Scanner in(text);
+  return load(in, name, seeds);
 }
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
-  return readSeedText({}, path, seeds);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ReadError{path, 0, 0, "cannot open: " + reason(errno)};
+  const FileDescriptor file(fd);
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    return ReadError{path, 0, 0, "cannot open: " + reason(EISDIR)};
+  }
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  Scanner in(fd, buffer.get(), kBufferSize);
+  return load(in, path, seeds);
 }
 
 }  // namespace seedmatch

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds both fuzz targets and runs each for a fixed number of inputs from a
+# fixed random seed over the committed corpus, so that every run does the same
+# work. Fails on the first crash, leak, timeout or engine difference.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+reader_runs=${READER_RUNS:-60000}
+engines_runs=${ENGINES_RUNS:-60000}
+
+ensure_clang
+bash "$root/fuzz/build.sh" "$build"
+
+# New inputs go to a scratch directory, never into the committed corpus.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+run() {
+  local target=$1 runs=$2
+  shift 2
+  mkdir -p "$work/$target"
+  echo "fuzz: $target, $runs runs"
+  local start=$SECONDS
+  "$build/${target}_fuzz" "$@" -seed=1 -runs="$runs" -artifact_prefix="$work/" \
+    -print_final_stats=1 "$work/$target" "$root/fuzz/corpus/$target" >"$work/$target.log" 2>&1 || {
+    cat "$work/$target.log" >&2
+    echo "fuzz: $target failed" >&2
+    exit 1
+  }
+  grep -E '^(Done|stat::number_of_executed_units)' "$work/$target.log" || true
+  echo "fuzz: $target passed in $((SECONDS - start)) s"
+}
+
+run reader "$reader_runs" "${reader_options[@]}"
+run engines "$engines_runs" "${engines_options[@]}"
