@@ -1,14 +1,19 @@
 // The auction engine the driver runs. It makes the same bids, wins and stored
 // costs as referenceAuction, pass by pass, but spends its time only where the
 // outcome of a pass can still change:
-//  - the fixed part seedWeight*seedDist + histWeight*pcal of every pair is
-//    computed once, for all objects of a bidder at a time;
-//  - with rpdWeight >= 0 a pair never costs less than its fixed part, so an
-//    object whose gain bound cannot beat the best gain found so far needs no
-//    rpd at all, and an rpd sum is abandoned once its partial sum proves the
-//    same (the sums keep their own order, so every cost keeps its bits);
+//  - with rpdWeight >= 0 a pair never costs less than its fixed part
+//    seedWeight*seedDist + histWeight*pcal, so an object whose gain bound
+//    cannot beat the best gain found so far needs no rpd at all, and an rpd
+//    sum is abandoned once its partial sum proves the same (sums keep their
+//    own order, so every cost keeps its bits);
+//  - with weights that are finite and not negative, the fixed part is itself
+//    bounded from the point counts alone, and computed only for the objects
+//    that bound cannot rule out; otherwise it is computed once for every pair;
 //  - rpd visits only the held objects, and the bidder's distances to their
-//    holders are gathered once per pass.
+//    holders are gathered once per pass;
+//  - with a negative rpdWeight every object needs its full rpd; when the
+//    distances are symmetric the sums of all objects are formed together,
+//    reading each held object's row once.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -332,9 +337,8 @@ class Engine {
     const std::int32_t* held = held_.data();
     const double* holder = holderDist_.data();
     const std::size_t n = held_.size();
-    // Every term is +0.0 or more (or NaN), so each partial sum is at most the
-    // final one, and so is every operation after it, which are all monotone in
-    // the sum: a partial sum whose gain cannot win proves the final one cannot.
+    // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
+    // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
     const auto hopeless = [&](double partial) {
       const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
       return !best.beatenBy(g, static_cast<std::int64_t>(p));
@@ -369,9 +373,20 @@ class Engine {
     }
     Best best;
     const auto consider = [&](std::size_t p) {
-      const double f = fixed != nullptr ? fixed[p] : exactFixed(b, p);
       const auto pos = static_cast<std::int64_t>(p);
-      if (fixed == nullptr && !best.beatenBy((kBase - f) - price_[p], pos)) return;
+      double f = 0.0;
+      if (fixed != nullptr) {
+        f = fixed[p];
+      } else {
+        // seedDist first: with pcal taken as 0.0 the result is again a lower
+        // bound, and pcal is computed only when that bound leaves a chance.
+        const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
+        const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
+        const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
+        if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p], pos)) return;
+        f = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
+        if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
+      }
       const double c = boundedCost(p, best, f);
       const double g = (kBase - c) - price_[p];
       if (best.beatenBy(g, pos)) best = {g, c, pos};
@@ -401,13 +416,6 @@ class Engine {
 
   // Widest gap, in cost, between the best bound and the others tried first.
   static constexpr double kShortlistWidth = 1.0;
-
-  double exactFixed(std::int32_t b, std::size_t p) const {
-    const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
-    const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
-    const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
-    return seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
-  }
 
   // bound_[p] from the fixed part's formula with the descriptor distances and
   // pcal, which are never negative, replaced by 0.0: with weights that are
