@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -131,6 +132,12 @@ int runCommand(int argc, const char* const* argv, Command command) {
     status = run(argv, command);
   } catch (const std::bad_alloc&) {
     reportError("seedmatch: out of memory");
+    return kExitError;
+  } catch (const std::length_error&) {  // a container asked for more than it can hold
+    reportError("seedmatch: out of memory");
+    return kExitError;
+  } catch (const std::exception& error) {
+    reportError(std::string("seedmatch: ") + error.what());
     return kExitError;
   }
   return checkOutput(status);
