@@ -97,7 +97,7 @@ const std::vector<BadFile>& badFiles() {
       {"binary", "\x7f" "ELF\x02\x01\x01\0\0\0\0\n\x03\0>\0"s,
        "1:1: expected seed count (an integer), found '\\x7fELF\\x02\\x01\\x01\\x00\\x00\\x00\\x00'"},
       {"one-long-token", std::string(3'000'000, '5'),
-       "1:1: expected seed count, found a token longer than 1048576 bytes"},
+       "1:1: expected seed count, found a token of 1048576 bytes or more"},
   };
   return files;
 }

@@ -399,7 +399,7 @@ TEST(ReadSeed, TokenLongerThanTheBufferIsRejectedFromAFile) {
   const auto error = readSeed(path, seeds);
   ASSERT_TRUE(error);
   EXPECT_EQ(formatReadError(*error),
-            "seedmatch:" + path + ":2:5: expected position x of seed 0, found a token longer than 1048576 bytes");
+            "seedmatch:" + path + ":2:5: expected position x of seed 0, found a token of 1048576 bytes or more");
 }
 
 TEST(ReadSeed, FilesThatCannotBeOpenedSayWhy) {

@@ -55,6 +55,12 @@ void printHelp(Command command) {
               "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n");
 }
 
+// System messages start with a capital; ours are lower case throughout.
+std::string lowerFirst(std::string text) {
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 void reportError(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
 }
@@ -100,7 +106,7 @@ int checkOutput(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
     reportError(std::string("seedmatch: cannot write standard output") +
-                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+                (error != 0 ? ": " + lowerFirst(std::strerror(error)) : std::string()));
     return kExitError;
   }
   return status;

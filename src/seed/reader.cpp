@@ -21,8 +21,8 @@
 namespace seedmatch {
 namespace {
 
-// Bytes read from a file at a time. A token must fit in it whole, so this is
-// also the longest token a file may hold.
+// Bytes read from a file at a time. A token must fit in it whole with the
+// byte that ends it, so a file's tokens are shorter than this.
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // SP HT LF VT FF CR
@@ -158,8 +158,8 @@ class Scanner {
         return fail("expected " + describe(field) + " (a real number), found " + quote(p_, end));
       case Problem::outOfRange: return fail(describe(field) + " out of range: " + quote(p_, end));
       case Problem::tooLong:
-        return fail("expected " + describe(field) + ", found a token longer than " +
-                    std::to_string(capacity_) + " bytes");
+        return fail("expected " + describe(field) + ", found a token of " +
+                    std::to_string(capacity_) + " bytes or more");
       case Problem::readFailed: break;
     }
     error_ = ReadError{{}, 0, 0, "cannot read: " + reason(readErrno_)};

@@ -39,7 +39,19 @@ void NeibDis(SEED& seed) {
 }
 
 std::string formatReadError(const ReadError& error) {
-  std::string text = "seedmatch:" + error.path + ":";
+  // A path may hold any byte but '/' and NUL; control bytes are escaped so the
+  // message stays one line.
+  std::string text = "seedmatch:";
+  for (const char c : error.path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      constexpr char kHex[] = "0123456789abcdef";
+      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    } else {
+      text += c;
+    }
+  }
+  text += ":";
   if (error.line > 0) {
     text += std::to_string(error.line) + ":" + std::to_string(error.column) + ":";
   }

@@ -48,7 +48,7 @@ std::string formatReadError(const ReadError& error);
 // holds what it held on entry. Memory grows with what the file holds, not with
 // the counts it claims. A seed with fewer distances than its file has seeds is
 // rejected, since every later stage indexes neibDist by seed index. A token of
-// more than 1048576 bytes is rejected; no number needs that many.
+// 1048576 bytes or more is rejected; no number needs that many.
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
 
 // The same over text already in memory; name stands for the file in errors.
