@@ -38,6 +38,12 @@ TEST(Cli, WholeOutputs) {
   for (const auto& c : cases) EXPECT_EQ(outcome(c.exe, kExamples + c.args), c.outcome) << c.args;
 }
 
+// A path may hold a newline; the message must still be one line.
+TEST(Cli, ControlBytesInPathsAreEscaped) {
+  EXPECT_EQ(outcome(SEEDMATCH_EXE, "\"$(printf 'no\\nsuch')\" x 1 1 1 1"),
+            "2|seedmatch:no\\x0asuch: cannot open: no such file\n|");
+}
+
 // rpdWeight 0: each row's stored cost is its evaluation cost. A negative costLimit is ignored.
 TEST(Cli, RandomReportPairsEverySeed) {
   const std::string out = outcome(SEEDMATCH_RANDOM_EXE, kExamples + "1 0.5 0 -5");
