@@ -147,7 +147,7 @@ TEST(Output, FullDeviceIsAnError) {
     SCOPED_TRACE(command.name);
     const Outcome outcome = run(command.args, Output::devFull, SigPipe::asDefault);
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.err, "seedmatch: cannot write standard output: No space left on device\n");
+    EXPECT_EQ(outcome.err, "seedmatch: cannot write standard output: no space left on device\n");
   }
 }
 
@@ -171,7 +171,7 @@ TEST(Output, ClosedPipeWithSigpipeIgnoredIsAnError) {
     SCOPED_TRACE(command.name);
     const Outcome outcome = run(command.args, Output::closedPipe, SigPipe::ignored);
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.err, "seedmatch: cannot write standard output: Broken pipe\n");
+    EXPECT_EQ(outcome.err, "seedmatch: cannot write standard output: broken pipe\n");
   }
 }
 

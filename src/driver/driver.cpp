@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,12 @@ void printHelp(Command command) {
               "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n");
 }
 
+// System messages start with a capital; ours are lower case throughout.
+std::string lowerFirst(std::string text) {
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 void reportError(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
 }
@@ -83,7 +90,7 @@ int run(const char* const* argv, Command command) {
     nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight,
                                        rpdWeight, weights);
   }
-  errno = 0;  // from here on, only a failed write sets it (see checkOutput)
+  errno = 0;  // so that a failed write below leaves its own cause
   if (command == Command::pairs) {
     print_match_pairs(set1, set2, table, seedWeight, histWeight, rpdWeight);
   } else {
@@ -93,16 +100,13 @@ int run(const char* const* argv, Command command) {
 }
 
 // What was written to standard output must have reached it: a report or help
-// text lost on a full disk or a closed pipe is not a completed run. errno was
-// cleared before the output began, so a write that failed earlier (the report
-// flushes some of its lines itself) has left its reason there.
+// text lost on a full disk or a closed pipe is not a completed run.
+// errno is cleared before anything is printed, so it still holds the cause.
 int checkOutput(int status) {
-  const int earlier = errno;
-  errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int error = errno != 0 ? errno : earlier;
+    const int error = errno;
     reportError(std::string("seedmatch: cannot write standard output") +
-                (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+                (error != 0 ? ": " + lowerFirst(std::strerror(error)) : std::string()));
     return kExitError;
   }
   return status;
@@ -111,8 +115,8 @@ int checkOutput(int status) {
 }  // namespace
 
 int runCommand(int argc, const char* const* argv, Command command) {
+  errno = 0;
   if (argc == 2) {
-    errno = 0;
     const std::string_view option = argv[1];
     if (option == "-h" || option == "--help") {
       printHelp(command);
@@ -134,6 +138,12 @@ int runCommand(int argc, const char* const* argv, Command command) {
     status = run(argv, command);
   } catch (const std::bad_alloc&) {
     reportError("seedmatch: out of memory");
+    return kExitError;
+  } catch (const std::length_error&) {  // a container asked for more than it can hold
+    reportError("seedmatch: out of memory");
+    return kExitError;
+  } catch (const std::exception& error) {
+    reportError(std::string("seedmatch: ") + error.what());
     return kExitError;
   }
   return checkOutput(status);

@@ -1,20 +1,27 @@
 // The auction engine the driver runs. It makes the same bids, wins and stored
 // costs as referenceAuction, pass by pass, but spends its time only where the
 // outcome of a pass can still change:
-//  - the fixed part seedWeight*seedDist + histWeight*pcal of every pair is
-//    computed once, for all objects of a bidder at a time;
-//  - with rpdWeight >= 0 a pair never costs less than its fixed part, so an
-//    object whose gain bound cannot beat the best gain found so far needs no
-//    rpd at all, and an rpd sum is abandoned once its partial sum proves the
-//    same (the sums keep their own order, so every cost keeps its bits);
+//  - with rpdWeight >= 0 a pair never costs less than its fixed part
+//    seedWeight*seedDist + histWeight*pcal, so an object whose gain bound
+//    cannot beat the best gain found so far needs no rpd at all, and an rpd
+//    sum is abandoned once its partial sum proves the same (sums keep their
+//    own order, so every cost keeps its bits);
+//  - with weights that are finite and not negative, the fixed part is itself
+//    bounded from the point counts alone, and computed only for the objects
+//    that bound cannot rule out; otherwise it is computed once for every pair;
 //  - rpd visits only the held objects, and the bidder's distances to their
-//    holders are gathered once per pass.
+//    holders are gathered once per pass;
+//  - with a negative rpdWeight every object needs its full rpd; when the
+//    distances are symmetric the sums of all objects are formed together,
+//    reading each held object's row once.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -146,6 +153,11 @@ void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, dou
   }
 }
 
+bool finiteNonNegative(std::initializer_list<double> values) {
+  return std::all_of(values.begin(), values.end(),
+                     [](double v) { return std::isfinite(v) && v >= 0.0; });
+}
+
 // True when no distance can make an rpd term infinite or NaN: with a zero
 // rpdWeight the rpd term then adds a zero of rpdWeight's sign, whatever its value.
 bool distancesModerate(const SeedSet& seeds) {
@@ -156,6 +168,15 @@ bool distancesModerate(const SeedSet& seeds) {
     }
   }
   return true;
+}
+
+// sum[j] += |row[j] - h| for every j < n. The entries are independent, so
+// wide vectors give each the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void addRow(const double* row, double h, std::size_t n, double* sum) {
+  for (std::size_t j = 0; j < n; ++j) sum[j] = sum[j] + std::fabs(row[j] - h);
 }
 
 struct Best {
@@ -178,8 +199,12 @@ class Engine {
       : set1Bids_(set1.size() <= set2.size()),
         bidders_(set1Bids_ ? set1 : set2),
         objects_(set1Bids_ ? set2 : set1),
+        set1Size_(static_cast<std::int32_t>(set1.size())),
         costLimit_(costLimit),
-        rpdWeight_(rpdWeight) {
+        seedWeight_(seedWeight),
+        histWeight_(histWeight),
+        rpdWeight_(rpdWeight),
+        w_(w) {
     const std::size_t nObjects = objects_.size();
     for (std::size_t j = 0; j < nObjects; ++j) {
       if (isZero(objects_[j]) == 0) live_.push_back(static_cast<std::int32_t>(j));
@@ -193,7 +218,19 @@ class Engine {
     bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
     bounded_ = rpdWeight >= 0.0;
     rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
-    computeFixed(set1, seedWeight, histWeight, w);
+    lazyFixed_ = bounded_ && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2,
+                                                w.wPts01, w.wDesc4, w.wPts2});
+    if (lazyFixed_) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        objectPts_[k].resize(live_.size());
+        for (std::size_t p = 0; p < live_.size(); ++p) {
+          objectPts_[k][p] = static_cast<float>(objects_[static_cast<std::size_t>(live_[p])].pts[k]);
+        }
+      }
+    } else {
+      computeFixed(set1, seedWeight, histWeight, w);
+    }
+    symmetric_ = !bounded_ && rpdNeeded_ && objectDistancesSymmetric();
   }
 
   AuctionStats run() {
@@ -219,8 +256,9 @@ class Engine {
       if (owner_[j] != -1) {
         queue.push_back(owner_[j]);
       } else {
-        held_.insert(std::upper_bound(held_.begin(), held_.end(), static_cast<std::int32_t>(j)),
-                     static_cast<std::int32_t>(j));
+        const auto at = std::upper_bound(held_.begin(), held_.end(), static_cast<std::int32_t>(j));
+        heldRows_.insert(heldRows_.begin() + (at - held_.begin()), objects_[j].neibDist.data());
+        held_.insert(at, static_cast<std::int32_t>(j));
         heldFlag_[j] = 1;
       }
       owner_[j] = b;
@@ -299,9 +337,8 @@ class Engine {
     const std::int32_t* held = held_.data();
     const double* holder = holderDist_.data();
     const std::size_t n = held_.size();
-    // Every term is +0.0 or more (or NaN), so each partial sum is at most the
-    // final one, and so is every operation after it, which are all monotone in
-    // the sum: a partial sum whose gain cannot win proves the final one cannot.
+    // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
+    // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
     const auto hopeless = [&](double partial) {
       const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
       return !best.beatenBy(g, static_cast<std::int64_t>(p));
@@ -323,42 +360,104 @@ class Engine {
 
   Best boundedPass(std::int32_t b) {
     const std::size_t nLive = live_.size();
-    const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
-    // By the monotonicity of rounding, a cost of at least fixed gives a gain
-    // of at most (kBase - fixed) - price.
     bound_.resize(nLive);
-    std::size_t guess = 0;
-    for (std::size_t p = 0; p < nLive; ++p) {
-      bound_[p] = (kBase - fixed[p]) - price_[p];
-      if (bound_[p] > bound_[guess] || std::isnan(bound_[guess])) guess = p;
+    // By the monotonicity of rounding, a cost of at least f gives a gain of
+    // at most (kBase - f) - price: bound_ holds that for a lower bound f of
+    // the fixed part, or the fixed part itself.
+    const double* fixed = nullptr;
+    if (lazyFixed_) {
+      fixedLowerBounds(b);
+    } else {
+      fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+      for (std::size_t p = 0; p < nLive; ++p) bound_[p] = (kBase - fixed[p]) - price_[p];
     }
     Best best;
     const auto consider = [&](std::size_t p) {
-      const double c = boundedCost(p, best, fixed[p]);
+      const auto pos = static_cast<std::int64_t>(p);
+      double f = 0.0;
+      if (fixed != nullptr) {
+        f = fixed[p];
+      } else {
+        // seedDist first: with pcal taken as 0.0 the result is again a lower
+        // bound, and pcal is computed only when that bound leaves a chance.
+        const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
+        const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
+        const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
+        if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p], pos)) return;
+        f = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
+        if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
+      }
+      const double c = boundedCost(p, best, f);
       const double g = (kBase - c) - price_[p];
-      if (best.beatenBy(g, static_cast<std::int64_t>(p))) best = {g, c, static_cast<std::int64_t>(p)};
+      if (best.beatenBy(g, pos)) best = {g, c, pos};
     };
-    // The largest bound is the likeliest winner; trying it first makes the
-    // best gain high early, so that most other objects are skipped.
-    consider(guess);
+    // The objects with the largest bounds go first, best bound first, so that
+    // the best gain is high early and most other objects are skipped.
+    double top = -kBase * 2.0;
+    for (std::size_t p = 0; p < nLive; ++p) top = std::max(top, bound_[p]);
+    const double cut = top - kShortlistWidth;
+    shortlist_.clear();
     for (std::size_t p = 0; p < nLive; ++p) {
-      if (p != guess && best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) consider(p);
+      if (bound_[p] >= cut) shortlist_.push_back(p);
+    }
+    std::sort(shortlist_.begin(), shortlist_.end(), [&](std::size_t x, std::size_t y) {
+      return bound_[x] > bound_[y] || (bound_[x] == bound_[y] && x < y);
+    });
+    for (std::size_t p : shortlist_) {
+      // Later objects have no larger bound, and a larger position on a tie.
+      if (!best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) return best;
+      consider(p);
+    }
+    for (std::size_t p = 0; p < nLive; ++p) {
+      if (!(bound_[p] >= cut) && best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) consider(p);
     }
     return best;
+  }
+
+  // Widest gap, in cost, between the best bound and the others tried first.
+  static constexpr double kShortlistWidth = 1.0;
+
+  // bound_[p] from the fixed part's formula with the descriptor distances and
+  // pcal, which are never negative, replaced by 0.0: with weights that are
+  // finite and not negative, rounding being monotone, the result is at most
+  // the fixed part (or the fixed part is NaN, and the pair never wins).
+  void fixedLowerBounds(std::int32_t b) {
+    const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
+    std::array<float, 3> pts{};
+    for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
+    const double t0 = (0.0 + w_.wDesc1 * 0.0) + w_.wDesc2 * 0.0;
+    const double w4 = w_.wDesc4 * 0.0;
+    const double h = histWeight_ * 0.0;
+    const std::size_t nLive = live_.size();
+    for (std::size_t p = 0; p < nLive; ++p) {
+      const double dPts01 = ptsDiff(pts[0], objectPts_[0][p]) + ptsDiff(pts[1], objectPts_[1][p]);
+      const double dPts2 = ptsDiff(pts[2], objectPts_[2][p]);
+      const double t = (t0 + w_.wPts01 * dPts01) + w4;
+      const double low = seedWeight_ * (t + w_.wPts2 * dPts2) + h;
+      bound_[p] = (kBase - low) - price_[p];
+    }
   }
 
   Best densePass(std::int32_t b) {
     const std::size_t nLive = live_.size();
     const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+    if (symmetric_) sumAlongHeldRows();
     Best best;
-    for (std::size_t p = 0; p < nLive; p += kLanes) {
+    std::array<double, kLanes> sum{};
+    std::array<std::int32_t, kLanes> object{};
+    for (std::size_t p = 0; p < nLive;) {
       const std::size_t m = std::min(kLanes, nLive - p);
-      std::array<double, kLanes> sum{};
-      if (rpdNeeded_) laneSums(p, m, sum);
-      for (std::size_t l = 0; l < m; ++l) {
-        const double c = costFromSum(sum[l], rpdCount(live_[p + l]), fixed[p + l]);
-        const double g = (kBase - c) - price_[p + l];
-        if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p + l)};
+      for (std::size_t l = 0; l < m; ++l) object[l] = live_[p + l];
+      sum.fill(0.0);
+      if (symmetric_) {
+        for (std::size_t l = 0; l < m; ++l) sum[l] = rowSums_[static_cast<std::size_t>(object[l])];
+      } else if (rpdNeeded_) {
+        laneSums(object, m, sum);
+      }
+      for (std::size_t l = 0; l < m; ++l, ++p) {
+        const double c = costFromSum(sum[l], rpdCount(object[l]), fixed[p]);
+        const double g = (kBase - c) - price_[p];
+        if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p)};
       }
     }
     return best;
@@ -366,12 +465,29 @@ class Engine {
 
   static constexpr std::size_t kLanes = 8;
 
-  // The rpd sums of the objects at live positions p .. p+m-1, side by side:
-  // each lane adds its own terms in ascending order and skips its own object.
-  void laneSums(std::size_t p, std::size_t m, std::array<double, kLanes>& sum) const {
+  // rowSums_[j] = the rpd sum of every object j at once. With symmetric
+  // distances, entry j of held object k's row is entry k of object j's row, so
+  // the held rows are read one after the other, each in full, and every j
+  // still adds its terms in ascending k. Object k's own entry is skipped by
+  // putting its sum back.
+  void sumAlongHeldRows() {
+    const std::size_t n = objects_.size();
+    rowSums_.assign(n, 0.0);
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+      const auto k = static_cast<std::size_t>(held_[i]);
+      const double own = rowSums_[k];
+      addRow(heldRows_[i], holderDist_[i], n, rowSums_.data());
+      rowSums_[k] = own;
+    }
+  }
+
+  // The rpd sums of the given objects, side by side: each lane adds its own
+  // terms in ascending order and skips its own object.
+  void laneSums(const std::array<std::int32_t, kLanes>& object, std::size_t m,
+                std::array<double, kLanes>& sum) const {
     std::array<const double*, kLanes> row{};
     for (std::size_t l = 0; l < kLanes; ++l) {
-      row[l] = objects_[static_cast<std::size_t>(live_[p + std::min(l, m - 1)])].neibDist.data();
+      row[l] = objects_[static_cast<std::size_t>(object[std::min(l, m - 1)])].neibDist.data();
     }
     const std::int32_t* held = held_.data();
     const double* holder = holderDist_.data();
@@ -384,7 +500,7 @@ class Engine {
     };
     std::size_t i = 0;
     for (std::size_t l = 0; l < m; ++l) {
-      const std::int32_t j = live_[p + l];
+      const std::int32_t j = object[l];
       if (!heldFlag_[static_cast<std::size_t>(j)]) continue;
       const auto self = static_cast<std::size_t>(
           std::lower_bound(held_.begin(), held_.end(), j) - held_.begin());
@@ -397,14 +513,39 @@ class Engine {
     addAll(i, held_.size());
   }
 
+  // True when every object's distance to every other reads the same both ways.
+  bool objectDistancesSymmetric() const {
+    const std::size_t n = objects_.size();
+    constexpr std::size_t kTile = 64;
+    for (std::size_t a = 0; a < n; a += kTile) {
+      for (std::size_t c = a; c < n; c += kTile) {
+        for (std::size_t j = a; j < std::min(n, a + kTile); ++j) {
+          for (std::size_t k = c; k < std::min(n, c + kTile); ++k) {
+            if (std::bit_cast<std::uint64_t>(objects_[j].neibDist[k]) !=
+                std::bit_cast<std::uint64_t>(objects_[k].neibDist[j])) {
+              return false;
+            }
+          }
+        }
+      }
+    }
+    return true;
+  }
+
   bool set1Bids_;
   const SeedSet& bidders_;
   const SeedSet& objects_;
+  std::int32_t set1Size_;
   double costLimit_;
+  double seedWeight_;
+  double histWeight_;
   double rpdWeight_;
+  SeedDistWeights w_;
   double bidIncrement_ = 0.0;
   bool bounded_ = true;    // rpdWeight >= 0: a pair costs at least its fixed part
   bool rpdNeeded_ = true;  // rpd can change a cost
+  bool lazyFixed_ = false;  // fixed parts computed when needed, not stored
+  bool symmetric_ = false;  // object distances read the same both ways
 
   std::vector<std::int32_t> live_;  // objects that are not empty, ascending
   std::vector<bool> bidderLive_;
@@ -414,8 +555,12 @@ class Engine {
   std::vector<double> heldCost_;     // by object index
   std::vector<std::int32_t> heldFlag_;  // 1 when the object has an owner
   std::vector<std::int32_t> held_;      // held objects, ascending
+  std::vector<const double*> heldRows_;  // their neibDist rows
+  std::vector<double> rowSums_;          // per object, for the pass
   std::vector<double> holderDist_;      // per held object, for the bidder of the pass
   std::vector<double> bound_;           // per live position, for the pass
+  std::array<std::vector<float>, 3> objectPts_;  // point counts by live position
+  std::vector<std::size_t> shortlist_;
 };
 
 }  // namespace

@@ -47,7 +47,8 @@ std::string formatReadError(const ReadError& error);
 // truncated block or impossible count it stops and returns the error; seeds then
 // holds what it held on entry. Memory grows with what the file holds, not with
 // the counts it claims. A seed with fewer distances than its file has seeds is
-// rejected, since every later stage indexes neibDist by seed index.
+// rejected, since every later stage indexes neibDist by seed index. A token of
+// 1048576 bytes or more is rejected; no number needs that many.
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
 
 // The same over text already in memory; name stands for the file in errors.
