@@ -5,8 +5,8 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-reader_runs=${READER_RUNS:-1000000}
-engines_runs=${ENGINES_RUNS:-100000}
+reader_runs=${READER_RUNS:-800000}
+engines_runs=${ENGINES_RUNS:-60000}
 
 ensure_clang
 bash "$root/fuzz/build.sh" "$build"
