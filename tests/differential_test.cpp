@@ -226,6 +226,39 @@ TEST(FastEngine, RpdDecidesBetweenLookalikes) {
   }
 }
 
+// Bidders that outbid each other, with costs a whole number of bid increments
+// apart: cost plus price ties between objects, and the lower index must win on
+// the later passes too.
+TEST(FastEngine, ContestsWithTiesAcrossPrices) {
+  const auto seed = [](double d0, std::size_t n) {
+    SEED s{};
+    s.desc[0] = {d0};
+    s.pts[0] = s.pts[1] = s.pts[2] = 100;
+    s.neibCount = static_cast<std::int32_t>(n);
+    s.neibDist.assign(n, 0.0);
+    NeibDis(s);
+    return s;
+  };
+  // desc[0] of the objects; the bidders all hold 1.0, so a pair costs |offset|.
+  const std::vector<std::vector<double>> objectSets{
+      {1.5, 2.0, 1.0},
+      {1.0, 1.5, 1.0},
+      {2.0, 1.25, 1.5, 1.0},
+      {1.375, 1.0, 1.25, 1.125, 2.0, 1.5, 1.0},
+  };
+  for (const auto& offsets : objectSets) {
+    for (std::size_t bidders = 2; bidders <= offsets.size(); ++bidders) {
+      SeedSet set1, set2;
+      for (std::size_t b = 0; b < bidders; ++b) set1.push_back(seed(1.0, bidders));
+      for (double d : offsets) set2.push_back(seed(d, offsets.size()));
+      for (double rpdWeight : {0.0, 1.0}) {
+        expectSameRun(set1, set2, {5.0, 1.0, 0.0, rpdWeight}, SeedDistWeights{0, 0, 0, 0, 0});
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 TEST(FastEngine, RealisticPairsMatchThePlainOne) {
   struct Case {
     std::size_t n;

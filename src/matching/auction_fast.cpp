@@ -476,20 +476,34 @@ class Engine {
     c.filled = true;
   }
 
-  // The pass over the cached prefix, in ascending fixed part: an object whose
-  // fixed part alone leaves no gain above the best ends the walk, since all
-  // later ones cost at least as much.
+  // The pass over the cached prefix. The object with the largest gain bound
+  // goes first, so that the best gain is high early; the rest follow in
+  // ascending fixed part, and an object whose fixed part alone leaves no gain
+  // above the best ends the walk, since all later ones cost at least as much.
   Best cachedPass(const BidderCache& c) const {
     Best best;
-    for (std::size_t i = 0; i < c.pos.size(); ++i) {
+    const auto consider = [&](std::size_t i) {
       const std::size_t p = c.pos[i];
       const double f = c.fixed[i];
-      if (kBase - f < best.gain) break;
       const auto pos = static_cast<std::int64_t>(p);
-      if (!best.beatenBy((kBase - f) - price_[p], pos)) continue;
+      if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
       const double cost = boundedCost(p, best, f);
       const double g = (kBase - cost) - price_[p];
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
+    };
+    std::size_t top = c.pos.size();
+    double topBound = -kInfinity;
+    for (std::size_t i = 0; i < c.pos.size() && !(kBase - c.fixed[i] < topBound); ++i) {
+      const double bound = (kBase - c.fixed[i]) - price_[c.pos[i]];
+      if (bound > topBound) {
+        topBound = bound;
+        top = i;
+      }
+    }
+    if (top < c.pos.size()) consider(top);
+    for (std::size_t i = 0; i < c.pos.size(); ++i) {
+      if (kBase - c.fixed[i] < best.gain) break;
+      if (i != top) consider(i);
     }
     return best;
   }
