@@ -11,6 +11,9 @@
 //    that bound cannot rule out; otherwise it is computed once for every pair;
 //  - rpd visits only the held objects, and the bidder's distances to their
 //    holders are gathered once per pass;
+//  - a bidder that comes back (one that is outbid, usually again and again)
+//    keeps its smallest fixed parts sorted and its holder distances, which it
+//    brings up to date from the objects that changed hands since its last pass;
 //  - with a negative rpdWeight every object needs its full rpd; when the
 //    distances are symmetric the sums of all objects are formed together,
 //    reading each held object's row once.
