@@ -1,6 +1,8 @@
 // The fast engine against the plain one: whole match tables, bit for bit, and
-// pass counts, on many small adversarial cases and on realistic pairs.
+// pass counts, on many small adversarial cases and on realistic pairs. The
+// report's averages against a literal pair-by-pair loop: bits and refusals.
 #include "matching/matching.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -223,6 +226,39 @@ TEST(FastEngine, RpdDecidesBetweenLookalikes) {
   }
 }
 
+// Bidders that outbid each other, with costs a whole number of bid increments
+// apart: cost plus price ties between objects, and the lower index must win on
+// the later passes too.
+TEST(FastEngine, ContestsWithTiesAcrossPrices) {
+  const auto seed = [](double d0, std::size_t n) {
+    SEED s{};
+    s.desc[0] = {d0};
+    s.pts[0] = s.pts[1] = s.pts[2] = 100;
+    s.neibCount = static_cast<std::int32_t>(n);
+    s.neibDist.assign(n, 0.0);
+    NeibDis(s);
+    return s;
+  };
+  // desc[0] of the objects; the bidders all hold 1.0, so a pair costs |offset|.
+  const std::vector<std::vector<double>> objectSets{
+      {1.5, 2.0, 1.0},
+      {1.0, 1.5, 1.0},
+      {2.0, 1.25, 1.5, 1.0},
+      {1.375, 1.0, 1.25, 1.125, 2.0, 1.5, 1.0},
+  };
+  for (const auto& offsets : objectSets) {
+    for (std::size_t bidders = 2; bidders <= offsets.size(); ++bidders) {
+      SeedSet set1, set2;
+      for (std::size_t b = 0; b < bidders; ++b) set1.push_back(seed(1.0, bidders));
+      for (double d : offsets) set2.push_back(seed(d, offsets.size()));
+      for (double rpdWeight : {0.0, 1.0}) {
+        expectSameRun(set1, set2, {5.0, 1.0, 0.0, rpdWeight}, SeedDistWeights{0, 0, 0, 0, 0});
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 TEST(FastEngine, RealisticPairsMatchThePlainOne) {
   struct Case {
     std::size_t n;
@@ -241,6 +277,115 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
     realisticPair(c.n, c.seed, set1, set2);
     expectSameRun(set1, set2, c.w);
     expectSameRun(set2, set1, c.w);
+  }
+}
+
+// The averages as the loop over pairs of rows reads, checking each index and
+// stored distance where it is used. The result, or the refusal's message.
+std::string literalAverage(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
+                           bool stored) {
+  if (table.size() < 2) return "4.0";
+  const auto index = [&](std::size_t row, std::size_t side) {
+    const double v = table[row][side];
+    const std::size_t size = side == 0 ? set1.size() : set2.size();
+    if (!(v > -1.0 && v < static_cast<double>(size))) {
+      throw std::out_of_range("match row " + std::to_string(row) + ": index " +
+                              std::to_string(v) + " is outside seed set " +
+                              (side == 0 ? "1" : "2"));
+    }
+    return static_cast<std::size_t>(static_cast<std::int32_t>(v));
+  };
+  const auto entry = [](const SEED& s, std::size_t k, std::size_t row, const char* set) {
+    if (k >= s.neibDist.size()) {
+      throw std::out_of_range("match row " + std::to_string(row) + ": seed set " + set +
+                              " holds no stored distance to seed " + std::to_string(k));
+    }
+    return s.neibDist[k];
+  };
+  const auto dist = [](const SEED& a, const SEED& b) {
+    const double dx = a.pos[0] - b.pos[0], dy = a.pos[1] - b.pos[1], dz = a.pos[2] - b.pos[2];
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+  };
+  try {
+    double sum = 0.0;
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      if (table[i][2] == -1.0) continue;
+      const std::size_t p = index(i, 0), q = index(i, 1);
+      for (std::size_t j = i + 1; j < table.size(); ++j) {
+        if (table[j][2] == -1.0) continue;
+        const std::size_t r = index(j, 0), t = index(j, 1);
+        const double d1 = stored ? entry(set1[p], r, i, "1") : dist(set1[p], set1[r]);
+        const double d2 = stored ? entry(set2[q], t, i, "2") : dist(set2[q], set2[t]);
+        sum = sum + std::fabs(d1 - d2);
+        count = count + 1;
+      }
+    }
+    const double mean = sum / static_cast<double>(count);
+    return std::to_string(std::bit_cast<std::uint64_t>(mean));
+  } catch (const std::out_of_range& e) {
+    return e.what();
+  }
+}
+
+std::string fastAverage(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
+                        bool stored) {
+  try {
+    const double mean =
+        stored ? nComputeAvgRP(set1, set2, table) : ComputeAvgRP(set1, set2, table);
+    if (table.size() < 2 && mean == 4.0) return "4.0";
+    return std::to_string(std::bit_cast<std::uint64_t>(mean));
+  } catch (const std::out_of_range& e) {
+    return e.what();
+  }
+}
+
+// Random tables over sets whose seeds sometimes store too few distances, with
+// unmatched rows, NaN costs, fractional and out-of-range indices: the same
+// bits, or the same first refusal.
+TEST(Averages, MatchThePairByPairLoop) {
+  Draw draw(5150);
+  const std::vector<double> costs{1.0, -1.0, 0.25, kNaN, -1.0};
+  for (int round = 0; round < 3000; ++round) {
+    const bool faulty = draw.below(3) == 0;
+    SeedSet sets[2];
+    for (SeedSet& set : sets) {
+      set.resize(1 + draw.below(9));
+      for (SEED& s : set) {
+        for (double& x : s.pos) x = draw.gauss(5.0);
+        s.neibDist.resize(set.size() - (faulty && draw.below(4) == 0 ? 1 + draw.below(set.size()) : 0));
+        for (double& d : s.neibDist) d = draw.below(8) == 0 ? kNaN : draw.unit() * 20.0;
+      }
+    }
+    MatchTable table(draw.below(12));
+    for (MatchRow& row : table) {
+      for (std::size_t side = 0; side < 2; ++side) {
+        const double size = static_cast<double>(sets[side].size());
+        row[side] = faulty && draw.below(10) == 0 ? size + draw.gauss(2.0)
+                                                   : std::floor(draw.unit() * size) + 0.5 * draw.unit();
+      }
+      row[2] = draw.pick(costs);
+    }
+    for (bool stored : {false, true}) {
+      SCOPED_TRACE("round " + std::to_string(round) + (stored ? " stored" : " positions"));
+      ASSERT_EQ(literalAverage(sets[0], sets[1], table, stored),
+                fastAverage(sets[0], sets[1], table, stored));
+    }
+  }
+}
+
+// Many rows: the averages of a realistic pair under a shuffled identity-like table.
+TEST(Averages, LargeTablesMatchThePairByPairLoop) {
+  SeedSet set1, set2;
+  realisticPair(300, 11, set1, set2);
+  Draw draw(12);
+  MatchTable table;
+  for (std::size_t i = 0; i < set2.size(); ++i) {
+    table.push_back({static_cast<double>(draw.below(set1.size())), static_cast<double>(i),
+                     draw.below(5) == 0 ? -1.0 : draw.unit()});
+  }
+  for (bool stored : {false, true}) {
+    EXPECT_EQ(literalAverage(set1, set2, table, stored), fastAverage(set1, set2, table, stored));
   }
 }
 

@@ -11,6 +11,9 @@
 //    that bound cannot rule out; otherwise it is computed once for every pair;
 //  - rpd visits only the held objects, and the bidder's distances to their
 //    holders are gathered once per pass;
+//  - a bidder that comes back (one that is outbid, usually again and again)
+//    keeps its smallest fixed parts sorted and its holder distances, which it
+//    brings up to date from the objects that changed hands since its last pass;
 //  - with a negative rpdWeight every object needs its full rpd; when the
 //    distances are symmetric the sums of all objects are formed together,
 //    reading each held object's row once.
@@ -22,12 +25,14 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <limits>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "held_rows.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -231,6 +236,12 @@ class Engine {
       computeFixed(set1, seedWeight, histWeight, w);
     }
     symmetric_ = !bounded_ && rpdNeeded_ && objectDistancesSymmetric();
+    if (bounded_) {
+      seen_.assign(bidders_.size(), 0);
+      cache_.resize(bidders_.size());
+      uniform_ = !live_.empty() && !bidders_.empty() && uniformLayout(bidders_) &&
+                 uniformLayout(objects_);
+    }
   }
 
   AuctionStats run() {
@@ -247,8 +258,7 @@ class Engine {
       const std::int32_t b = queue.front();
       queue.pop_front();
       if (!bidderLive_[static_cast<std::size_t>(b)] || nothingWins) continue;
-      gatherHolderDistances(b);
-      const Best best = bounded_ ? boundedPass(b) : densePass(b);
+      const Best best = bounded_ ? boundedPassOf(b) : densePass(b);
       if (!(best.gain >= 0.0) || !(costLimit_ > best.cost)) continue;
       const auto p = static_cast<std::size_t>(best.pos);
       const auto j = static_cast<std::size_t>(live_[p]);
@@ -262,22 +272,13 @@ class Engine {
         heldFlag_[j] = 1;
       }
       owner_[j] = b;
+      changes_.push_back(static_cast<std::int32_t>(j));
       price_[p] = price_[p] + bidIncrement_;
     }
     return stats;
   }
 
-  void emit(MatchTable& table) const {
-    for (std::int32_t j : held_) {
-      const std::int32_t holder = owner_[static_cast<std::size_t>(j)];
-      const double cost = heldCost_[static_cast<std::size_t>(j)];
-      if (set1Bids_) {
-        table.push_back({static_cast<double>(holder), static_cast<double>(j), cost});
-      } else {
-        table.push_back({static_cast<double>(j), static_cast<double>(holder), cost});
-      }
-    }
-  }
+  void emit(MatchTable& table) const { appendHeldRows(owner_, heldCost_, set1Bids_, table); }
 
  private:
   void computeFixed(const SeedSet& set1, double seedWeight, double histWeight,
@@ -335,7 +336,7 @@ class Engine {
     if (count == 0) return costFromSum(0.0, 0, fixed);
     const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
     const std::int32_t* held = held_.data();
-    const double* holder = holderDist_.data();
+    const double* holder = holder_;
     const std::size_t n = held_.size();
     // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
     // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
@@ -343,19 +344,177 @@ class Engine {
       const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
       return !best.beatenBy(g, static_cast<std::int64_t>(p));
     };
-    constexpr std::size_t kCheckEvery = 8;
+    // The object's own term is left out by summing around its place in the list.
+    const std::size_t self =
+        heldFlag_[static_cast<std::size_t>(j)]
+            ? static_cast<std::size_t>(std::lower_bound(held, held + n, j) - held)
+            : n;
+    constexpr std::size_t kCheckEvery = 32;
     double sum = 0.0;
-    std::size_t i = 0;
-    while (i < n) {
-      const std::size_t end = std::min(n, i + kCheckEvery);
-      for (; i < end; ++i) {
-        const std::int32_t k = held[i];
-        if (k == j) continue;
-        sum = sum + std::fabs(row[k] - holder[i]);
+    const auto addRange = [&](std::size_t i, std::size_t to) {
+      while (i < to) {
+        const std::size_t end = std::min(to, i + kCheckEvery);
+        for (; i < end; ++i) {
+          const auto k = static_cast<std::size_t>(held[i]);
+          sum = sum + std::fabs(row[k] - holder[k]);
+        }
+        if (i < n && hopeless(sum)) return false;
       }
-      if (i < n && hopeless(sum)) return std::nan("");
-    }
+      return true;
+    };
+    if (!addRange(0, self) || !addRange(std::min(n, self + 1), n)) return std::nan("");
     return costFromSum(sum, count, fixed);
+  }
+
+  // A bidder that comes back keeps its objects' fixed parts, the smallest ones
+  // sorted, so that its later passes walk only the front of that list. Most
+  // bidders have a single pass; those that come back usually come back often,
+  // outbidding each other over the same few objects.
+  struct BidderCache {
+    std::vector<double> fixed;      // ascending
+    std::vector<std::size_t> pos;   // their live positions; equal parts by position
+    double beyond = kInfinity;      // at most the fixed part of every other object
+    bool filled = false;
+    std::vector<double> holder;     // its distance to each object's holder, by object
+    std::size_t synced = 0;         // changes of hands holder has seen
+  };
+  // Room for the bidders' own holder distances; beyond it they are gathered afresh.
+  static constexpr std::size_t kHolderBudget = std::size_t{48} << 20;
+  static constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  static constexpr std::size_t kFirstPrefix = 32;
+
+  // The bidder's distance to the holder of every held object k, at holder[k].
+  void gatherByObject(std::int32_t b, double* holder) const {
+    const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
+    for (std::int32_t k : held_) {
+      holder[k] = dist[owner_[static_cast<std::size_t>(k)]];
+    }
+  }
+
+  // Brings a bidder's own holder distances up to date: only the objects that
+  // changed hands since its last pass are read again, unless they are many.
+  void syncHolders(std::int32_t b, BidderCache& c) {
+    const std::size_t fresh = changes_.size() - c.synced;
+    if (c.holder.empty() || fresh > held_.size() / 2) {
+      c.holder.resize(objects_.size());
+      gatherByObject(b, c.holder.data());
+    } else {
+      const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
+      for (std::size_t i = c.synced; i < changes_.size(); ++i) {
+        const auto k = static_cast<std::size_t>(changes_[i]);
+        c.holder[k] = dist[owner_[k]];
+      }
+    }
+    c.synced = changes_.size();
+  }
+
+  Best boundedPassOf(std::int32_t b) {
+    const auto at = static_cast<std::size_t>(b);
+    BidderCache& c = cache_[at];
+    const std::size_t bytes = objects_.size() * sizeof(double);
+    const bool own = seen_[at] && (!c.holder.empty() || holderBytes_ + bytes <= kHolderBudget);
+    if (rpdNeeded_) {
+      if (own) {
+        if (c.holder.empty()) holderBytes_ += bytes;
+        syncHolders(b, c);
+        holder_ = c.holder.data();
+      } else {
+        holderScratch_.resize(objects_.size());
+        gatherByObject(b, holderScratch_.data());
+        holder_ = holderScratch_.data();
+      }
+    }
+    if (!seen_[at]) {
+      seen_[at] = 1;
+      return boundedPass(b);
+    }
+    if (!c.filled) fillCache(b, kFirstPrefix, c);
+    const Best best = cachedPass(c);
+    // Another object could still do better only if its gain bound reaches the best.
+    if (best.gain > kBase - c.beyond) return best;
+    fillCache(b, std::max(c.pos.size(), kFirstPrefix) * 4, c);
+    return boundedPass(b);
+  }
+
+  // Every object left out of the prefix has a fixed part of at least beyond,
+  // so a gain of at most kBase - beyond (prices are never negative); objects
+  // with a NaN fixed part are left out for good, as their gain never wins.
+  void fillCache(std::int32_t b, std::size_t prefix, BidderCache& c) {
+    const std::size_t nLive = live_.size();
+    const double* fixed = nullptr;
+    if (!lazyFixed_) {
+      fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+    } else {
+      fixedScratch_.resize(nLive);
+      fullFixedRow(b, fixedScratch_.data());
+      fixed = fixedScratch_.data();
+    }
+    order_.clear();
+    for (std::size_t p = 0; p < nLive; ++p) {
+      if (!std::isnan(fixed[p])) order_.push_back(p);
+    }
+    const auto before = [fixed](std::size_t x, std::size_t y) {
+      return fixed[x] < fixed[y] || (fixed[x] == fixed[y] && x < y);
+    };
+    c.beyond = kInfinity;
+    if (prefix < order_.size()) {
+      std::nth_element(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(prefix),
+                       order_.end(), before);
+      c.beyond = fixed[order_[prefix]];
+      order_.resize(prefix);
+    }
+    std::sort(order_.begin(), order_.end(), before);
+    c.pos.assign(order_.begin(), order_.end());
+    c.fixed.resize(c.pos.size());
+    for (std::size_t i = 0; i < c.pos.size(); ++i) c.fixed[i] = fixed[c.pos[i]];
+    c.filled = true;
+  }
+
+  // The pass over the cached prefix. The object with the largest gain bound
+  // goes first, so that the best gain is high early; the rest follow in
+  // ascending fixed part, and an object whose fixed part alone leaves no gain
+  // above the best ends the walk, since all later ones cost at least as much.
+  Best cachedPass(const BidderCache& c) const {
+    Best best;
+    const auto consider = [&](std::size_t i) {
+      const std::size_t p = c.pos[i];
+      const double f = c.fixed[i];
+      const auto pos = static_cast<std::int64_t>(p);
+      if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
+      const double cost = boundedCost(p, best, f);
+      const double g = (kBase - cost) - price_[p];
+      if (best.beatenBy(g, pos)) best = {g, cost, pos};
+    };
+    std::size_t top = c.pos.size();
+    double topBound = -kInfinity;
+    for (std::size_t i = 0; i < c.pos.size() && !(kBase - c.fixed[i] < topBound); ++i) {
+      const double bound = (kBase - c.fixed[i]) - price_[c.pos[i]];
+      if (bound > topBound) {
+        topBound = bound;
+        top = i;
+      }
+    }
+    if (top < c.pos.size()) consider(top);
+    for (std::size_t i = 0; i < c.pos.size(); ++i) {
+      if (kBase - c.fixed[i] < best.gain) break;
+      if (i != top) consider(i);
+    }
+    return best;
+  }
+
+  // The exact fixed parts of one bidder against every live object.
+  void fullFixedRow(std::int32_t b, double* fixed) {
+    const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
+    if (uniform_) {
+      if (columns_.count == 0) columns_ = makeColumns(objects_, live_, bidders_.front());
+      fixedRow(bidder, columns_, seedWeight_, histWeight_, w_, fixed);
+      return;
+    }
+    for (std::size_t p = 0; p < live_.size(); ++p) {
+      const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
+      const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
+      fixed[p] = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
+    }
   }
 
   Best boundedPass(std::int32_t b) {
@@ -439,6 +598,7 @@ class Engine {
   }
 
   Best densePass(std::int32_t b) {
+    gatherHolderDistances(b);
     const std::size_t nLive = live_.size();
     const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
     if (symmetric_) sumAlongHeldRows();
@@ -561,6 +721,16 @@ class Engine {
   std::vector<double> bound_;           // per live position, for the pass
   std::array<std::vector<float>, 3> objectPts_;  // point counts by live position
   std::vector<std::size_t> shortlist_;
+  std::vector<std::uint8_t> seen_;       // by bidder: has had a pass
+  std::vector<BidderCache> cache_;       // by bidder, from its second pass on
+  bool uniform_ = false;                 // both sets suit the column layout
+  ObjectColumns columns_;                // built for the first cache
+  std::vector<double> fixedScratch_;
+  std::vector<std::int32_t> changes_;    // objects in the order they changed hands
+  std::size_t holderBytes_ = 0;          // held by the caches' holder distances
+  std::vector<double> holderScratch_;    // holder distances by object, for the pass
+  const double* holder_ = nullptr;       // those the pass reads
+  std::vector<std::size_t> order_;
 };
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "report.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace seedmatch {
 namespace {
@@ -45,34 +48,81 @@ double distance(const double (&a)[3], const double (&b)[3]) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-double storedDistance(const SEED& seed, std::int32_t other, std::size_t row, const char* set) {
-  const auto at = static_cast<std::size_t>(other);
-  if (at >= seed.neibDist.size()) {
-    throw std::out_of_range("match row " + std::to_string(row) + ": seed set " + set +
-                            " holds no stored distance to seed " + std::to_string(other));
+// The seeds of the matched rows, in table order, with each row's place in the
+// table for messages. Rows are converted in ascending order and the first one
+// naming a seed outside its set throws; afterConvert(rows) runs after each
+// conversion, so a caller can interleave its own checks in the same order.
+struct MatchedRow {
+  RowSeeds seeds;
+  std::size_t row;
+};
+
+template <class AfterConvert>
+std::vector<MatchedRow> matchedRows(const SeedSet& set1, const SeedSet& set2,
+                                    const MatchTable& table, AfterConvert afterConvert) {
+  std::vector<MatchedRow> rows;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (isUnmatched(table[i])) continue;
+    rows.push_back({rowSeeds(set1, set2, table, i), i});
+    afterConvert(rows);
   }
-  return seed.neibDist[at];
+  return rows;
 }
 
-// Mean of |within(set 1) - within(set 2)| over every pair of matched rows, the
-// earlier row first, added in visiting order.
-template <class Within>
-double averageOverRowPairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
-                           Within within) {
-  const std::size_t n = table.size();
-  if (n < 2) return 4.0;
+std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
+
+// Refuses the pair of rows a (earlier) and b when the earlier row's seeds hold
+// no stored distance at the later row's indices; set 1 is checked first.
+void checkStoredPair(const SeedSet& set1, const SeedSet& set2, const MatchedRow& a,
+                     const MatchedRow& b) {
+  const auto check = [&](const SEED& seed, std::int32_t other, const char* set) {
+    if (at(other) >= seed.neibDist.size()) {
+      throw std::out_of_range("match row " + std::to_string(a.row) + ": seed set " + set +
+                              " holds no stored distance to seed " + std::to_string(other));
+    }
+  };
+  check(set1[at(a.seeds.p)], b.seeds.p, "1");
+  check(set2[at(a.seeds.q)], b.seeds.q, "2");
+}
+
+// Throws for the first pair of rows, in visiting order, whose stored distance
+// is missing. Each row is compared with the largest index of the rows after
+// it, so tables the seeds can serve cost one pass over the rows.
+void checkStoredDistances(const SeedSet& set1, const SeedSet& set2,
+                          const std::vector<MatchedRow>& rows) {
+  std::int32_t laterP = -1;
+  std::int32_t laterQ = -1;
+  bool complete = true;
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    const RowSeeds s = rows[i].seeds;
+    if (static_cast<std::size_t>(laterP + 1) > set1[at(s.p)].neibDist.size() ||
+        static_cast<std::size_t>(laterQ + 1) > set2[at(s.q)].neibDist.size()) {
+      complete = false;
+    }
+    laterP = std::max(laterP, s.p);
+    laterQ = std::max(laterQ, s.q);
+  }
+  if (complete) return;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t j = i + 1; j < rows.size(); ++j) checkStoredPair(set1, set2, rows[i], rows[j]);
+  }
+}
+
+// Mean of |within(i, j)| over every pair of matched rows i < j (positions in
+// rows), added i ascending, then j ascending. terms(i, out) writes within(i, j)
+// for every j > i to out[j - i - 1]; the terms of one i are independent, so
+// that loop may run wide while the sum keeps its order.
+template <class Terms>
+double averageOverRowPairs(std::size_t matched, Terms terms) {
   // 64-bit: m matched rows make m(m-1)/2 pairs, beyond 32 bits from 65,537 rows on.
   double sum = 0.0;
   std::int64_t count = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (isUnmatched(table[i])) continue;
-    const RowSeeds a = rowSeeds(set1, set2, table, i);
-    for (std::size_t j = i + 1; j < n; ++j) {
-      if (isUnmatched(table[j])) continue;
-      const RowSeeds b = rowSeeds(set1, set2, table, j);
-      sum = sum + std::fabs(within(a, b, i));
-      count = count + 1;
-    }
+  std::vector<double> term(matched);
+  for (std::size_t i = 0; i < matched; ++i) {
+    const std::size_t n = matched - i - 1;
+    terms(i, term.data());
+    for (std::size_t k = 0; k < n; ++k) sum = sum + std::fabs(term[k]);
+    count = count + static_cast<std::int64_t>(n);
   }
   // With no pair this is 0.0 / 0.0 evaluated by the hardware: the NaN it yields
   // is what the report prints.
@@ -82,20 +132,57 @@ double averageOverRowPairs(const SeedSet& set1, const SeedSet& set2, const Match
 }  // namespace
 
 double ComputeAvgRP(const SeedSet& set1, const SeedSet& set2, const MatchTable& table) {
-  return averageOverRowPairs(set1, set2, table, [&](RowSeeds a, RowSeeds b, std::size_t) {
-    const double dist1 = distance(set1[static_cast<std::size_t>(a.p)].pos,
-                                  set1[static_cast<std::size_t>(b.p)].pos);
-    const double dist2 = distance(set2[static_cast<std::size_t>(a.q)].pos,
-                                  set2[static_cast<std::size_t>(b.q)].pos);
-    return dist1 - dist2;
+  if (table.size() < 2) return 4.0;
+  const std::vector<MatchedRow> rows =
+      matchedRows(set1, set2, table, [](const std::vector<MatchedRow>&) {});
+  // The positions of the matched rows' seeds, one array per coordinate and set.
+  const std::size_t m = rows.size();
+  std::array<std::vector<double>, 6> c;
+  for (auto& v : c) v.resize(m);
+  for (std::size_t r = 0; r < m; ++r) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      c[k][r] = set1[at(rows[r].seeds.p)].pos[k];
+      c[3 + k][r] = set2[at(rows[r].seeds.q)].pos[k];
+    }
+  }
+  return averageOverRowPairs(m, [&](std::size_t i, double* out) {
+    const double x1 = c[0][i], y1 = c[1][i], z1 = c[2][i];
+    const double x2 = c[3][i], y2 = c[4][i], z2 = c[5][i];
+    const double* cx1 = c[0].data();
+    const double* cy1 = c[1].data();
+    const double* cz1 = c[2].data();
+    const double* cx2 = c[3].data();
+    const double* cy2 = c[4].data();
+    const double* cz2 = c[5].data();
+    for (std::size_t j = i + 1; j < m; ++j) {
+      const double dx1 = x1 - cx1[j], dy1 = y1 - cy1[j], dz1 = z1 - cz1[j];
+      const double dx2 = x2 - cx2[j], dy2 = y2 - cy2[j], dz2 = z2 - cz2[j];
+      const double dist1 = std::sqrt(dx1 * dx1 + dy1 * dy1 + dz1 * dz1);
+      const double dist2 = std::sqrt(dx2 * dx2 + dy2 * dy2 + dz2 * dz2);
+      out[j - i - 1] = dist1 - dist2;
+    }
   });
 }
 
 double nComputeAvgRP(const SeedSet& set1, const SeedSet& set2, const MatchTable& table) {
-  return averageOverRowPairs(set1, set2, table, [&](RowSeeds a, RowSeeds b, std::size_t row) {
-    const double dist1 = storedDistance(set1[static_cast<std::size_t>(a.p)], b.p, row, "1");
-    const double dist2 = storedDistance(set2[static_cast<std::size_t>(a.q)], b.q, row, "2");
-    return dist1 - dist2;
+  if (table.size() < 2) return 4.0;
+  // A pair with the first matched row is visited before any later row is
+  // converted, so its stored distances are checked as soon as its row is.
+  const std::vector<MatchedRow> rows =
+      matchedRows(set1, set2, table, [&](const std::vector<MatchedRow>& sofar) {
+        if (sofar.size() >= 2) checkStoredPair(set1, set2, sofar.front(), sofar.back());
+      });
+  checkStoredDistances(set1, set2, rows);
+  const std::size_t m = rows.size();
+  std::vector<std::int32_t> p(m), q(m);
+  for (std::size_t r = 0; r < m; ++r) {
+    p[r] = rows[r].seeds.p;
+    q[r] = rows[r].seeds.q;
+  }
+  return averageOverRowPairs(m, [&](std::size_t i, double* out) {
+    const double* dist1 = set1[at(p[i])].neibDist.data();
+    const double* dist2 = set2[at(q[i])].neibDist.data();
+    for (std::size_t j = i + 1; j < m; ++j) out[j - i - 1] = dist1[at(p[j])] - dist2[at(q[j])];
   });
 }
 
