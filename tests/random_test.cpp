@@ -1,16 +1,13 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
-#include <limits>
 #include <map>
 
-#include "matching/matching.h"
 #include "support.h"
 
 namespace seedmatch {
 namespace {
+
+using V = std::vector<double>;
 
 // n seeds with assorted positions, descriptors and point counts, and the
 // distances between them; every seed k with k % emptyEvery == 1 is empty.
@@ -18,16 +15,12 @@ SeedSet seeds(int n, int salt, int emptyEvery) {
   SeedSet set;
   for (int k = 0; k < n; ++k) {
     const double a = (k * 7919 + salt * 104729) % 1000 / 100.0;
-    set.push_back(test::makeSeed(a, std::fmod(a * 3.7, 10.0), std::fmod(a * 1.3 + k, 10.0)));
-    set.back().desc[0] = {emptyEvery > 0 && k % emptyEvery == 1 ? 0.0 : 1.0 + a, 0.0};
-    set.back().desc[1] = {a * a / 10.0, std::fmod(a, 1.7)};
-    set.back().pts[1] = 50 + k * 13 % 400;
+    set.push_back({{a, std::fmod(a * 3.7, 10.0), std::fmod(a * 1.3 + k, 10.0)},
+                   {V{emptyEvery > 0 && k % emptyEvery == 1 ? 0.0 : 1.0 + a, 0.0}, V{a * a / 10.0, std::fmod(a, 1.7)}},
+                   {100, 50 + k * 13 % 400, 100}, n, {}, {}});
   }
   for (SEED& s : set) {
-    for (const SEED& o : set) {
-      s.neibDist.push_back(std::hypot(s.pos[0] - o.pos[0], s.pos[1] - o.pos[1], s.pos[2] - o.pos[2]));
-    }
-    s.neibCount = n;
+    for (const SEED& o : set) s.neibDist.push_back(std::hypot(s.pos[0] - o.pos[0], s.pos[1] - o.pos[1], s.pos[2] - o.pos[2]));
     NeibDis(s);
   }
   return set;
@@ -63,10 +56,8 @@ TEST(RandomMatching, RowsFollowTheDrawsOfRand) {
       while (used[j = std::rand() % static_cast<int>(objects.size())]) {}
       used[j] = true;
       if (isZero(objects[j])) continue;
-      const SEED &bidder = bidders[b], &object = objects[j];
-      const double s = set1Bids ? seedDist(bidder, object, {}) : seedDist(object, bidder, {});
-      const double h = pcal(bidder, object, n1);
-      const double cost = 2.0 * rpd(bidders, objects, b, j, owner, 20) + (1.0 * s + 0.5 * h);
+      const double s = set1Bids ? seedDist(bidders[b], objects[j], {}) : seedDist(objects[j], bidders[b], {});
+      const double cost = 2.0 * rpd(bidders, objects, b, j, owner, 20) + (1.0 * s + 0.5 * pcal(bidders[b], objects[j], n1));
       rows[j] = set1Bids ? MatchRow{1.0 * b, 1.0 * j, cost} : MatchRow{1.0 * j, 1.0 * b, cost};
       owner[j] = b;
     }
