@@ -2,7 +2,6 @@
 // pass counts, on thousands of small generated cases and on realistic pairs.
 // The report's averages against a literal loop over pairs of rows.
 #include <cmath>
-#include <initializer_list>
 #include <random>
 #include <stdexcept>
 
@@ -10,10 +9,8 @@
 #include "support.h"
 
 namespace seedmatch {
-namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test::kInf, test::kNaN;
 
 // Draws that are the same on every platform (the standard distributions are not).
 struct Draw {
@@ -23,10 +20,7 @@ struct Draw {
   double pick(std::initializer_list<double> values) { return values.begin()[below(values.size())]; }
 };
 
-struct Weights {
-  double costLimit, seedWeight, histWeight, rpdWeight;
-  SeedDistWeights w;
-};
+struct Weights { double costLimit, seedWeight, histWeight, rpdWeight; SeedDistWeights w; };
 
 void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w) {
   MatchTable plain{{-5.0, -5.0, -5.0}}, fast = plain;
@@ -135,27 +129,26 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
 // The averages as the loop over pairs of rows reads, each index and stored
 // distance checked where it is used: the mean's bits, or the refusal.
 double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& table, bool stored) {
-  if (table.size() < 2) return 4.0;
+  const auto refuse = [](std::size_t row, const std::string& what) {
+    throw std::out_of_range("match row " + std::to_string(row) + ": " + what);
+  };
   const auto index = [&](std::size_t row, std::size_t side) {
     const double v = table[row][side];
     if (!(v > -1.0 && v < static_cast<double>(sets[side].size()))) {
-      throw std::out_of_range("match row " + std::to_string(row) + ": index " + std::to_string(v) +
-                              " is outside seed set " + std::to_string(side + 1));
+      refuse(row, "index " + std::to_string(v) + " is outside seed set " + std::to_string(side + 1));
     }
     return static_cast<std::size_t>(static_cast<std::int32_t>(v));
   };
   const auto dist = [&](std::size_t side, std::size_t a, std::size_t b, std::size_t row) {
     const SEED &s = sets[side][a], &t = sets[side][b];
     const double dx = s.pos[0] - t.pos[0], dy = s.pos[1] - t.pos[1], dz = s.pos[2] - t.pos[2];
-    if (!stored) return std::sqrt(dx * dx + dy * dy + dz * dz);
-    if (b < s.neibDist.size()) return s.neibDist[b];
-    throw std::out_of_range("match row " + std::to_string(row) + ": seed set " +
-                            std::to_string(side + 1) + " holds no stored distance to seed " +
-                            std::to_string(b));
+    if (stored && b >= s.neibDist.size()) {
+      refuse(row, "seed set " + std::to_string(side + 1) + " holds no stored distance to seed " + std::to_string(b));
+    }
+    return stored ? s.neibDist[b] : std::sqrt(dx * dx + dy * dy + dz * dz);
   };
-  double sum = 0.0;
-  std::int64_t count = 0;
-  for (std::size_t i = 0; i < table.size(); ++i) {
+  double sum = 0.0, count = 0.0;
+  for (std::size_t i = 0; i < table.size() && table.size() >= 2; ++i) {
     if (table[i][2] == -1.0) continue;
     const std::size_t p = index(i, 0), q = index(i, 1);
     for (std::size_t j = i + 1; j < table.size(); ++j) {
@@ -163,25 +156,23 @@ double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& tabl
       const std::size_t r = index(j, 0), t = index(j, 1);
       const double d1 = dist(0, p, r, i);
       sum = sum + std::fabs(d1 - dist(1, q, t, i));
-      count = count + 1;
+      count = count + 1.0;
     }
   }
-  return sum / static_cast<double>(count);
-}
-
-template <class Average>
-std::string outcome(Average average) {
-  try {
-    return std::to_string(std::bit_cast<std::uint64_t>(average()));
-  } catch (const std::out_of_range& e) {
-    return e.what();
-  }
+  return table.size() < 2 ? 4.0 : sum / count;
 }
 
 // Tables with unmatched rows, NaN costs, fractional and out-of-range indices,
 // over seeds that sometimes store too few distances, and one large table over
 // a realistic pair: the same bits, or the same first refusal.
 TEST(Averages, MatchThePairByPairLoop) {
+  const auto outcome = [](auto average) -> std::string {
+    try {
+      return std::to_string(std::bit_cast<std::uint64_t>(average()));
+    } catch (const std::out_of_range& e) {
+      return e.what();
+    }
+  };
   Draw d{std::mt19937_64(5150)};
   for (int round = 0; round <= 3000; ++round) {
     const bool faulty = d.below(3) == 0, large = round == 3000;
@@ -205,5 +196,4 @@ TEST(Averages, MatchThePairByPairLoop) {
   }
 }
 
-}  // namespace
 }  // namespace seedmatch

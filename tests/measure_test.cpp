@@ -4,10 +4,8 @@
 #include "support.h"
 
 namespace seedmatch {
-namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test::kInf, test::kNaN;
 
 // Bit for bit, so that 0.0 and -0.0 differ; any NaN equals any NaN.
 bool same(double expected, double actual) {
@@ -104,5 +102,4 @@ TEST(PairTerms, PcalAndRpd) {
   EXPECT_PRED2(same, kNaN, rpd(objects, objects, 0, 0, Owner{-1, 1}, 0));  // 0 / 0
 }
 
-}  // namespace
 }  // namespace seedmatch

@@ -5,7 +5,6 @@
 #include "support.h"
 
 namespace seedmatch {
-namespace {
 
 using V = std::vector<double>;
 
@@ -67,5 +66,4 @@ TEST(RandomMatching, RowsFollowTheDrawsOfRand) {
   }
 }
 
-}  // namespace
 }  // namespace seedmatch

@@ -5,12 +5,12 @@
 #include "support.h"
 
 namespace seedmatch {
-namespace {
+
+using test::kNaN;
 
 using test::makeSeed;
 using V = std::vector<double>;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The sets of the averages' worked example; set1[2].neibDist[1] is 14 in the
 // asymmetric variant, where set1[1].neibDist[2] keeps 13.
@@ -110,5 +110,4 @@ TEST(Report, Listing) {
   }
 }
 
-}  // namespace
 }  // namespace seedmatch

@@ -5,10 +5,8 @@
 #include "support.h"
 
 namespace seedmatch {
-namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test::kInf, test::kNaN;
 
 // Every field of every seed, doubles by their bits, so that lengths, -0.0 and NaN all count.
 std::string dump(const SeedSet& seeds) {
@@ -150,5 +148,4 @@ TEST(ReadSeed, FilesAndPipesLargerThanTheBuffer) {
   std::remove(path.c_str());
 }
 
-}  // namespace
 }  // namespace seedmatch

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -18,6 +19,8 @@
 #include "matching/matching.h"
 
 namespace seedmatch::test {
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
 
 // A seed at (x, y, z) with these stored distances and their histogram, point
 // counts 100 and desc[0] = {1.0}, so that it is not empty.
