@@ -1,8 +1,23 @@
-// The three commands run as a user runs them, on the example files.
+// The three commands run as a user runs them: on the example files, on bad
+// seed files (status 2, one error line, nothing on standard output, in either
+// file position and under a 1 GiB address-space limit), and with standard
+// output that cannot be written (a lost report must not pass for a completed run).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <set>
 
 #include "support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SEEDMATCH_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SEEDMATCH_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -59,6 +74,93 @@ TEST(Cli, HelpVersionAndUsage) {
     const std::string tooFew = "2|seedmatch: expected 6 arguments, got ";
     EXPECT_EQ(outcome(exe, ""), tooFew + "0; " + usage + "|");
     EXPECT_EQ(outcome(exe, kExamples + "1 0.5 1"), tooFew + "5; " + usage + "|");
+  }
+}
+
+const std::string kGood = SEEDMATCH_SOURCE_DIR "/examples/three_a.seeds";
+const std::string kPath = testing::TempDir() + "cli_errors." + std::to_string(::getpid()) + ".seeds";
+
+// The outcome of a run on the two files, without the report of a completed run.
+std::string fileOutcome(const std::string& file1, const std::string& file2, const std::string& before = "") {
+  const std::string r = seedmatch::test::run(before + quoted(SEEDMATCH_EXE) + " " + quoted(file1) + " " + quoted(file2) + " 1 0.5 1 2");
+  return r.rfind("1||", 0) == 0 ? "1||" : r;
+}
+
+TEST(CliErrors, SeedFileTable) {
+  auto cases = seedmatch::test::seedFileCases();
+  cases.push_back({std::string(3'000'000, '5'),
+                   "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more", "one long token"});
+  for (const auto& c : cases) {
+    std::ofstream(kPath, std::ios::binary) << c.text;
+    const auto file = c.expected.find("FILE");
+    const std::string expected = c.expected == "valid" ? "1||" : "2|" + c.expected.substr(0, file) + kPath + c.expected.substr(file + 4) + "\n|";
+    EXPECT_EQ(fileOutcome(kPath, kGood), expected) << c.where;
+    EXPECT_EQ(fileOutcome(kGood, kPath), expected) << c.where;
+#ifndef SEEDMATCH_ASAN  // it reserves more address space than the limit
+    // A reader that sized anything by a count the file claims would run out of memory.
+    EXPECT_EQ(fileOutcome(kGood, kPath, "ulimit -v 1048576; exec "), expected) << c.where;
+#endif
+  }
+  std::remove(kPath.c_str());
+}
+
+TEST(CliErrors, PipesAndFilesThatCannotBeOpened) {
+  EXPECT_EQ(fileOutcome("/dev/stdin", kGood, "cat " + quoted(kGood) + " | "), "1||");
+  EXPECT_EQ(fileOutcome(kGood, "/dev/stdin", "printf '1 0 0 0 0 0 0 1 2' | "),
+            "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|");
+  EXPECT_EQ(fileOutcome(kPath + ".absent", kGood), "2|seedmatch:" + kPath + ".absent: cannot open: no such file\n|");
+  EXPECT_EQ(fileOutcome(kGood, testing::TempDir()), "2|seedmatch:" + testing::TempDir() + ": cannot open: is a directory\n|");
+}
+
+TEST(CliErrors, FileWithoutReadPermission) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions are not enforced for root";
+  std::ofstream(kPath) << "0 0 0 0 0 0 0\n";
+  ASSERT_EQ(::chmod(kPath.c_str(), 0), 0);
+  EXPECT_EQ(fileOutcome(kGood, kPath), "2|seedmatch:" + kPath + ": cannot open: permission denied\n|");
+  std::remove(kPath.c_str());
+}
+
+// Runs seedmatch with its output on /dev/full or on a pipe whose reader has
+// gone, SIGPIPE at its default or ignored, as a shell or a parent process may
+// leave it: "status N|ERR" or "signal N|ERR".
+std::string runWithOutput(std::vector<const char*> args, bool fullDevice, bool ignorePipe) {
+  int err[2], out[2];
+  if (pipe(err) != 0 || pipe(out) != 0) return "pipe failed";
+  close(out[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, ignorePipe ? SIG_IGN : SIG_DFL);
+    dup2(fullDevice ? open("/dev/full", O_WRONLY) : out[1], 1);
+    dup2(err[1], 2);
+    args.insert(args.begin(), SEEDMATCH_EXE);
+    args.push_back(nullptr);
+    execv(SEEDMATCH_EXE, const_cast<char* const*>(args.data()));
+    _exit(127);
+  }
+  close(err[1]);
+  close(out[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
+                            : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) + "|" + text;
+}
+
+TEST(Output, FullDevicesAndClosedPipes) {
+  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds", b = dir + "three_b.seeds";
+  const std::string longA = dir + "forty_a.seeds", longB = dir + "forty_b.seeds";
+  // A report, one that fills the output buffer more than once, the line for no pairs, help and version.
+  const std::vector<std::vector<const char*>> commands = {
+      {a.c_str(), b.c_str(), "1", "1", "1", "100"}, {longA.c_str(), longB.c_str(), "1", "1", "1", "1e9"},
+      {a.c_str(), b.c_str(), "1", "1", "1", "0"}, {"--help"}, {"--version"}};
+  for (const auto& args : commands) {
+    EXPECT_EQ(runWithOutput(args, true, false), "status 2|seedmatch: cannot write standard output: no space left on device\n") << args[0];
+    // Quietly, as any filter in `... | head`, unless SIGPIPE is ignored.
+    EXPECT_EQ(runWithOutput(args, false, false), "signal " + std::to_string(SIGPIPE) + "|") << args[0];
+    EXPECT_EQ(runWithOutput(args, false, true), "status 2|seedmatch: cannot write standard output: broken pipe\n") << args[0];
   }
 }
 

@@ -1,5 +1,5 @@
 // The auction's behaviours, run against both engines, and the random baseline.
-#include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 
@@ -12,16 +12,16 @@ using test::kNaN;
 using Engine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double,
                                 double, double, const SeedDistWeights&);
 
-// Seeds whose distances to each other are all 0. Only the point-count term of
-// seedDist is weighted, so a pair costs seedWeight * |pts2 - pts2'| / 250; a
-// negative pts2 marks an empty seed.
+// Seeds on a line, pts2 / 100 apart; a negative pts2 marks an empty seed. With
+// only the point-count term of seedDist weighted, and no weight on pcal and
+// rpd, a pair costs seedWeight * |pts2 - pts2'| / 250.
 SeedSet line(const std::vector<std::int32_t>& pts2) {
   SeedSet set(pts2.size());
   for (std::size_t i = 0; i < set.size(); ++i) {
     set[i].desc[0] = {pts2[i] < 0 ? 0.0 : 1.0};
     set[i].pts[2] = pts2[i];
     set[i].neibCount = static_cast<std::int32_t>(set.size());
-    set[i].neibDist.assign(set.size(), 0.0);
+    for (std::int32_t other : pts2) set[i].neibDist.push_back(std::abs(pts2[i] - other) / 100.0);
     NeibDis(set[i]);
   }
   return set;
@@ -82,23 +82,11 @@ INSTANTIATE_TEST_SUITE_P(Engines, Auction,
                          testing::Values(&referenceAuction, &nModifiedWeightedBipartiteMatching),
                          [](const auto& info) { return info.index == 0 ? "Reference" : "Fast"; });
 
-using V = std::vector<double>;
-
-// n seeds with assorted positions, descriptors and point counts, and the
-// distances between them; every seed k with k % emptyEvery == 1 is empty.
+// n seeds of assorted point counts; every seed k with k % emptyEvery == 1 is empty.
 SeedSet seeds(int n, int salt, int emptyEvery) {
-  SeedSet set;
-  for (int k = 0; k < n; ++k) {
-    const double a = (k * 7919 + salt * 104729) % 1000 / 100.0;
-    set.push_back({{a, std::fmod(a * 3.7, 10.0), std::fmod(a * 1.3 + k, 10.0)},
-                   {V{emptyEvery > 0 && k % emptyEvery == 1 ? 0.0 : 1.0 + a, 0.0}, V{a * a / 10.0, std::fmod(a, 1.7)}},
-                   {100, 50 + k * 13 % 400, 100}, n, {}, {}});
-  }
-  for (SEED& s : set) {
-    for (const SEED& o : set) s.neibDist.push_back(std::hypot(s.pos[0] - o.pos[0], s.pos[1] - o.pos[1], s.pos[2] - o.pos[2]));
-    NeibDis(s);
-  }
-  return set;
+  std::vector<std::int32_t> pts2;
+  for (int k = 0; k < n; ++k) pts2.push_back((k * 7919 + salt * 104729) % 1000 * (emptyEvery > 0 && k % emptyEvery == 1 ? -1 : 1));
+  return line(pts2);
 }
 
 // The rows of the draws of rand() seeded with the second of the call: each

@@ -62,16 +62,13 @@ const std::string kTwoSeeds =
     "4 5 6 0 0 1 0 0 2 3 0 0 0 0 5 0 0 0 0 6 100 200 300 2 0 13.5";
 
 TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {
-  SEED one{{1.0, 2.0, 3.0}, {std::vector<double>{0.5}}, {10, 20, 30}, 1, {0.0}, {}};
-  NeibDis(one);
-  EXPECT_EQ(load(kOneSeed), dump({one}));
-  SeedSet two;
-  ASSERT_FALSE(readSeedText(kTwoSeeds, "FILE", two));
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_EQ(two[0].desc[1], (std::vector<double>{-1.0, 1.5e-3}));
-  EXPECT_EQ(two[0].neibHist[0], 2.0 / 3.0);  // 0 and -4, each weighed 1/3
-  EXPECT_EQ(two[1].neibDist, (std::vector<double>{0.0, 13.5}));
-  EXPECT_EQ(two[1].neibHist[13], 0.5);
+  using V = std::vector<double>;
+  SeedSet two{{{1.5, -2, 30}, {V{0.25}, V{-1, 1.5e-3}, V{}, V{4}, V{}, V{9}}, {5, 6, 7}, 3, {13.5, 0, -4}, {}},
+              {{4, 5, 6}, {V{1}, V{2, 3}, V{}, V{5}, V{}, V{6}}, {100, 200, 300}, 2, {0, 13.5}, {}}},
+      one{{{1.0, 2.0, 3.0}, {V{0.5}}, {10, 20, 30}, 1, {0.0}, {}}};
+  for (SEED& s : two) NeibDis(s);
+  NeibDis(one[0]);
+  EXPECT_EQ(load(kOneSeed), dump(one));
   const auto spaced = [](const std::string& separator, const std::string& end) {
     std::string text;
     for (char c : kTwoSeeds) text += c == ' ' ? separator : std::string(1, c);
@@ -85,7 +82,7 @@ TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {
     EXPECT_EQ(load(text), dump(two)) << text;
   }
   ASSERT_FALSE(readSeedText(kOneSeed, "FILE", two));  // appends
-  EXPECT_EQ(dump(two), load(kTwoSeeds) + dump({one}));
+  EXPECT_EQ(dump(two), load(kTwoSeeds) + dump(one));
 }
 
 // The table of number forms: each token, in an integer or a real field, and its exact value.
