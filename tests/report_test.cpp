@@ -6,35 +6,20 @@
 
 namespace seedmatch {
 
-using test::kNaN;
-
-using test::makeSeed;
+using test::kNaN, test::makeSeed;
 using V = std::vector<double>;
 
-
-// The sets of the averages' worked example; set1[2].neibDist[1] is 14 in the
-// asymmetric variant, where set1[1].neibDist[2] keeps 13.
-SeedSet avgSet1(double entry21 = 13.0) {
-  return {makeSeed(0, 0, 0, {0, 5, 12}), makeSeed(3, 4, 0, {5, 0, 13}),
-          makeSeed(0, 0, 12, {12, entry21, 0})};
-}
-const SeedSet kAvgSet2{makeSeed(0, 0, 0, {0, 10, 5}), makeSeed(6, 8, 0, {10, 0, 11}),
-                       makeSeed(0, 0, 5, {5, 11, 0})};
-const MatchTable kAvgTable{{0, 2, 1.0}, {1, 1, -1.0}, {2, 0, 2.5}, {1, 1, 0.5}};
-
-TEST(Averages, Cases) {
-  const struct { double entry21; MatchTable table; double positions, stored; } cases[] = {
-      {13, kAvgTable, 5.393446629166316, 5.333333333333333},
-      {14, kAvgTable, 5.393446629166316, 5.666666666666667},  // 17/3: the earlier row's seed
-      {14, {kAvgTable[0], kAvgTable[1], kAvgTable[3], kAvgTable[2]}, 5.393446629166316, 16.0 / 3.0},
-      {13, {}, 4.0, 4.0},  // fewer than two rows
-      {13, {{0, 2, 1.0}, {2, 0, 3.0}}, 7.0, 7.0},
-      {13, {{-0.5, 2.9, 1.0}, {2.5, 0.2, 1.0}}, 7.0, 7.0},    // indices truncate toward zero
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ComputeAvgRP(avgSet1(c.entry21), kAvgSet2, c.table), c.positions);
-    EXPECT_EQ(nComputeAvgRP(avgSet1(c.entry21), kAvgSet2, c.table), c.stored);
-  }
+const SeedSet kThree1{makeSeed(0, 0, 0, {0, 5, 12}), makeSeed(3, 4, 0, {5, 0, 13}), makeSeed(0, 0, 12, {12, 13, 0})};
+const SeedSet kThree2{makeSeed(0, 0, 0, {0, 10, 5}), makeSeed(6, 8, 0, {10, 0, 11}), makeSeed(0, 0, 5, {5, 11, 0})};
+// With set1[2].neibDist[1] at 14 and set1[1].neibDist[2] at 13, the earlier row's seed is read.
+TEST(Report, AveragesWorkedExample) {
+  SeedSet asymmetric = kThree1;
+  asymmetric[2].neibDist[1] = 14;
+  const MatchTable table{{0, 2, 1.0}, {1, 1, -1.0}, {2, 0, 2.5}, {1, 1, 0.5}}, swapped{table[0], table[1], table[3], table[2]};
+  EXPECT_EQ(ComputeAvgRP(kThree1, kThree2, table), 5.393446629166316);
+  EXPECT_EQ(nComputeAvgRP(kThree1, kThree2, table), 5.333333333333333);
+  EXPECT_EQ(nComputeAvgRP(asymmetric, kThree2, table), 17.0 / 3.0);
+  EXPECT_EQ(nComputeAvgRP(asymmetric, kThree2, swapped), 16.0 / 3.0);
 }
 
 // A table the seeds cannot serve is refused before anything is printed.
@@ -43,8 +28,8 @@ TEST(Report, RefusesRowsTheSeedsCannotServe) {
        {MatchTable{{0, 0, 1.0}, {3, 0, 1.0}}, MatchTable{{0, 0, 1.0}, {0, 3, 1.0}},
         MatchTable{{-1, 0, 1.0}, {0, 0, 1.0}}, MatchTable{{kNaN, 0, 1.0}, {0, 0, 1.0}}}) {
     EXPECT_EQ(test::capture([&](std::FILE* out) {
-      EXPECT_THROW(evaluateMatch(avgSet1(), kAvgSet2, table, 1, 1, {}, out), std::out_of_range);
-      EXPECT_THROW(print_match_pairs(avgSet1(), kAvgSet2, table, 0, 0, 0, out), std::out_of_range);
+      EXPECT_THROW(evaluateMatch(kThree1, kThree2, table, 1, 1, {}, out), std::out_of_range);
+      EXPECT_THROW(print_match_pairs(kThree1, kThree2, table, 0, 0, 0, out), std::out_of_range);
     }), "");
   }
 }
