@@ -26,9 +26,7 @@ void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w) {
   MatchTable plain{{-5.0, -5.0, -5.0}}, fast = plain;
   SCOPED_TRACE(testing::Message() << set1.size() << "/" << set2.size() << " seeds, weights " << w.costLimit << " "
                                   << w.seedWeight << " " << w.histWeight << " " << w.rpdWeight << " " << w.w.wDesc1);
-  const auto run = [&](auto engine, MatchTable& table) {
-    return engine(set1, set2, table, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, w.w).passes;
-  };
+  const auto run = [&](auto engine, MatchTable& t) { return engine(set1, set2, t, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, w.w).passes; };
   EXPECT_EQ(run(referenceAuction, plain), run(nModifiedWeightedBipartiteMatching, fast));
   ASSERT_EQ(test::bits(plain), test::bits(fast));
 }
@@ -129,22 +127,16 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
 // The averages as the loop over pairs of rows reads, each index and stored
 // distance checked where it is used: the mean's bits, or the refusal.
 double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& table, bool stored) {
-  const auto refuse = [](std::size_t row, const std::string& what) {
-    throw std::out_of_range("match row " + std::to_string(row) + ": " + what);
-  };
+  const auto refuse = [](std::size_t row, const std::string& what) { throw std::out_of_range("match row " + std::to_string(row) + ": " + what); };
   const auto index = [&](std::size_t row, std::size_t side) {
     const double v = table[row][side];
-    if (!(v > -1.0 && v < static_cast<double>(sets[side].size()))) {
-      refuse(row, "index " + std::to_string(v) + " is outside seed set " + std::to_string(side + 1));
-    }
+    if (!(v > -1.0 && v < static_cast<double>(sets[side].size()))) refuse(row, "index " + std::to_string(v) + " is outside seed set " + std::to_string(side + 1));
     return static_cast<std::size_t>(static_cast<std::int32_t>(v));
   };
   const auto dist = [&](std::size_t side, std::size_t a, std::size_t b, std::size_t row) {
     const SEED &s = sets[side][a], &t = sets[side][b];
     const double dx = s.pos[0] - t.pos[0], dy = s.pos[1] - t.pos[1], dz = s.pos[2] - t.pos[2];
-    if (stored && b >= s.neibDist.size()) {
-      refuse(row, "seed set " + std::to_string(side + 1) + " holds no stored distance to seed " + std::to_string(b));
-    }
+    if (stored && b >= s.neibDist.size()) refuse(row, "seed set " + std::to_string(side + 1) + " holds no stored distance to seed " + std::to_string(b));
     return stored ? s.neibDist[b] : std::sqrt(dx * dx + dy * dy + dz * dz);
   };
   double sum = 0.0, count = 0.0;
@@ -167,11 +159,7 @@ double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& tabl
 // a realistic pair: the same bits, or the same first refusal.
 TEST(Averages, MatchThePairByPairLoop) {
   const auto outcome = [](auto average) -> std::string {
-    try {
-      return std::to_string(std::bit_cast<std::uint64_t>(average()));
-    } catch (const std::out_of_range& e) {
-      return e.what();
-    }
+    try { return std::to_string(std::bit_cast<std::uint64_t>(average())); } catch (const std::out_of_range& e) { return e.what(); }
   };
   Draw d{std::mt19937_64(5150)};
   for (int round = 0; round <= 3000; ++round) {

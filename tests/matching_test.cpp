@@ -9,8 +9,7 @@ namespace seedmatch {
 
 using test::kNaN;
 
-using Engine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double,
-                                double, double, const SeedDistWeights&);
+using Engine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double, double, double, const SeedDistWeights&);
 
 // Seeds on a line, pts2 / 100 apart; a negative pts2 marks an empty seed. With
 // only the point-count term of seedDist weighted, and no weight on pcal and
@@ -32,13 +31,7 @@ class Auction : public testing::TestWithParam<Engine> {};
 
 // Rows already in the table stay in front of those the auction appends.
 TEST_P(Auction, FixedCosts) {
-  const struct {
-    const char* name;
-    SeedSet set1, set2;
-    double costLimit, seedWeight;
-    MatchTable expected;
-    std::int64_t passes;
-  } cases[] = {
+  const struct { const char* name; SeedSet set1, set2; double costLimit, seedWeight; MatchTable expected; std::int64_t passes; } cases[] = {
       // Both bidders want object 0 until its price sends bidder 0 to object 1.
       {"worked example", line({1250, 725}), line({1000, 1750}), 3.0, 1.0, {{1, 0, 1.1}, {0, 1, 2.0}}, 5},
       // Object 0's price reaches only 20 within the 60 passes allowed.
@@ -104,11 +97,10 @@ TEST(RandomMatching, RowsFollowTheDrawsOfRand) {
     for (int tries = 0; tries < 5 && second != std::time(nullptr); ++tries) {
       second = std::time(nullptr);
       table = {held};
-      RandomMatching(set1, set2, table, std::numeric_limits<double>::quiet_NaN(), 1.0, 0.5, 2.0, {});
+      RandomMatching(set1, set2, table, kNaN, 1.0, 0.5, 2.0, {});
     }
     const bool set1Bids = n1 <= n2;
-    const SeedSet& bidders = set1Bids ? set1 : set2;
-    const SeedSet& objects = set1Bids ? set2 : set1;
+    const SeedSet &bidders = set1Bids ? set1 : set2, &objects = set1Bids ? set2 : set1;
     std::vector<std::int32_t> owner(objects.size(), -1);
     std::vector<bool> used(objects.size());
     std::map<int, MatchRow> rows;  // by object index

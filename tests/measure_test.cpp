@@ -1,5 +1,4 @@
 #include <cmath>
-#include <limits>
 
 #include "support.h"
 
@@ -9,8 +8,7 @@ using test::kInf, test::kNaN;
 
 // Bit for bit, so that 0.0 and -0.0 differ; any NaN equals any NaN.
 bool same(double expected, double actual) {
-  return std::bit_cast<std::uint64_t>(expected) == std::bit_cast<std::uint64_t>(actual) ||
-         (std::isnan(expected) && std::isnan(actual));
+  return std::bit_cast<std::uint64_t>(expected) == std::bit_cast<std::uint64_t>(actual) || (std::isnan(expected) && std::isnan(actual));
 }
 
 using V = std::vector<double>;

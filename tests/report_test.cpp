@@ -1,4 +1,3 @@
-#include <limits>
 #include <stdexcept>
 
 #include "report/report.h"

@@ -1,26 +1,23 @@
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 #include "support.h"
 
 namespace seedmatch {
 
 using test::kInf, test::kNaN;
+using V = std::vector<double>;
 
 // Every field of every seed, doubles by their bits, so that lengths, -0.0 and NaN all count.
 std::string dump(const SeedSet& seeds) {
   std::ostringstream out;
-  const auto put = [&](const auto& values) {
-    for (double v : values) out << std::bit_cast<std::uint64_t>(v) << ' ';
-    out << '\n';
-  };
   for (const SEED& s : seeds) {
-    put(s.pos);
-    for (const auto& values : s.desc) put(values);
-    out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount << '\n';
-    put(s.neibDist);
-    put(s.neibHist);
+    out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount;
+    for (const V& values : {V(s.pos, s.pos + 3), s.desc[0], s.desc[1], s.desc[2], s.desc[3], s.desc[4], s.desc[5], s.neibDist, s.neibHist}) {
+      out << '\n';
+      for (double v : values) out << std::bit_cast<std::uint64_t>(v) << ' ';
+    }
+    out << '\n';
   }
   return out.str();
 }
@@ -62,7 +59,6 @@ const std::string kTwoSeeds =
     "4 5 6 0 0 1 0 0 2 3 0 0 0 0 5 0 0 0 0 6 100 200 300 2 0 13.5";
 
 TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {
-  using V = std::vector<double>;
   SeedSet two{{{1.5, -2, 30}, {V{0.25}, V{-1, 1.5e-3}, V{}, V{4}, V{}, V{9}}, {5, 6, 7}, 3, {13.5, 0, -4}, {}},
               {{4, 5, 6}, {V{1}, V{2, 3}, V{}, V{5}, V{}, V{6}}, {100, 200, 300}, 2, {0, 13.5}, {}}},
       one{{{1.0, 2.0, 3.0}, {V{0.5}}, {10, 20, 30}, 1, {0.0}, {}}};

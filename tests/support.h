@@ -13,7 +13,6 @@
 #include <limits>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "matching/matching.h"
@@ -25,8 +24,7 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = 
 // A seed at (x, y, z) with these stored distances and their histogram, point
 // counts 100 and desc[0] = {1.0}, so that it is not empty.
 inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist = {}) {
-  SEED seed{{x, y, z}, {std::vector<double>{1.0}}, {100, 100, 100},
-            static_cast<std::int32_t>(neibDist.size()), std::move(neibDist), {}};
+  SEED seed{{x, y, z}, {std::vector<double>{1.0}}, {100, 100, 100}, static_cast<std::int32_t>(neibDist.size()), neibDist, {}};
   NeibDis(seed);
   return seed;
 }
@@ -66,15 +64,12 @@ inline std::string quoted(const std::string& text) {
 inline std::string run(const std::string& command) {
   const std::string base = testing::TempDir() + "seedmatch_test." + std::to_string(::getpid());
   const int raw = std::system((command + " >" + base + ".out 2>" + base + ".err").c_str());
-  return std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") +
-         "|" + readFile(base + ".out");
+  return std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") + "|" + readFile(base + ".out");
 }
 
 // The cases of tests/data/seed_files.txt: the file text with its escapes
 // undone, the expected result, and the data line, for messages.
-struct SeedFileCase {
-  std::string text, expected, where;
-};
+struct SeedFileCase { std::string text, expected, where; };
 
 inline std::vector<SeedFileCase> seedFileCases() {
   std::ifstream in(SEEDMATCH_SOURCE_DIR "/tests/data/seed_files.txt");
@@ -86,8 +81,7 @@ inline std::vector<SeedFileCase> seedFileCases() {
     std::size_t i = 1;
     for (; i < line.size() && line[i] != '"'; ++i) {
       const std::size_t k = line[i] == '\\' ? std::string("nrtvfx").find(line[++i]) : 99;
-      c.text += k == 5 ? static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16))
-                : k < 5 ? "\n\r\t\v\f"[k] : line[i];
+      c.text += k == 5 ? static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)) : k < 5 ? "\n\r\t\v\f"[k] : line[i];
       if (k == 5) i += 2;
     }
     c.expected = line.substr(i + 2);
