@@ -73,8 +73,7 @@ std::string fileOutcome(const std::string& file1, const std::string& file2, cons
 
 TEST(CliErrors, SeedFileTable) {
   auto cases = seedmatch::test::seedFileCases();
-  cases.push_back({std::string(3'000'000, '5'),
-                   "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more", "one long token"});
+  cases.push_back({std::string(3'000'000, '5'), "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more", "one long token"});
   for (const auto& c : cases) {
     std::ofstream(kPath, std::ios::binary) << c.text;
     const auto file = c.expected.find("FILE");
@@ -91,8 +90,7 @@ TEST(CliErrors, SeedFileTable) {
 
 TEST(CliErrors, PipesAndFilesThatCannotBeOpened) {
   EXPECT_EQ(fileOutcome("/dev/stdin", kGood, "cat " + quoted(kGood) + " | "), "1||");
-  EXPECT_EQ(fileOutcome(kGood, "/dev/stdin", "printf '1 0 0 0 0 0 0 1 2' | "),
-            "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|");
+  EXPECT_EQ(fileOutcome(kGood, "/dev/stdin", "printf '1 0 0 0 0 0 0 1 2' | "), "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|");
   EXPECT_EQ(fileOutcome(kPath + ".absent", kGood), "2|seedmatch:" + kPath + ".absent: cannot open: no such file\n|");
   EXPECT_EQ(fileOutcome(kGood, testing::TempDir()), "2|seedmatch:" + testing::TempDir() + ": cannot open: is a directory\n|");
 }
@@ -109,34 +107,30 @@ TEST(CliErrors, FileWithoutReadPermission) {
 // gone, SIGPIPE at its default or ignored, as a shell or a parent process may
 // leave it: "status N|ERR" or "signal N|ERR".
 std::string runWithOutput(std::vector<const char*> args, bool fullDevice, bool ignorePipe) {
-  int err[2], out[2];
-  if (pipe(err) != 0 || pipe(out) != 0) return "pipe failed";
+  const std::string errPath = testing::TempDir() + "output_test." + std::to_string(::getpid());
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
   close(out[0]);
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, ignorePipe ? SIG_IGN : SIG_DFL);
     dup2(fullDevice ? open("/dev/full", O_WRONLY) : out[1], 1);
-    dup2(err[1], 2);
+    dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     args.insert(args.begin(), SEEDMATCH_EXE);
     args.push_back(nullptr);
     execv(SEEDMATCH_EXE, const_cast<char* const*>(args.data()));
     _exit(127);
   }
-  close(err[1]);
   close(out[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(err[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   return (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
-                            : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) + "|" + text;
+                            : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) + "|" + readFile(errPath);
 }
 
 TEST(Output, FullDevicesAndClosedPipes) {
-  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds", b = dir + "three_b.seeds";
-  const std::string longA = dir + "forty_a.seeds", longB = dir + "forty_b.seeds";
+  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds", b = dir + "three_b.seeds",
+                    longA = dir + "forty_a.seeds", longB = dir + "forty_b.seeds";
   // A report, one that fills the output buffer more than once, the line for no pairs, help and version.
   const std::vector<std::vector<const char*>> commands = {
       {a.c_str(), b.c_str(), "1", "1", "1", "100"}, {longA.c_str(), longB.c_str(), "1", "1", "1", "1e9"},
@@ -147,6 +141,7 @@ TEST(Output, FullDevicesAndClosedPipes) {
     EXPECT_EQ(runWithOutput(args, false, false), "signal " + std::to_string(SIGPIPE) + "|") << args[0];
     EXPECT_EQ(runWithOutput(args, false, true), "status 2|seedmatch: cannot write standard output: broken pipe\n") << args[0];
   }
+  std::remove((testing::TempDir() + "output_test." + std::to_string(::getpid())).c_str());
 }
 
 }  // namespace

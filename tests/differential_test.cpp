@@ -79,8 +79,7 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
     const Kind kind = static_cast<Kind>(d.below(3));
     const SeedSet set1 = makeSet(d, d.below(13), kind), set2 = makeSet(d, d.below(13), kind);
     Weights w{d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6}), d.pick({1, 0.5, 0, -1}), d.pick({0.5, 0, -0.5, 2}),
-              d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}),
-              d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
+              d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}), d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
     if (d.below(8) == 0) w = {2e6, 999998.0 + d.unit(), 0.0, d.pick({0, 1}), {0, 0, 0, 0, 0}};  // near the base
     if (d.below(4) == 0 && !set1.empty() && !set2.empty()) {  // a limit equal to a first-pass cost
       const SEED &a = set1[d.below(set1.size())], &b = set2[d.below(set2.size())];
@@ -119,8 +118,7 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
   };
   for (const auto& c : cases) {
     const auto sets = realisticPair(c.n, c.seed, c.kind);
-    expectSameRun(sets[0], sets[1], {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
-    expectSameRun(sets[1], sets[0], {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
+    for (std::size_t first : {0, 1}) expectSameRun(sets[first], sets[1 - first], {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
   }
 }
 

@@ -101,8 +101,7 @@ TEST(RandomMatching, RowsFollowTheDrawsOfRand) {
     }
     const bool set1Bids = n1 <= n2;
     const SeedSet &bidders = set1Bids ? set1 : set2, &objects = set1Bids ? set2 : set1;
-    std::vector<std::int32_t> owner(objects.size(), -1);
-    std::vector<bool> used(objects.size());
+    std::vector<std::int32_t> owner(objects.size(), -1), used(objects.size(), 0);
     std::map<int, MatchRow> rows;  // by object index
     std::srand(static_cast<unsigned>(second));
     for (int b = 0; b < static_cast<int>(bidders.size()); ++b) {

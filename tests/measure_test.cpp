@@ -32,15 +32,13 @@ TEST(Vectors, L2L2V2AndZeroPatch) {
   }
   // l2HB: the value the flags choose, unchanged; l2 when neither is set.
   const struct { bool f1, f2; double v1, expected; } hb[] = {
-      {true, true, 10.0, 10.0}, {true, false, 10.0, 30.0}, {false, true, 10.0, 20.0}, {false, false, 10.0, 5.0},
-      {true, true, -0.0, -0.0}};
+      {true, true, 10.0, 10.0}, {true, false, 10.0, 30.0}, {false, true, 10.0, 20.0}, {false, false, 10.0, 5.0}, {true, true, -0.0, -0.0}};
   for (const auto& c : hb) EXPECT_PRED2(same, c.expected, l2HB(V{1, 2, 3}, V{4, 6}, c.f1, c.f2, c.v1, 20.0, 30.0));
 }
 
 TEST(SinglePrecision, PtsDiffAndIsZero) {
   const struct { std::int32_t a, b; double expected; } pts[] = {
-      {3, 5, 0.008}, {5, 3, 0.008}, {7, 7, 0.0}, {-5, 0, 0.02},
-      {16777217, 0, 67108.864},  // 16777217 converts to 16777216
+      {3, 5, 0.008}, {5, 3, 0.008}, {7, 7, 0.0}, {-5, 0, 0.02}, {16777217, 0, 67108.864},  // 16777217 converts to 16777216
       {100000001, 100000000, 0.0}, {100000000, 100000001, 0.0}, {INT32_MIN, INT32_MIN, 0.0},
       {-16777216, 16777216, 33554432.0 / 250.0}, {INT32_MAX, INT32_MIN, 4294967296.0 / 250.0},
   };
@@ -69,12 +67,9 @@ TEST(SeedDist, WorkedExamples) {
   EXPECT_PRED2(same, sum, t.seedDist);
   EXPECT_PRED2(same, sum, seedDist(s2, s1, SeedDistWeights{}));
   // Added left to right: 0.124, not the 0.12400000000000001 of another order.
-  const SEED b1 = descSeed({1}, {2}, {3}, {1}, 5, 0, 10);
-  EXPECT_PRED2(same, 0.124, seedDist(b1, descSeed({1}, {2}, {3}, {0}, 0, 0, 0), SeedDistWeights{}));
+  EXPECT_PRED2(same, 0.124, seedDist(descSeed({1}, {2}, {3}, {1}, 5, 0, 10), descSeed({1}, {2}, {3}, {0}, 0, 0, 0), {}));
   // Equal descriptors and point counts: 0 whatever desc[3], desc[5] and the position.
-  SEED moved = s1;
-  moved.desc[3] = {999.0};
-  moved.pos[0] = 50.0;
+  const SEED moved{{50, 0, 0}, {V{1, 2}, V{0, 0, 0}, V{3}, V{999.0}, V{10}, V{5}}, {100, 200, 300}, 0, {}, {}};
   EXPECT_PRED2(same, 0.0, seedDist(s1, moved, SeedDistWeights{}));
   EXPECT_PRED2(same, 5.0, seedDist(s1, s2, SeedDistWeights{0, 0, 0, 0, 0}));
   EXPECT_PRED2(same, kNaN, seedDist(s1, descSeed({kNaN}, {}, {}, {}, 0, 0, 0), SeedDistWeights{}));

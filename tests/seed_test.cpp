@@ -35,8 +35,7 @@ TEST(NeibDis, BinsAndWeights) {
       {{0.0}, 1, 0, 1.0},     {{-0.0}, 1, 0, 1.0},  {{0.999}, 1, 0, 1.0},   {{-3.0}, 1, 0, 1.0},
       {{-kInf}, 1, 0, 1.0},   {{1.0}, 1, 1, 1.0},   {{2.5}, 1, 2, 1.0},     {{39.999}, 1, 39, 1.0},
       {{40.0}, 1, -1, 0.0},   {{40.5}, 1, -1, 0.0}, {{1e300}, 1, -1, 0.0},  {{kInf}, 1, -1, 0.0},
-      {{kNaN}, 1, -1, 0.0},   {{}, 0, -1, 0.0},
-      {{3.0}, 4, 3, 0.25},                   // weighed by neibCount, not by the entries held
+      {{kNaN}, 1, -1, 0.0},   {{}, 0, -1, 0.0},     {{3.0}, 4, 3, 0.25},  // weighed by neibCount, not by the entries held
       {{1.5, 45.0, 1.7, kNaN}, 4, 1, 0.5},   // skipped entries still count in the weight
       {std::vector<double>(10, 5.5), 10, 5, 0.9999999999999999},  // ten additions of 0.1
   };
@@ -54,8 +53,7 @@ TEST(NeibDis, BinsAndWeights) {
 const std::string kPrefix = "1 0 0 0 0 0 0 1 2 3 0 0 0 0 0 0 0 0 0 0 0 0 ";
 constexpr const char* kOneSeed = "1 1 0 0 0 0 0 1.0 2.0 3.0 5 5 0.5 0 0 0 0 0 0 0 0 0 0 10 20 30 1 0.0";
 // Two seeds with every descriptor slot used; the second holds fewer distances than the first.
-const std::string kTwoSeeds =
-    "2 1 2 0 1 0 1 1.5 -2 3e1 7 8 0.25 0 0 -1 1.5e-3 0 0 0 0 4 0 0 0 0 9 5 6 7 3 13.5 0 -4 "
+const std::string kTwoSeeds = "2 1 2 0 1 0 1 1.5 -2 3e1 7 8 0.25 0 0 -1 1.5e-3 0 0 0 0 4 0 0 0 0 9 5 6 7 3 13.5 0 -4 "
     "4 5 6 0 0 1 0 0 2 3 0 0 0 0 5 0 0 0 0 6 100 200 300 2 0 13.5";
 
 TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {

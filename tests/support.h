@@ -32,9 +32,7 @@ inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist 
 // Every field of a table by its bits, so that 0.0 and -0.0 differ.
 inline std::vector<std::uint64_t> bits(const MatchTable& table) {
   std::vector<std::uint64_t> result;
-  for (const MatchRow& row : table) {
-    for (double v : row) result.push_back(std::bit_cast<std::uint64_t>(v));
-  }
+  for (const MatchRow& r : table) result.insert(result.end(), {std::bit_cast<std::uint64_t>(r[0]), std::bit_cast<std::uint64_t>(r[1]), std::bit_cast<std::uint64_t>(r[2])});
   return result;
 }
 
@@ -51,7 +49,9 @@ std::string capture(Print print) {
   std::FILE* file = std::fopen(path.c_str(), "w");
   print(file);
   std::fclose(file);
-  return readFile(path);
+  const std::string text = readFile(path);
+  std::remove(path.c_str());
+  return text;
 }
 
 inline std::string quoted(const std::string& text) {
@@ -64,7 +64,9 @@ inline std::string quoted(const std::string& text) {
 inline std::string run(const std::string& command) {
   const std::string base = testing::TempDir() + "seedmatch_test." + std::to_string(::getpid());
   const int raw = std::system((command + " >" + base + ".out 2>" + base + ".err").c_str());
-  return std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") + "|" + readFile(base + ".out");
+  const std::string result = std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") + "|" + readFile(base + ".out");
+  std::remove((base + ".out").c_str()), std::remove((base + ".err").c_str());
+  return result;
 }
 
 // The cases of tests/data/seed_files.txt: the file text with its escapes

@@ -17,8 +17,7 @@ seedmatch::SEED makeSeed(double x, double y, std::vector<double> desc0) {
 }  // namespace
 
 int main() {
-  const seedmatch::SeedSet set1{makeSeed(0.0, 0.0, {1.0})};
-  const seedmatch::SeedSet set2{makeSeed(3.0, 4.0, {4.0, 9.0})};
+  const seedmatch::SeedSet set1{makeSeed(0.0, 0.0, {1.0})}, set2{makeSeed(3.0, 4.0, {4.0, 9.0})};
   const seedmatch::SeedDistWeights weights{};
   seedmatch::MatchTable table;
   seedmatch::RandomMatching(set1, set2, table, 0.0, 1.0, 0.5, 1.0, weights);
