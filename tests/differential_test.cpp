@@ -31,7 +31,7 @@ void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w) {
   ASSERT_EQ(test::bits(plain), test::bits(fast));
 }
 
-enum Kind { kTies, kOdd, kGrid, kRealistic };
+enum Kind { kTies, kOdd, kGrid, kContest, kRealistic };
 
 void setDistances(Draw& d, SeedSet& set, Kind kind) {
   const bool symmetric = kind >= kGrid || d.below(2) == 0;
@@ -43,7 +43,7 @@ void setDistances(Draw& d, SeedSet& set, Kind kind) {
       const double dx = s.pos[0] - set[k].pos[0], dy = s.pos[1] - set[k].pos[1], dz = s.pos[2] - set[k].pos[2];
       s.neibDist[k] = symmetric && k < j ? set[k].neibDist[j]
                       : kind == kRealistic ? std::round(std::sqrt(dx * dx + dy * dy + dz * dz) * 1e3) / 1e3
-                      : kind == kGrid ? std::fabs(dx) + std::fabs(dy) + std::fabs(dz)
+                      : kind == kGrid ? std::fabs(dx) + std::fabs(dy) + std::fabs(dz) : kind == kContest ? 0.0
                       : kind == kOdd ? d.pick({0, 1, 3.5, 41, kNaN, kInf, -kInf, 1e300}) : d.pick({0, 1, 2, 3.5, 10});
     }
   }
@@ -54,20 +54,26 @@ void setDistances(Draw& d, SeedSet& set, Kind kind) {
 // of 0.0 makes a seed empty, its steps of 1/8 put costs whole bid increments
 // apart; distances from a table, NaN and infinite ones when odd, read the same
 // both ways half of the time. Grid: seeds alike but for their place on a small
-// grid, so that rpd alone decides. Realistic: values spread out; distances
+// grid, so that rpd alone decides. Contest: seeds at no distance that differ in
+// desc[0] alone, by steps of 1/8, or all alike, so that bidders outbid each
+// other and costs tie across prices. Realistic: values spread out; distances
 // follow the positions.
 SeedSet makeSet(Draw& d, std::size_t n, Kind kind) {
   SeedSet set(n);
-  const bool real = kind == kRealistic, grid = kind == kGrid;
+  const bool real = kind == kRealistic, plain = kind == kGrid || kind == kContest;
   for (SEED& s : set) {
     for (double& x : s.pos) x = real ? d.unit() * 4.0 * std::cbrt(n) : static_cast<double>(d.below(4));
     const bool empty = d.below(real ? 50 : 6) == 0;
     for (std::size_t k = 0; k < 6; ++k) {
       s.desc[k].resize(real ? std::array<std::size_t, 6>{8, 4, 4, 2, 3, 2}[k] : 1);
-      for (double& v : s.desc[k]) v = k == 0 && empty ? 0 : real ? d.unit() : grid ? 0.5 : d.pick({0.5, 1, 1.125, 1.25, 2});
+      for (double& v : s.desc[k]) {
+        v = k == 0 && empty ? 0 : real ? d.unit() : plain && (k != 0 || kind == kGrid) ? 0.5
+            : kind == kContest ? d.pick({1, 1.125, 1.25, 1.375, 1.5, 2}) : d.pick({0.5, 1, 1.125, 1.25, 2});
+      }
     }
-    for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(real ? 50 + d.below(4951) : grid ? 100 : d.pick({100, 350, 600}));
+    for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(real ? 50 + d.below(4951) : plain ? 100 : d.pick({100, 350, 600}));
   }
+  if (kind == kContest && d.below(2) == 0) std::fill(set.begin(), set.end(), set.empty() ? SEED{} : set[0]);  // identical bidders outbid each other
   if (n > 0 && !real && d.below(8) == 0) set[0].desc[1].push_back(3.0);  // no common layout
   setDistances(d, set, kind);
   return set;
@@ -76,7 +82,7 @@ SeedSet makeSet(Draw& d, std::size_t n, Kind kind) {
 TEST(FastEngine, SmallCasesMatchThePlainOne) {
   Draw d{std::mt19937_64(20240611)};
   for (int round = 0; round < 6000; ++round) {
-    const Kind kind = static_cast<Kind>(d.below(3));
+    const Kind kind = static_cast<Kind>(d.below(4));
     const SeedSet set1 = makeSet(d, d.below(13), kind), set2 = makeSet(d, d.below(13), kind);
     Weights w{d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6}), d.pick({1, 0.5, 0, -1}), d.pick({0.5, 0, -0.5, 2}),
               d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}), d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
@@ -98,9 +104,7 @@ std::array<SeedSet, 2> realisticPair(std::size_t n, std::uint64_t seed, Kind kin
   if (kind == kGrid) return {sets[0], makeSet(d, n, kGrid)};
   for (SEED s : sets[0]) {
     for (double& x : s.pos) x += d.unit() - 0.5;
-    for (auto& values : s.desc) {
-      for (double& v : values) v = v != 0.0 ? v + 0.1 * d.unit() - 0.05 : 0.0;
-    }
+    for (auto& values : s.desc) std::for_each(values.begin(), values.end(), [&](double& v) { v = v != 0.0 ? v + 0.1 * d.unit() - 0.05 : 0.0; });
     for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(p * (0.95 + 0.1 * d.unit()));
     if (d.below(10) != 0) sets[1].push_back(s);
   }
@@ -163,9 +167,8 @@ TEST(Averages, MatchThePairByPairLoop) {
   for (int round = 0; round <= 3000; ++round) {
     const bool faulty = d.below(3) == 0, large = round == 3000;
     auto sets = large ? realisticPair(300, 11) : std::array{makeSet(d, 1 + d.below(9), kOdd), makeSet(d, 1 + d.below(9), kOdd)};
-    for (SeedSet& set : sets) {
+    for (SeedSet& set : sets)
       for (SEED& s : set) s.neibDist.resize(s.neibDist.size() - (faulty && d.below(4) == 0 ? 1 + d.below(s.neibDist.size()) : 0));
-    }
     MatchTable table(large ? sets[1].size() : d.below(12));
     for (MatchRow& row : table) {
       for (std::size_t side = 0; side < 2; ++side) {

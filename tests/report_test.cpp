@@ -50,8 +50,7 @@ TEST(Report, WholeReports) {
   const std::string row = " 0  0 21.500 19.560  1.414 20.267  5.000 13.000  2.000  0.200 10.000  1.000  3.000\n";
   const std::string terms = " AVGSd:  5.000 13.000  2.000  0.200 10.000  1.000\n";
   const std::string zeros = " AVGSd:  0.000  0.000  0.000  0.000  0.000  0.000\n";
-  const std::string fours = " avgRP:  4.000 navgRP:  4.000";
-  const std::string nans = " avgRP:   -nan navgRP:   -nan";
+  const std::string fours = " avgRP:  4.000 navgRP:  4.000", nans = " avgRP:   -nan navgRP:   -nan";
   const struct { MatchTable table; SeedDistWeights weights; std::string expected; } cases[] = {
       {{}, {}, "SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
       {{{0, 0, 21.5}}, {}, row + "SUM: 20.267 AVG: 20.267" + fours + terms},
