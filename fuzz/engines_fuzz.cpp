@@ -11,8 +11,9 @@
 //     6 bytes   descriptor lengths: byte % 4
 //     1 byte    extra distances beyond the seed count: byte % 3
 //     per seed: 3 numbers pos, the descriptor values, 3 point counts, the distances
-// A number is one byte: an entry of kNumbers, a multiple of 1/8 from 0, or,
-// for 0xff, the next 8 bytes as a raw double. A point count is one byte: a small
+// A number is one byte: below 0x80 a multiple of 1/8 (equal values are
+// common), up to 0xfe an entry of kNumbers, and for 0xff the next 8 bytes as
+// a raw double. A point count is one byte: a small
 // integer from -8, an entry of kCounts, or, for 0xff, 4 raw bytes.
 #include <cmath>
 #include <cstddef>
@@ -37,9 +38,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Values where comparisons and sums go wrong: signed zeros, the histogram's bin
 // edges, the auction's base value, the extremes and the non-finite.
 constexpr double kNumbers[] = {
-    0.0,      -0.0,    1.0,     -1.0,   0.5,  2.0,     3.0,      0.1,      0.25,
-    39.999,   40.0,    999999.0, 1e6,   1e300, -1e300, 4.9e-324, 2.2e-308, 1.7976931348623157e308,
-    kInf,     -kInf,   kNaN,    -kNaN,  7.0,  100.0,   1000.0,  -0.5,     20.0,
+    0.0,      -0.0,     1.0,    -1.0,   0.5,    2.0,     3.0,      0.1,      0.25,   39.999,
+    40.0,     999999.0, 1e6,    1e300,  -1e300, 1e308,   -1e308,   4.9e-324, 2.2e-308,
+    1.7976931348623157e308, -1.7976931348623157e308, kInf, -kInf,  kNaN,     -kNaN,
+    7.0,      100.0,    1000.0, -0.5,   20.0,   1e-3,
 };
 constexpr std::size_t kNumberCount = std::size(kNumbers);
 
@@ -68,9 +70,9 @@ struct Input {
   }
   double number() {
     const std::uint8_t b = byte();
-    if (b < kNumberCount) return kNumbers[b];
+    if (b < 0x80) return static_cast<double>(b) * 0.125;
     if (b == 0xff) return raw<double>();
-    return static_cast<double>(b - kNumberCount) * 0.125;
+    return kNumbers[(b - 0x80) % kNumberCount];
   }
   std::int32_t count() {
     const std::uint8_t b = byte();

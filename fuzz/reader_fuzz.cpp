@@ -82,7 +82,7 @@ void checkError(const seedmatch::ReadError& error, std::string_view text) {
   require(std::none_of(line.begin(), line.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
           "the error holds a control character");
-  require(error.message.size() <= 200, "the error message is longer than 200 bytes");
+  require(error.message.size() <= 400, "the error message is longer than 400 bytes");
   // A position points into the text, or just past its end.
   require(error.line >= 0 && error.column >= 0, "negative error position");
   require((error.line == 0) == (error.column == 0), "half an error position");

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include "held_rows.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -85,17 +86,19 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     price[won] = price[won] + bidIncrement;
   }
 
-  for (std::int32_t j = 0; j < nObjects; ++j) {
-    const std::int32_t holder = owner[static_cast<std::size_t>(j)];
-    if (holder == -1) continue;
-    const double cost = heldCost[static_cast<std::size_t>(j)];
-    if (set1Bids) {
-      table.push_back({static_cast<double>(holder), static_cast<double>(j), cost});
-    } else {
-      table.push_back({static_cast<double>(j), static_cast<double>(holder), cost});
-    }
-  }
+  appendHeldRows(owner, heldCost, set1Bids, table);
   return stats;
+}
+
+void appendHeldRows(const std::vector<std::int32_t>& owner, const std::vector<double>& heldCost,
+                    bool set1Bids, MatchTable& table) {
+  for (std::size_t j = 0; j < owner.size(); ++j) {
+    if (owner[j] == -1) continue;
+    const auto holder = static_cast<double>(owner[j]);
+    const auto object = static_cast<double>(j);
+    table.push_back(set1Bids ? MatchRow{holder, object, heldCost[j]}
+                             : MatchRow{object, holder, heldCost[j]});
+  }
 }
 
 }  // namespace seedmatch

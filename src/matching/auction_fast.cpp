@@ -32,6 +32,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "held_rows.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -277,17 +278,7 @@ class Engine {
     return stats;
   }
 
-  void emit(MatchTable& table) const {
-    for (std::int32_t j : held_) {
-      const std::int32_t holder = owner_[static_cast<std::size_t>(j)];
-      const double cost = heldCost_[static_cast<std::size_t>(j)];
-      if (set1Bids_) {
-        table.push_back({static_cast<double>(holder), static_cast<double>(j), cost});
-      } else {
-        table.push_back({static_cast<double>(j), static_cast<double>(holder), cost});
-      }
-    }
-  }
+  void emit(MatchTable& table) const { appendHeldRows(owner_, heldCost_, set1Bids_, table); }
 
  private:
   void computeFixed(const SeedSet& set1, double seedWeight, double histWeight,

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <vector>
 
+#include "held_rows.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -43,16 +44,7 @@ void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
     owner[static_cast<std::size_t>(j)] = b;
   }
 
-  for (std::int32_t j = 0; j < objectCount; ++j) {
-    const std::int32_t b = owner[static_cast<std::size_t>(j)];
-    if (b == -1) continue;
-    const double cost = heldCost[static_cast<std::size_t>(j)];
-    if (set1Bids) {
-      table.push_back({static_cast<double>(b), static_cast<double>(j), cost});
-    } else {
-      table.push_back({static_cast<double>(j), static_cast<double>(b), cost});
-    }
-  }
+  appendHeldRows(owner, heldCost, set1Bids, table);
 }
 
 }  // namespace seedmatch
