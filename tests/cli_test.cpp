@@ -1,75 +1,57 @@
-// The three commands run as a user runs them, on the example files.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <set>
-#include <sstream>
-#include <string>
+// The three commands run as a user runs them: on the example files, on bad
+// seed files (status 2, one error line, nothing on standard output, in either
+// file position and under a 1 GiB address-space limit), and with standard
+// output that cannot be written (a lost report must not pass for a completed run).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include "support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SEEDMATCH_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SEEDMATCH_ASAN 1
+#endif
+#endif
 
 namespace {
 
 using seedmatch::test::quoted;
 using seedmatch::test::readFile;
-using seedmatch::test::run;
 
 const std::string kExamples = quoted(SEEDMATCH_SOURCE_DIR "/examples/three_a.seeds") + " " +
                               quoted(SEEDMATCH_SOURCE_DIR "/examples/three_b.seeds") + " ";
 
 // Status, standard error and standard output in one string.
 std::string outcome(const std::string& exe, const std::string& args) {
-  const seedmatch::test::Result r = run(quoted(exe) + " " + args);
-  return std::to_string(r.status) + "|" + r.err + "|" + r.out;
+  return seedmatch::test::run(quoted(exe) + " " + args);
 }
 
 TEST(Cli, WholeOutputs) {
-  const std::string three = readFile(SEEDMATCH_SOURCE_DIR "/tests/data/three.expected");
+  const std::string data = SEEDMATCH_SOURCE_DIR "/tests/data/", three = readFile(data + "three.expected");
   const struct { const char* exe; std::string args, outcome; } cases[] = {
-      {SEEDMATCH_EXE, "1 0.5 1 2", "1||" + three},
-      {SEEDMATCH_EXE, "1x 0.5y 1z 2w", "1||" + three},  // weights read as atof reads them
+      {SEEDMATCH_EXE, kExamples + "1 0.5 1 2", "1||" + three},
+      {SEEDMATCH_EXE, kExamples + "1x 0.5y 1z 2w", "1||" + three},  // weights read as atof reads them
       // costLimit "abc" is 0: no pair, the fixed line for an empty table
-      {SEEDMATCH_EXE, "1 0.5 1 abc",
-       "1||SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
-      {SEEDMATCH_PAIRS_EXE, "1 0.5 1 2",
-       "1||" + readFile(SEEDMATCH_SOURCE_DIR "/tests/data/three_pairs.expected")},
-      {SEEDMATCH_PAIRS_EXE, "1 0.5 1 0", "1||No matched pair\n"},
+      {SEEDMATCH_EXE, kExamples + "1 0.5 1 abc", "1||SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
+      {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 2", "1||" + readFile(data + "three_pairs.expected")},
+      {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 0", "1||No matched pair\n"},
+      // Seeds 3 apart in desc[0], 5 apart in space: one pair at cost 3, whatever the negative costLimit.
+      {SEEDMATCH_RANDOM_EXE, quoted(data + "one_a.seeds") + " " + quoted(data + "one_b.seeds") + " 1 0.5 2 -5",
+       "1|| 0  0  3.000  3.000  0.000  3.000  3.000  0.000  0.000  0.000  0.000  0.000  5.000\n"
+       "SUM:  3.000 AVG:  3.000 avgRP:  4.000 navgRP:  4.000 AVGSd:  3.000  0.000  0.000  0.000  0.000  0.000\n"},
+      // A path may hold a newline; the message must still be one line.
+      {SEEDMATCH_EXE, "\"$(printf 'no\\nsuch')\" x 1 1 1 1", "2|seedmatch:no\\x0asuch: cannot open: no such file\n|"},
   };
-  for (const auto& c : cases) EXPECT_EQ(outcome(c.exe, kExamples + c.args), c.outcome) << c.args;
-}
-
-// A path may hold a newline; the message must still be one line.
-TEST(Cli, ControlBytesInPathsAreEscaped) {
-  EXPECT_EQ(outcome(SEEDMATCH_EXE, "\"$(printf 'no\\nsuch')\" x 1 1 1 1"),
-            "2|seedmatch:no\\x0asuch: cannot open: no such file\n|");
-}
-
-// rpdWeight 0: each row's stored cost is its evaluation cost. A negative costLimit is ignored.
-TEST(Cli, RandomReportPairsEverySeed) {
-  const std::string out = outcome(SEEDMATCH_RANDOM_EXE, kExamples + "1 0.5 0 -5");
-  EXPECT_EQ(out.substr(0, 3), "1||");
-  std::istringstream lines(out.substr(3));
-  std::string line;
-  std::set<int> partners;
-  for (int q = 0; q < 3 && std::getline(lines, line); ++q) {
-    int p = -1, row = -1;
-    double stored = 0.0, evalCost = -1.0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "%d %d %lf %*f %*f %lf", &p, &row, &stored, &evalCost), 4)
-        << line;
-    EXPECT_EQ(row, q) << line;  // in the order of file 2, every seed of it paired
-    EXPECT_EQ(stored, evalCost) << line;
-    partners.insert(p);
-  }
-  EXPECT_EQ(partners, (std::set<int>{0, 1, 2}));
-  std::getline(lines, line);
-  EXPECT_EQ(line.rfind("SUM: ", 0), 0u) << line;
+  for (const auto& c : cases) EXPECT_EQ(outcome(c.exe, c.args), c.outcome) << c.args;
 }
 
 TEST(Cli, HelpVersionAndUsage) {
   for (const std::string exe : {SEEDMATCH_EXE, SEEDMATCH_RANDOM_EXE, SEEDMATCH_PAIRS_EXE}) {
     const std::string name = exe.substr(exe.rfind('/') + 1);
-    const std::string usage =
-        "usage: " + name + " FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT\n";
+    const std::string usage = "usage: " + name + " FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT\n";
     EXPECT_EQ(outcome(exe, "--help").substr(0, usage.size() + 4), "0||" + usage + "\n");
     const std::string version = outcome(exe, "--version");
     EXPECT_EQ(version.substr(0, name.size() + 4), "0||" + name + " ") << version;
@@ -78,6 +60,88 @@ TEST(Cli, HelpVersionAndUsage) {
     EXPECT_EQ(outcome(exe, ""), tooFew + "0; " + usage + "|");
     EXPECT_EQ(outcome(exe, kExamples + "1 0.5 1"), tooFew + "5; " + usage + "|");
   }
+}
+
+const std::string kGood = SEEDMATCH_SOURCE_DIR "/examples/three_a.seeds";
+const std::string kPath = testing::TempDir() + "cli_errors." + std::to_string(::getpid()) + ".seeds";
+
+// The outcome of a run on the two files, without the report of a completed run.
+std::string fileOutcome(const std::string& file1, const std::string& file2, const std::string& before = "") {
+  const std::string r = seedmatch::test::run(before + quoted(SEEDMATCH_EXE) + " " + quoted(file1) + " " + quoted(file2) + " 1 0.5 1 2");
+  return r.rfind("1||", 0) == 0 ? "1||" : r;
+}
+
+TEST(CliErrors, SeedFileTable) {
+  auto cases = seedmatch::test::seedFileCases();
+  cases.push_back({std::string(3'000'000, '5'), "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more", "one long token"});
+  for (const auto& c : cases) {
+    std::ofstream(kPath, std::ios::binary) << c.text;
+    const auto file = c.expected.find("FILE");
+    const std::string expected = c.expected == "valid" ? "1||" : "2|" + c.expected.substr(0, file) + kPath + c.expected.substr(file + 4) + "\n|";
+    EXPECT_EQ(fileOutcome(kPath, kGood), expected) << c.where;
+    EXPECT_EQ(fileOutcome(kGood, kPath), expected) << c.where;
+#ifndef SEEDMATCH_ASAN  // it reserves more address space than the limit
+    // A reader that sized anything by a count the file claims would run out of memory.
+    EXPECT_EQ(fileOutcome(kGood, kPath, "ulimit -v 1048576; exec "), expected) << c.where;
+#endif
+  }
+  std::remove(kPath.c_str());
+}
+
+TEST(CliErrors, PipesAndFilesThatCannotBeOpened) {
+  EXPECT_EQ(fileOutcome("/dev/stdin", kGood, "cat " + quoted(kGood) + " | "), "1||");
+  EXPECT_EQ(fileOutcome(kGood, "/dev/stdin", "printf '1 0 0 0 0 0 0 1 2' | "), "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|");
+  EXPECT_EQ(fileOutcome(kPath + ".absent", kGood), "2|seedmatch:" + kPath + ".absent: cannot open: no such file\n|");
+  EXPECT_EQ(fileOutcome(kGood, testing::TempDir()), "2|seedmatch:" + testing::TempDir() + ": cannot open: is a directory\n|");
+}
+
+TEST(CliErrors, FileWithoutReadPermission) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions are not enforced for root";
+  std::ofstream(kPath) << "0 0 0 0 0 0 0\n";
+  ASSERT_EQ(::chmod(kPath.c_str(), 0), 0);
+  EXPECT_EQ(fileOutcome(kGood, kPath), "2|seedmatch:" + kPath + ": cannot open: permission denied\n|");
+  std::remove(kPath.c_str());
+}
+
+// Runs seedmatch with its output on /dev/full or on a pipe whose reader has
+// gone, SIGPIPE at its default or ignored, as a shell or a parent process may
+// leave it: "status N|ERR" or "signal N|ERR".
+std::string runWithOutput(std::vector<const char*> args, bool fullDevice, bool ignorePipe) {
+  const std::string errPath = testing::TempDir() + "output_test." + std::to_string(::getpid());
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  close(out[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, ignorePipe ? SIG_IGN : SIG_DFL);
+    dup2(fullDevice ? open("/dev/full", O_WRONLY) : out[1], 1);
+    dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    args.insert(args.begin(), SEEDMATCH_EXE);
+    args.push_back(nullptr);
+    execv(SEEDMATCH_EXE, const_cast<char* const*>(args.data()));
+    _exit(127);
+  }
+  close(out[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
+                            : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) + "|" + readFile(errPath);
+}
+
+TEST(Output, FullDevicesAndClosedPipes) {
+  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds", b = dir + "three_b.seeds",
+                    longA = dir + "forty_a.seeds", longB = dir + "forty_b.seeds";
+  // A report, one that fills the output buffer more than once, the line for no pairs, help and version.
+  const std::vector<std::vector<const char*>> commands = {
+      {a.c_str(), b.c_str(), "1", "1", "1", "100"}, {longA.c_str(), longB.c_str(), "1", "1", "1", "1e9"},
+      {a.c_str(), b.c_str(), "1", "1", "1", "0"}, {"--help"}, {"--version"}};
+  for (const auto& args : commands) {
+    EXPECT_EQ(runWithOutput(args, true, false), "status 2|seedmatch: cannot write standard output: no space left on device\n") << args[0];
+    // Quietly, as any filter in `... | head`, unless SIGPIPE is ignored.
+    EXPECT_EQ(runWithOutput(args, false, false), "signal " + std::to_string(SIGPIPE) + "|") << args[0];
+    EXPECT_EQ(runWithOutput(args, false, true), "status 2|seedmatch: cannot write standard output: broken pipe\n") << args[0];
+  }
+  std::remove((testing::TempDir() + "output_test." + std::to_string(::getpid())).c_str());
 }
 
 }  // namespace

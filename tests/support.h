@@ -1,55 +1,56 @@
-// Helpers shared by the tests: seeds built in place, captured output, commands
-// run through the shell, and the cases of the seed-file data table.
+// Helpers shared by the tests: seeds built in place, tables by their bits,
+// captured output, commands run through the shell, the seed-file data table.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "seed/seed.h"
+#include "matching/matching.h"
 
 namespace seedmatch::test {
 
-// A seed at pos with the given stored distances (and its histogram), point
-// counts 100 and one desc[0] value 1.0, so that it is not empty.
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
+
+// A seed at (x, y, z) with these stored distances and their histogram, point
+// counts 100 and desc[0] = {1.0}, so that it is not empty.
 inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist = {}) {
-  SEED seed{};
-  seed.pos[0] = x;
-  seed.pos[1] = y;
-  seed.pos[2] = z;
-  seed.desc[0] = {1.0};
-  seed.pts[0] = seed.pts[1] = seed.pts[2] = 100;
-  seed.neibCount = static_cast<std::int32_t>(neibDist.size());
-  seed.neibDist = std::move(neibDist);
+  SEED seed{{x, y, z}, {std::vector<double>{1.0}}, {100, 100, 100}, static_cast<std::int32_t>(neibDist.size()), neibDist, {}};
   NeibDis(seed);
   return seed;
 }
 
+// Every field of a table by its bits, so that 0.0 and -0.0 differ.
+inline std::vector<std::uint64_t> bits(const MatchTable& table) {
+  std::vector<std::uint64_t> result;
+  for (const MatchRow& r : table) result.insert(result.end(), {std::bit_cast<std::uint64_t>(r[0]), std::bit_cast<std::uint64_t>(r[1]), std::bit_cast<std::uint64_t>(r[2])});
+  return result;
+}
+
 inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
 // Everything print(out) writes to out.
 template <class Print>
 std::string capture(Print print) {
-  std::FILE* file = std::tmpfile();
-  if (file == nullptr) return "<tmpfile failed>";
+  const std::string path = testing::TempDir() + "capture." + std::to_string(::getpid());
+  std::FILE* file = std::fopen(path.c_str(), "w");
   print(file);
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
   std::fclose(file);
+  const std::string text = readFile(path);
+  std::remove(path.c_str());
   return text;
 }
 
@@ -59,53 +60,36 @@ inline std::string quoted(const std::string& text) {
   return result + "'";
 }
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs a shell command line, its two outputs captured through files.
-inline Result run(const std::string& command) {
+// Runs a shell command line: "STATUS|STDERR|STDOUT".
+inline std::string run(const std::string& command) {
   const std::string base = testing::TempDir() + "seedmatch_test." + std::to_string(::getpid());
   const int raw = std::system((command + " >" + base + ".out 2>" + base + ".err").c_str());
-  Result result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(base + ".out"),
-                readFile(base + ".err")};
-  std::remove((base + ".out").c_str());
-  std::remove((base + ".err").c_str());
+  const std::string result = std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") + "|" + readFile(base + ".out");
+  std::remove((base + ".out").c_str()), std::remove((base + ".err").c_str());
   return result;
 }
 
 // The cases of tests/data/seed_files.txt: the file text with its escapes
 // undone, the expected result, and the data line, for messages.
-struct SeedFileCase {
-  std::string text, expected, where;
-};
+struct SeedFileCase { std::string text, expected, where; };
 
 inline std::vector<SeedFileCase> seedFileCases() {
-  const std::string path = SEEDMATCH_SOURCE_DIR "/tests/data/seed_files.txt";
-  std::ifstream in(path);
+  std::ifstream in(SEEDMATCH_SOURCE_DIR "/tests/data/seed_files.txt");
   std::vector<SeedFileCase> cases;
   int number = 0;
   for (std::string line; std::getline(in, line);) {
-    ++number;
-    if (line.empty() || line[0] == '#') continue;
+    if (++number, line.empty() || line[0] == '#') continue;
     SeedFileCase c{"", "", "seed_files.txt:" + std::to_string(number)};
     std::size_t i = 1;
     for (; i < line.size() && line[i] != '"'; ++i) {
-      if (line[i] != '\\') {
-        c.text += line[i];
-      } else if (line[++i] == 'x') {
-        c.text += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-      } else {
-        const std::size_t k = std::string("nrtvf").find(line[i]);
-        c.text += k == std::string::npos ? line[i] : "\n\r\t\v\f"[k];
-      }
+      const std::size_t k = line[i] == '\\' ? std::string("nrtvfx").find(line[++i]) : 99;
+      c.text += k == 5 ? static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)) : k < 5 ? "\n\r\t\v\f"[k] : line[i];
+      if (k == 5) i += 2;
     }
     c.expected = line.substr(i + 2);
     cases.push_back(c);
   }
-  if (cases.empty()) cases.push_back({"", "<no cases in " + path + ">", path});
+  EXPECT_GT(cases.size(), 40u);
   return cases;
 }
 

@@ -9,14 +9,7 @@
 namespace {
 
 seedmatch::SEED makeSeed(double x, double y, std::vector<double> desc0) {
-  seedmatch::SEED seed{};
-  seed.pos[0] = x;
-  seed.pos[1] = y;
-  seed.pos[2] = 0.0;
-  seed.desc[0] = std::move(desc0);
-  seed.pts[0] = seed.pts[1] = seed.pts[2] = 100;
-  seed.neibCount = 1;
-  seed.neibDist = {0.0};
+  seedmatch::SEED seed{{x, y, 0.0}, {std::move(desc0)}, {100, 100, 100}, 1, {0.0}, {}};
   seedmatch::NeibDis(seed);
   return seed;
 }
@@ -24,8 +17,7 @@ seedmatch::SEED makeSeed(double x, double y, std::vector<double> desc0) {
 }  // namespace
 
 int main() {
-  const seedmatch::SeedSet set1{makeSeed(0.0, 0.0, {1.0})};
-  const seedmatch::SeedSet set2{makeSeed(3.0, 4.0, {4.0, 9.0})};
+  const seedmatch::SeedSet set1{makeSeed(0.0, 0.0, {1.0})}, set2{makeSeed(3.0, 4.0, {4.0, 9.0})};
   const seedmatch::SeedDistWeights weights{};
   seedmatch::MatchTable table;
   seedmatch::RandomMatching(set1, set2, table, 0.0, 1.0, 0.5, 1.0, weights);
