@@ -95,6 +95,19 @@ TEST(CliErrors, PipesAndFilesThatCannotBeOpened) {
   EXPECT_EQ(fileOutcome(kGood, testing::TempDir()), "2|seedmatch:" + testing::TempDir() + ": cannot open: is a directory\n|");
 }
 
+#ifndef SEEDMATCH_ASAN
+// Valid files too large for the memory allowed (two sets of 2000 x 2000 distances,
+// 64 MB): one line and status 2, not an abort.
+TEST(CliErrors, OutOfMemoryIsAnError) {
+  std::string seeds = "2000 0 0 0 0 0 0\n", distances;
+  for (int j = 0; j < 2000; ++j) distances += "1 ";
+  for (int i = 0; i < 2000; ++i) seeds += "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 1 1 2000 " + distances + "\n";
+  std::ofstream(kPath) << seeds;
+  EXPECT_EQ(fileOutcome(kPath, kPath, "ulimit -v 48000; exec "), "2|seedmatch: out of memory\n|");
+  std::remove(kPath.c_str());
+}
+#endif
+
 TEST(CliErrors, FileWithoutReadPermission) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions are not enforced for root";
   std::ofstream(kPath) << "0 0 0 0 0 0 0\n";
