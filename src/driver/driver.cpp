@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -12,6 +11,7 @@
 #include "../matching/matching.h"
 #include "../report/report.h"
 #include "../seed/seed.h"
+#include "../seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -53,12 +53,6 @@ void printHelp(Command command) {
               "  COST_LIMIT   a pair is made only when its cost is below this\n"
               "\n"
               "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n");
-}
-
-// System messages start with a capital; ours are lower case throughout.
-std::string lowerFirst(std::string text) {
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
 }
 
 void reportError(const std::string& message) {
@@ -106,7 +100,7 @@ int checkOutput(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
     reportError(std::string("seedmatch: cannot write standard output") +
-                (error != 0 ? ": " + lowerFirst(std::strerror(error)) : std::string()));
+                (error != 0 ? ": " + systemErrorText(error) : std::string()));
     return kExitError;
   }
   return status;

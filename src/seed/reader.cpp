@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "seed.h"
+#include "system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -76,18 +77,6 @@ std::string quote(const char* begin, const char* end) {
   return text;
 }
 
-std::string reason(int error) {
-  switch (error) {
-    case ENOENT: return "no such file";
-    case EACCES: return "permission denied";
-    case EISDIR: return "is a directory";
-    case ENOTDIR: return "a leading part of the path is not a directory";
-    default: break;
-  }
-  std::string text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
-}
 
 // Splits its input into whitespace-separated tokens and converts them. Over a
 // file it holds a window of the bytes read so far; every token that starts
@@ -162,7 +151,7 @@ class Scanner {
                     std::to_string(capacity_) + " bytes or more");
       case Problem::readFailed: break;
     }
-    error_ = ReadError{{}, 0, 0, "cannot read: " + reason(readErrno_)};
+    error_ = ReadError{{}, 0, 0, "cannot read: " + systemErrorText(readErrno_)};
     return false;
   }
 
@@ -384,6 +373,19 @@ class FileDescriptor {
 
 }  // namespace
 
+std::string systemErrorText(int error) {
+  switch (error) {
+    case ENOENT: return "no such file";
+    case EACCES: return "permission denied";
+    case EISDIR: return "is a directory";
+    case ENOTDIR: return "a leading part of the path is not a directory";
+    default: break;
+  }
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
                                       SeedSet& seeds) {
   Scanner in(text);
@@ -395,11 +397,11 @@ std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ReadError{path, 0, 0, "cannot open: " + reason(errno)};
+  if (fd < 0) return ReadError{path, 0, 0, "cannot open: " + systemErrorText(errno)};
   const FileDescriptor file(fd);
   struct stat status {};
   if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    return ReadError{path, 0, 0, "cannot open: " + reason(EISDIR)};
+    return ReadError{path, 0, 0, "cannot open: " + systemErrorText(EISDIR)};
   }
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   Scanner in(fd, buffer.get(), kBufferSize);
