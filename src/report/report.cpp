@@ -35,12 +35,6 @@ RowSeeds rowSeeds(const SeedSet& set1, const SeedSet& set2, const MatchTable& ta
           rowIndex(table[row][1], set2.size(), row, "2")};
 }
 
-void checkIndices(const SeedSet& set1, const SeedSet& set2, const MatchTable& table) {
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (!isUnmatched(table[i])) rowSeeds(set1, set2, table, i);
-  }
-}
-
 double distance(const double (&a)[3], const double (&b)[3]) {
   const double dx = a[0] - b[0];
   const double dy = a[1] - b[1];
@@ -240,13 +234,10 @@ void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTabl
     std::fflush(out);
     return;
   }
-  checkIndices(set1, set2, table);
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (isUnmatched(table[i])) continue;
-    const RowSeeds r = rowSeeds(set1, set2, table, i);
-    std::fprintf(out, "%2d %2d %2d %8.3f\n", static_cast<int>(i), r.p, r.q,
-                 distance(set1[static_cast<std::size_t>(r.p)].pos,
-                          set2[static_cast<std::size_t>(r.q)].pos));
+  // Every row is converted, and a bad one refused, before anything is printed.
+  for (const MatchedRow& m : matchedRows(set1, set2, table, [](const std::vector<MatchedRow>&) {})) {
+    std::fprintf(out, "%2d %2d %2d %8.3f\n", static_cast<int>(m.row), m.seeds.p, m.seeds.q,
+                 distance(set1[at(m.seeds.p)].pos, set2[at(m.seeds.q)].pos));
   }
 }
 
