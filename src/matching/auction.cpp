@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "held_rows.h"
+#include "shared.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -48,7 +48,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     if (!known[p]) {
       const SEED& bidder = bidders[static_cast<std::size_t>(b)];
       const SEED& object = objects[static_cast<std::size_t>(j)];
-      descCost[p] = set1Bids ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+      descCost[p] = pairSeedDist(bidder, object, set1Bids, w);
       histCost[p] = pcal(bidder, object, set1Size);
       known[p] = true;
     }

@@ -32,7 +32,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "held_rows.h"
+#include "shared.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -299,7 +299,7 @@ class Engine {
       for (std::size_t p = 0; p < nLive; ++p) {
         const SEED& bidder = bidders_[b];
         const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
-        const double s = set1Bids_ ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+        const double s = pairSeedDist(bidder, object, set1Bids_, w);
         fixed_[b * nLive + p] = seedWeight * s + histWeight * pcal(bidder, object, set1Size);
       }
     }
@@ -512,7 +512,7 @@ class Engine {
     }
     for (std::size_t p = 0; p < live_.size(); ++p) {
       const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
-      const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
+      const double s = pairSeedDist(bidder, object, set1Bids_, w_);
       fixed[p] = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
     }
   }
@@ -541,7 +541,7 @@ class Engine {
         // bound, and pcal is computed only when that bound leaves a chance.
         const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
         const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
-        const double s = set1Bids_ ? seedDist(bidder, object, w_) : seedDist(object, bidder, w_);
+        const double s = pairSeedDist(bidder, object, set1Bids_, w_);
         if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p], pos)) return;
         f = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
         if (!best.beatenBy((kBase - f) - price_[p], pos)) return;

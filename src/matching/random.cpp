@@ -3,7 +3,7 @@
 #include <ctime>
 #include <vector>
 
-#include "held_rows.h"
+#include "shared.h"
 #include "matching.h"
 
 namespace seedmatch {
@@ -37,7 +37,7 @@ void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
 
     const SEED& object = objects[static_cast<std::size_t>(j)];
     if (isZero(object) == 1) continue;
-    const double s = set1Bids ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+    const double s = pairSeedDist(bidder, object, set1Bids, w);
     const double h = pcal(bidder, object, setSize);
     const double r = rpd(bidders, objects, b, j, owner, 20);
     heldCost[static_cast<std::size_t>(j)] = rpdWeight * r + (seedWeight * s + histWeight * h);

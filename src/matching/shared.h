@@ -8,6 +8,13 @@
 
 namespace seedmatch {
 
+// seedDist of a bidder and an object, with the seed of set 1 first whichever
+// side bids, since the order of its operands fixes its bits.
+inline double pairSeedDist(const SEED& bidder, const SEED& object, bool set1Bids,
+                           const SeedDistWeights& w) {
+  return set1Bids ? seedDist(bidder, object, w) : seedDist(object, bidder, w);
+}
+
 // Appends [set-1 index, set-2 index, held cost] for every held object, in
 // ascending object index, whichever side bid.
 void appendHeldRows(const std::vector<std::int32_t>& owner, const std::vector<double>& heldCost,
