@@ -3,8 +3,9 @@
 #
 # usage: bench/reader_bench.sh [N] [RUNS]
 #
-# Builds the release preset, generates (once, cached under build/bench-cache)
-# a pair of N seeds (default 1000) with gen_seeds.py, then prints the median
+# Builds the release preset, generates once a pair of N seeds (default 1000)
+# with gen_seeds.py, cached under build/bench-data as run_bench.py caches it,
+# then prints the median
 # MB/s of the seed reader and of a bare std::from_chars loop over the same
 # bytes, measured side by side, and the time of seedmatch-read on the pair.
 set -eu
@@ -15,10 +16,10 @@ runs=${2:-11}
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target seedmatch-read seedmatch-read-throughput >/dev/null
 
-cache=build/bench-cache
+cache=build/bench-data
 mkdir -p "$cache"
-a=$cache/gen_${n}_a.seeds
-b=$cache/gen_${n}_b.seeds
+a=$cache/n${n}_1.seeds
+b=$cache/n${n}_2.seeds
 if [ ! -f "$a" ] || [ ! -f "$b" ] || [ bench/gen_seeds.py -nt "$a" ]; then
   python3 bench/gen_seeds.py "$n" "$a" "$b"
 fi
