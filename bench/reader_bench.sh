@@ -5,9 +5,9 @@
 #
 # Builds the release preset, generates once a pair of N seeds (default 1000)
 # with gen_seeds.py, cached under build/bench-data as run_bench.py caches it,
-# then prints the median
-# MB/s of the seed reader and of a bare std::from_chars loop over the same
-# bytes, measured side by side, and the time of seedmatch-read on the pair.
+# then prints the median MB/s of the seed reader and of a bare std::from_chars
+# loop over the same bytes, measured side by side, and the time of
+# seedmatch-read on the pair.
 set -eu
 cd "$(dirname "$0")/.."
 n=${1:-1000}
