@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
     const AuctionStats stats =
         run(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, SeedDistWeights{});
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-    std::printf("%s passes %lld rows %zu seconds %.6f\n", name,
-                static_cast<long long>(stats.passes), table.size(), seconds.count());
+    std::printf("%s passes %lld rows %zu seconds %.6f contenders %lld exact %lld\n", name,
+                static_cast<long long>(stats.passes), table.size(), seconds.count(),
+                static_cast<long long>(stats.contenders), static_cast<long long>(stats.exactSums));
   };
   for (int r = 0; r < repeat; ++r) {
     if (engine != "plain") time("fast", nModifiedWeightedBipartiteMatching);

@@ -43,6 +43,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
   const double bidIncrement = 1.0 / (nObjects + 1.0);
   const std::int64_t passLimit = std::int64_t{30} * nBidders;
 
+  AuctionStats stats;
   const auto pairCost = [&](std::int32_t b, std::int32_t j) {
     const std::size_t p = pairIndex(b, j);
     if (!known[p]) {
@@ -53,10 +54,10 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
       known[p] = true;
     }
     const double r = rpd(bidders, objects, b, j, owner, 20);
+    ++stats.exactSums;
     return rpdWeight * r + (seedWeight * descCost[p] + histWeight * histCost[p]);
   };
 
-  AuctionStats stats;
   while (!queue.empty() && stats.passes < passLimit) {
     ++stats.passes;
     const std::int32_t b = queue.front();
@@ -74,6 +75,15 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
         bestGain = g;
         bestCost = c;
         best = j;
+      }
+    }
+    if (best != -1) {
+      const double winner = bestCost + price[static_cast<std::size_t>(best)];
+      for (std::int32_t j = 0; j < nObjects; ++j) {
+        if (objectEmpty[static_cast<std::size_t>(j)]) continue;
+        const std::size_t p = pairIndex(b, j);
+        const double fixed = seedWeight * descCost[p] + histWeight * histCost[p];
+        if (fixed + price[static_cast<std::size_t>(j)] < winner) ++stats.contenders;
       }
     }
     // Written so that a NaN operand fails the test and drops the bidder.

@@ -18,7 +18,10 @@ using MatchTable = std::vector<MatchRow>;
 inline constexpr double kUnmatched = -1.0;
 
 struct AuctionStats {
-  std::int64_t passes = 0;  // passes the auction made
+  std::int64_t passes = 0;      // passes the auction made
+  std::int64_t contenders = 0;  // over all passes: objects whose fixed part + price
+                                // is below the winner's cost + price, so rpd decides
+  std::int64_t exactSums = 0;   // rpd sums begun in rpd's own order
 };
 
 // Pairs seeds of set1 and set2 by auction and appends one row per pair to table,
