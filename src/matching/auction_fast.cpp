@@ -32,6 +32,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "cell_bounds.h"
 #include "shared.h"
 #include "matching.h"
 
@@ -236,6 +237,12 @@ class Engine {
       computeFixed(set1, seedWeight, histWeight, w);
     }
     symmetric_ = !bounded_ && rpdNeeded_ && objectDistancesSymmetric();
+    cells_ = bounded_ && rpdNeeded_ && std::isfinite(rpdWeight) && rpdWeight > 0.0 &&
+             !live_.empty() && distancesSuitCells(bidders_, objects_);
+    if (cells_) {
+      objectsSymmetric_ = objectDistancesSymmetric();
+      cellSums_ = makeCellSums(objects_, kCellsPerAxis);
+    }
     if (bounded_) {
       seen_.assign(bidders_.size(), 0);
       cache_.resize(bidders_.size());
@@ -270,11 +277,13 @@ class Engine {
         heldRows_.insert(heldRows_.begin() + (at - held_.begin()), objects_[j].neibDist.data());
         held_.insert(at, static_cast<std::int32_t>(j));
         heldFlag_[j] = 1;
+        if (cells_) addHeldObject(cellSums_, objects_, static_cast<std::int32_t>(j), objectsSymmetric_);
       }
       owner_[j] = b;
       changes_.push_back(static_cast<std::int32_t>(j));
       price_[p] = price_[p] + bidIncrement_;
     }
+    stats.exactSums = exactSums_;
     return stats;
   }
 
@@ -329,11 +338,18 @@ class Engine {
   // its partial rpd sum already shows that it cannot displace best. The sum
   // runs over the held objects in ascending order as rpd's does, so a cost that
   // is returned has rpd's bits.
-  double boundedCost(std::size_t p, const Best& best, double fixed) const {
+  double boundedCost(std::size_t p, const Best& best, double fixed) {
     const std::int32_t j = live_[p];
     if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
     const std::int32_t count = rpdCount(j);
     if (count == 0) return costFromSum(0.0, 0, fixed);
+    if (cells_) {
+      const bool jHeld = heldFlag_[static_cast<std::size_t>(j)] != 0;
+      const double low = rpdSumLowerBound(cellSums_, j, jHeld, jHeld ? holder_[j] : 0.0);
+      const double g = (kBase - costFromSum(low, count, fixed)) - price_[p];
+      if (!best.beatenBy(g, static_cast<std::int64_t>(p))) return std::nan("");
+    }
+    ++exactSums_;
     const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
     const std::int32_t* held = held_.data();
     const double* holder = holder_;
@@ -423,6 +439,7 @@ class Engine {
         gatherByObject(b, holderScratch_.data());
         holder_ = holderScratch_.data();
       }
+      if (cells_) gatherBidderSums(cellSums_, held_, holder_);
     }
     if (!seen_[at]) {
       seen_[at] = 1;
@@ -474,7 +491,7 @@ class Engine {
   // goes first, so that the best gain is high early; the rest follow in
   // ascending fixed part, and an object whose fixed part alone leaves no gain
   // above the best ends the walk, since all later ones cost at least as much.
-  Best cachedPass(const BidderCache& c) const {
+  Best cachedPass(const BidderCache& c) {
     Best best;
     const auto consider = [&](std::size_t i) {
       const std::size_t p = c.pos[i];
@@ -706,6 +723,11 @@ class Engine {
   bool rpdNeeded_ = true;  // rpd can change a cost
   bool lazyFixed_ = false;  // fixed parts computed when needed, not stored
   bool symmetric_ = false;  // object distances read the same both ways
+  bool cells_ = false;      // rpd sums bounded from cell sums first
+  bool objectsSymmetric_ = false;
+  CellSums cellSums_;
+  std::int64_t exactSums_ = 0;
+  static constexpr std::size_t kCellsPerAxis = 2;
 
   std::vector<std::int32_t> live_;  // objects that are not empty, ascending
   std::vector<bool> bidderLive_;
