@@ -277,7 +277,11 @@ class Engine {
         heldRows_.insert(heldRows_.begin() + (at - held_.begin()), objects_[j].neibDist.data());
         held_.insert(at, static_cast<std::int32_t>(j));
         heldFlag_[j] = 1;
-        if (cells_) addHeldObject(cellSums_, objects_, static_cast<std::int32_t>(j), objectsSymmetric_);
+        if (cells_) {
+          addHeldObject(cellSums_, objects_, static_cast<std::int32_t>(j), objectsSymmetric_);
+          rpdScaleHeld_ = rpdScale(held_.size());
+          rpdScaleHeldLessOne_ = rpdScale(held_.size() - 1);
+        }
       }
       owner_[j] = b;
       changes_.push_back(static_cast<std::int32_t>(j));
@@ -329,6 +333,13 @@ class Engine {
     return static_cast<std::int32_t>(held_.size()) - heldFlag_[static_cast<std::size_t>(j)];
   }
 
+  // At most 1 / (count * 20), by enough that low * scale stays at most
+  // rpd's (low / count) / 20 for any low of normal size, roundings included:
+  // cost bounds then need no division.
+  static double rpdScale(std::size_t count) {
+    return count == 0 ? 0.0 : (1.0 / (20.0 * static_cast<double>(count))) * (1.0 - 0x1p-49);
+  }
+
   double costFromSum(double sum, std::int32_t count, double fixed) const {
     const double mean = count == 0 ? 0.0 : sum / static_cast<double>(count);
     return rpdWeight_ * (mean / kRpdDivisor) + fixed;
@@ -338,17 +349,9 @@ class Engine {
   // its partial rpd sum already shows that it cannot displace best. The sum
   // runs over the held objects in ascending order as rpd's does, so a cost that
   // is returned has rpd's bits.
-  double boundedCost(std::size_t p, const Best& best, double fixed) {
+  double exactCost(std::size_t p, const Best& best, double fixed) {
     const std::int32_t j = live_[p];
-    if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
     const std::int32_t count = rpdCount(j);
-    if (count == 0) return costFromSum(0.0, 0, fixed);
-    if (cells_) {
-      const bool jHeld = heldFlag_[static_cast<std::size_t>(j)] != 0;
-      const double low = rpdSumLowerBound(cellSums_, j, jHeld, jHeld ? holder_[j] : 0.0);
-      const double g = (kBase - costFromSum(low, count, fixed)) - price_[p];
-      if (!best.beatenBy(g, static_cast<std::int64_t>(p))) return std::nan("");
-    }
     ++exactSums_;
     const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
     const std::int32_t* held = held_.data();
@@ -446,11 +449,12 @@ class Engine {
       return boundedPass(b);
     }
     if (!c.filled) fillCache(b, kFirstPrefix, c);
-    const Best best = cachedPass(c);
-    // Another object could still do better only if its gain bound reaches the best.
-    if (best.gain > kBase - c.beyond) return best;
-    fillCache(b, std::max(c.pos.size(), kFirstPrefix) * 4, c);
-    return boundedPass(b);
+    for (;;) {
+      const Best best = cachedPass(c);
+      // Another object could still do better only if its gain bound reaches the best.
+      if (best.gain > kBase - c.beyond) return best;
+      fillCache(b, std::max(c.pos.size(), kFirstPrefix) * 4, c);
+    }
   }
 
   // Every object left out of the prefix has a fixed part of at least beyond,
@@ -488,20 +492,12 @@ class Engine {
   }
 
   // The pass over the cached prefix. The object with the largest gain bound
-  // goes first, so that the best gain is high early; the rest follow in
-  // ascending fixed part, and an object whose fixed part alone leaves no gain
-  // above the best ends the walk, since all later ones cost at least as much.
+  // has its exact cost first, so that the best gain is high early; the rest
+  // follow in ascending fixed part. Every entry from i on has a gain of at most
+  // kBase - fixed[i], so the walk ends where that leaves nothing above the best.
   Best cachedPass(const BidderCache& c) {
     Best best;
-    const auto consider = [&](std::size_t i) {
-      const std::size_t p = c.pos[i];
-      const double f = c.fixed[i];
-      const auto pos = static_cast<std::int64_t>(p);
-      if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
-      const double cost = boundedCost(p, best, f);
-      const double g = (kBase - cost) - price_[p];
-      if (best.beatenBy(g, pos)) best = {g, cost, pos};
-    };
+    pending_.clear();
     std::size_t top = c.pos.size();
     double topBound = -kInfinity;
     for (std::size_t i = 0; i < c.pos.size() && !(kBase - c.fixed[i] < topBound); ++i) {
@@ -511,11 +507,16 @@ class Engine {
         top = i;
       }
     }
-    if (top < c.pos.size()) consider(top);
+    if (top == c.pos.size()) return best;
+    refine(c.pos[top], c.fixed[top], best);
+    settlePending(-kInfinity, best);
     for (std::size_t i = 0; i < c.pos.size(); ++i) {
-      if (kBase - c.fixed[i] < best.gain) break;
-      if (i != top) consider(i);
+      const double rest = kBase - c.fixed[i];
+      settlePending(rest, best);
+      if (rest < best.gain) break;
+      if (i != top) refine(c.pos[i], c.fixed[i], best);
     }
+    settlePending(-kInfinity, best);
     return best;
   }
 
@@ -548,24 +549,19 @@ class Engine {
       for (std::size_t p = 0; p < nLive; ++p) bound_[p] = (kBase - fixed[p]) - price_[p];
     }
     Best best;
+    pending_.clear();
     const auto consider = [&](std::size_t p) {
-      const auto pos = static_cast<std::int64_t>(p);
-      double f = 0.0;
-      if (fixed != nullptr) {
-        f = fixed[p];
-      } else {
-        // seedDist first: with pcal taken as 0.0 the result is again a lower
-        // bound, and pcal is computed only when that bound leaves a chance.
-        const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
-        const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
-        const double s = pairSeedDist(bidder, object, set1Bids_, w_);
-        if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p], pos)) return;
-        f = seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_);
-        if (!best.beatenBy((kBase - f) - price_[p], pos)) return;
+      if (fixed != nullptr) return refine(p, fixed[p], best);
+      // seedDist first: with pcal taken as 0.0 the result is again a lower
+      // bound, and pcal is computed only when that bound leaves a chance.
+      const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
+      const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
+      const double s = pairSeedDist(bidder, object, set1Bids_, w_);
+      if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p],
+                         static_cast<std::int64_t>(p))) {
+        return;
       }
-      const double c = boundedCost(p, best, f);
-      const double g = (kBase - c) - price_[p];
-      if (best.beatenBy(g, pos)) best = {g, c, pos};
+      refine(p, seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_), best);
     };
     // The objects with the largest bounds go first, best bound first, so that
     // the best gain is high early and most other objects are skipped.
@@ -580,14 +576,83 @@ class Engine {
       return bound_[x] > bound_[y] || (bound_[x] == bound_[y] && x < y);
     });
     for (std::size_t p : shortlist_) {
-      // Later objects have no larger bound, and a larger position on a tie.
+      settlePending(bound_[p], best);
+      // Later objects have no larger bound, and a larger position on a tie;
+      // what is still pending has a smaller bound.
       if (!best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) return best;
       consider(p);
+      if (p == shortlist_.front()) settlePending(-kInfinity, best);
     }
+    settlePending(cut, best);
     for (std::size_t p = 0; p < nLive; ++p) {
       if (!(bound_[p] >= cut) && best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) consider(p);
     }
+    settlePending(-kInfinity, best);
     return best;
+  }
+
+  // An object whose gain bound still beats the best, with its fixed part: its
+  // bound is tightened by the cell sums and it waits in pending_ for its exact
+  // cost, so that exact sums are formed largest bound first.
+  void refine(std::size_t p, double fixed, Best& best) {
+    const auto pos = static_cast<std::int64_t>(p);
+    double g = (kBase - fixed) - price_[p];
+    if (!best.beatenBy(g, pos)) return;
+    const std::int32_t j = live_[p];
+    const std::int32_t count = rpdCount(j);
+    if (!rpdNeeded_ || count == 0) {
+      const double cost = rpdNeeded_ ? costFromSum(0.0, 0, fixed) : rpdWeight_ * 0.0 + fixed;
+      g = (kBase - cost) - price_[p];
+      if (best.beatenBy(g, pos)) best = {g, cost, pos};
+      return;
+    }
+    if (cells_) {
+      const bool jHeld = heldFlag_[static_cast<std::size_t>(j)] != 0;
+      const double ownTerm = jHeld ? holder_[j] : 0.0;
+      const double scale = jHeld ? rpdScaleHeldLessOne_ : rpdScaleHeld_;
+      const auto gainAtMost = [&](double low) {
+        return (kBase - (rpdWeight_ * (low * scale) + fixed)) - price_[p];
+      };
+      g = gainAtMost(rpdSumCoarseLowerBound(cellSums_, j, ownTerm));
+      if (!best.beatenBy(g, pos)) return;
+      g = gainAtMost(rpdSumLowerBound(cellSums_, j, ownTerm));
+      if (!best.beatenBy(g, pos)) return;
+    }
+    pending_.push_back({g, p, fixed});
+    if (pendingHeap_) std::push_heap(pending_.begin(), pending_.end(), lowerPriority);
+  }
+
+  // Gives every pending object whose bound is at least above, largest first,
+  // its exact cost. What is left has a smaller bound.
+  void settlePending(double above, Best& best) {
+    if (pending_.empty()) return;
+    if (!pendingHeap_) {
+      std::make_heap(pending_.begin(), pending_.end(), lowerPriority);
+      pendingHeap_ = true;
+    }
+    while (!pending_.empty() && !(pending_.front().gain < above)) {
+      std::pop_heap(pending_.begin(), pending_.end(), lowerPriority);
+      const Pending next = pending_.back();
+      pending_.pop_back();
+      const auto pos = static_cast<std::int64_t>(next.pos);
+      if (!best.beatenBy(next.gain, pos)) {
+        pending_.clear();  // the rest have no larger bound
+        break;
+      }
+      const double cost = exactCost(next.pos, best, next.fixed);
+      const double g = (kBase - cost) - price_[next.pos];
+      if (best.beatenBy(g, pos)) best = {g, cost, pos};
+    }
+    if (pending_.empty()) pendingHeap_ = false;
+  }
+
+  struct Pending {
+    double gain;  // at least the object's gain
+    std::size_t pos;
+    double fixed;
+  };
+  static bool lowerPriority(const Pending& x, const Pending& y) {
+    return x.gain < y.gain || (x.gain == y.gain && x.pos > y.pos);
   }
 
   // Widest gap, in cost, between the best bound and the others tried first.
@@ -727,6 +792,10 @@ class Engine {
   bool objectsSymmetric_ = false;
   CellSums cellSums_;
   std::int64_t exactSums_ = 0;
+  double rpdScaleHeld_ = 0.0;         // rpdScale of the held objects' count
+  double rpdScaleHeldLessOne_ = 0.0;  // and of one less, for a held object
+  std::vector<Pending> pending_;  // a heap once pendingHeap_ is set
+  bool pendingHeap_ = false;
   static constexpr std::size_t kCellsPerAxis = 2;
 
   std::vector<std::int32_t> live_;  // objects that are not empty, ascending

@@ -58,6 +58,7 @@ CellSums makeCellSums(const SeedSet& objects, std::size_t perAxis) {
     }
   }
   sums.object.assign(n * sums.cells, 0.0);
+  sums.objectTotal.assign(n, 0.0);
   sums.bidder.assign(sums.cells, 0.0);
   return sums;
 }
@@ -67,18 +68,29 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, std::int32_t k, bool 
   const std::size_t n = objects.size();
   const std::size_t cells = sums.cells;
   double* column = sums.object.data() + sums.cellOf[held];
+  double* total = sums.objectTotal.data();
   // rpd leaves out object k's own entry, so its own sums skip it too.
   const auto addRange = [&](std::size_t from, std::size_t to) {
     if (symmetric) {
       const double* row = objects[held].neibDist.data();
-      for (std::size_t j = from; j < to; ++j) column[j * cells] += row[j];
+      for (std::size_t j = from; j < to; ++j) {
+        column[j * cells] += row[j];
+        total[j] += row[j];
+      }
     } else {
-      for (std::size_t j = from; j < to; ++j) column[j * cells] += objects[j].neibDist[held];
+      for (std::size_t j = from; j < to; ++j) {
+        column[j * cells] += objects[j].neibDist[held];
+        total[j] += objects[j].neibDist[held];
+      }
     }
   };
   addRange(0, held);
   addRange(held + 1, n);
   ++sums.held;
+  // Every sum here and in rpd has at most held + cells + 8 roundings of
+  // relative size 2^-53 on terms that are never negative; the margin takes
+  // twice that, which also covers the few roundings of the bound itself.
+  sums.delta = 2.0 * static_cast<double>(sums.held + cells + 8) * 0x1p-52;
 }
 
 void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& held,
@@ -93,25 +105,41 @@ void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& held,
   sums.bidderTotal = total;
 }
 
-double rpdSumLowerBound(const CellSums& sums, std::int32_t j, bool jHeld, double holderOfJ) {
-  const std::size_t cells = sums.cells;
+namespace {
+
+// The bound from a gap worked out in rounded arithmetic. Bounds too small to
+// stay clear of underflow, here and when the caller scales them, count as 0.
+double lowered(const CellSums& sums, double gap, double objectTotal) {
+  const double d = sums.delta;
+  const double low = (gap - d * (gap + objectTotal + sums.bidderTotal)) * (1.0 - d);
+  return low > 1e-280 ? low : 0.0;
+}
+
+}  // namespace
+
+double rpdSumLowerBound(const CellSums& sums, std::int32_t j, double ownTerm) {
+  constexpr std::size_t kCells = 8;
   const auto at = static_cast<std::size_t>(j);
-  const double* a = sums.object.data() + at * cells;
-  const std::size_t own = jHeld ? sums.cellOf[at] : cells;
+  const std::size_t own = sums.cellOf[at];
+  const double* a = sums.object.data() + at * sums.cells;
+  const double* h = sums.bidder.data();
   double gap = 0.0;
-  double objectTotal = 0.0;
-  for (std::size_t c = 0; c < cells; ++c) {
-    const double h = c == own ? sums.bidder[c] - holderOfJ : sums.bidder[c];
-    gap += std::fabs(a[c] - h);
-    objectTotal += a[c];
+  if (sums.cells == kCells) {  // the usual grid, with its loop unrolled
+    for (std::size_t c = 0; c < kCells; ++c) {
+      gap += std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+    }
+  } else {
+    for (std::size_t c = 0; c < sums.cells; ++c) {
+      gap += std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+    }
   }
-  // Every sum here and in rpd has at most held + cells + 8 roundings of
-  // relative size 2^-53 on terms that are never negative; twice that covers
-  // both sides, and the subtrahend covers underflow.
-  const double delta = static_cast<double>(sums.held + cells + 8) * 0x1p-52;
-  const double low =
-      (gap - 2.0 * delta * (gap + objectTotal + sums.bidderTotal)) * (1.0 - 2.0 * delta) - 1e-300;
-  return low > 0.0 ? low : 0.0;
+  return lowered(sums, gap, sums.objectTotal[at]);
+}
+
+double rpdSumCoarseLowerBound(const CellSums& sums, std::int32_t j, double ownTerm) {
+  const auto at = static_cast<std::size_t>(j);
+  const double gap = std::fabs(sums.objectTotal[at] - (sums.bidderTotal - ownTerm));
+  return lowered(sums, gap, sums.objectTotal[at]);
 }
 
 }  // namespace seedmatch

@@ -28,9 +28,11 @@ struct CellSums {
   std::size_t cells = 0;
   std::vector<std::uint32_t> cellOf;  // by object
   std::vector<double> object;         // object[j * cells + c] = A[j][c]
+  std::vector<double> objectTotal;    // by object: all its held distances, one cell
   std::vector<double> bidder;         // H[c] for the bidder of the pass
-  double bidderTotal = 0.0;           // sum of H
+  double bidderTotal = 0.0;           // all of H, one cell
   std::size_t held = 0;               // objects held, the terms of rpd's sum
+  double delta = 0.0;                 // the relative margin for held + cells terms
 };
 
 // True when every distance rpd can read is finite, not negative and at most
@@ -49,9 +51,11 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, std::int32_t k, bool 
 void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& held,
                       const double* holderByObject);
 
-// A value at most the sum rpd forms for object j against the bidder gathered
-// last, rounding included. holderOfJ is the bidder's distance to j's holder
-// when j is held (its term is left out of rpd's sum), and ignored otherwise.
-double rpdSumLowerBound(const CellSums& sums, std::int32_t j, bool jHeld, double holderOfJ);
+// Values at most the sum rpd forms for object j against the bidder gathered
+// last, rounding included: from all cells, or from their totals alone (one
+// term, looser). ownTerm is the bidder's distance to j's holder when j is
+// held, since rpd leaves that term out, and 0.0 otherwise.
+double rpdSumLowerBound(const CellSums& sums, std::int32_t j, double ownTerm);
+double rpdSumCoarseLowerBound(const CellSums& sums, std::int32_t j, double ownTerm);
 
 }  // namespace seedmatch

@@ -1,0 +1,137 @@
+#include "fixed_part.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace seedmatch {
+namespace {
+
+constexpr std::array<int, 4> kCostDescs{0, 1, 2, 4};  // descriptors seedDist reads
+constexpr std::size_t kBlock = 64;                    // objects handled side by side
+
+void sqrtInPlace(double* v, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 2 <= n; i += 2) _mm_storeu_pd(v + i, _mm_sqrt_pd(_mm_loadu_pd(v + i)));
+#endif
+  for (; i < n; ++i) v[i] = std::sqrt(v[i]);
+}
+
+// Sum of squared differences of a[0..len) against columns[i * stride + first ..]
+// for n objects, each in ascending i.
+void squaredDistances(const double* a, std::size_t len, const double* columns,
+                      std::size_t stride, std::size_t first, std::size_t n, double* out) {
+  for (std::size_t p = 0; p < n; ++p) out[p] = 0.0;
+  for (std::size_t i = 0; i < len; ++i) {
+    const double ai = a[i];
+    const double* col = columns + i * stride + first;
+    for (std::size_t p = 0; p < n; ++p) {
+      const double d = ai - col[p];
+      out[p] = out[p] + d * d;
+    }
+  }
+}
+
+double ptsDiff(float a, float b) { return static_cast<double>(std::fabs(a - b)) / 250.0; }
+
+}  // namespace
+
+bool uniformLayout(const SeedSet& seeds) {
+  for (const SEED& s : seeds) {
+    for (int d : kCostDescs) {
+      if (s.desc[static_cast<std::size_t>(d)].size() !=
+          seeds.front().desc[static_cast<std::size_t>(d)].size()) {
+        return false;
+      }
+    }
+    if (s.neibHist.size() != seeds.front().neibHist.size()) return false;
+  }
+  return true;
+}
+
+ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t>& live,
+                          const SEED& bidderShape) {
+  ObjectColumns c;
+  c.count = live.size();
+  const SEED& shape = objects[static_cast<std::size_t>(live.front())];
+  for (std::size_t d = 0; d < kCostDescs.size(); ++d) {
+    const auto desc = static_cast<std::size_t>(kCostDescs[d]);
+    c.descLen[d] = std::min(shape.desc[desc].size(), bidderShape.desc[desc].size());
+    c.desc[d].resize(c.descLen[d] * c.count);
+    for (std::size_t p = 0; p < c.count; ++p) {
+      const SEED& s = objects[static_cast<std::size_t>(live[p])];
+      for (std::size_t i = 0; i < c.descLen[d]; ++i) c.desc[d][i * c.count + p] = s.desc[desc][i];
+    }
+  }
+  for (std::size_t k = 0; k < 3; ++k) {
+    c.pts[k].resize(c.count);
+    for (std::size_t p = 0; p < c.count; ++p) {
+      c.pts[k][p] = static_cast<float>(objects[static_cast<std::size_t>(live[p])].pts[k]);
+    }
+  }
+  c.histLen = std::min(shape.neibHist.size(), bidderShape.neibHist.size());
+  c.hist.resize(c.histLen * c.count);
+  for (std::size_t p = 0; p < c.count; ++p) {
+    const SEED& s = objects[static_cast<std::size_t>(live[p])];
+    for (std::size_t i = 0; i < c.histLen; ++i) c.hist[i * c.count + p] = s.neibHist[i];
+  }
+  return c;
+}
+
+void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, double histWeight,
+              const SeedDistWeights& w, double* fixed) {
+  const std::size_t n = c.count;
+  std::array<float, 3> pts{};
+  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
+  std::array<std::array<double, kBlock>, 4> dDesc{};
+  std::array<double, kBlock> hist{};
+  for (std::size_t first = 0; first < n; first += kBlock) {
+    const std::size_t m = std::min(kBlock, n - first);
+    for (std::size_t d = 0; d < 4; ++d) {
+      const auto desc = static_cast<std::size_t>(kCostDescs[d]);
+      squaredDistances(bidder.desc[desc].data(), c.descLen[d], c.desc[d].data(), n, first, m,
+                       dDesc[d].data());
+      sqrtInPlace(dDesc[d].data(), m);
+    }
+    squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, hist.data());
+    sqrtInPlace(hist.data(), m);
+    for (std::size_t p = 0; p < m; ++p) {
+      const double dPts01 = ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
+      const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
+      double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
+      t = t + w.wDesc2 * dDesc[2][p];
+      t = t + w.wPts01 * dPts01;
+      t = t + w.wDesc4 * dDesc[3][p];
+      const double s = t + w.wPts2 * dPts2;
+      fixed[first + p] = seedWeight * s + histWeight * hist[p];
+    }
+  }
+}
+
+bool finiteNonNegative(std::initializer_list<double> values) {
+  return std::all_of(values.begin(), values.end(),
+                     [](double v) { return std::isfinite(v) && v >= 0.0; });
+}
+
+void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<float>, 3>& objectPts,
+                           double seedWeight, double histWeight, const SeedDistWeights& w,
+                           double* low) {
+  std::array<float, 3> pts{};
+  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
+  const double t0 = (0.0 + w.wDesc1 * 0.0) + w.wDesc2 * 0.0;
+  const double w4 = w.wDesc4 * 0.0;
+  const double h = histWeight * 0.0;
+  const std::size_t n = objectPts[0].size();
+  for (std::size_t p = 0; p < n; ++p) {
+    const double dPts01 = ptsDiff(pts[0], objectPts[0][p]) + ptsDiff(pts[1], objectPts[1][p]);
+    const double dPts2 = ptsDiff(pts[2], objectPts[2][p]);
+    const double t = (t0 + w.wPts01 * dPts01) + w4;
+    low[p] = seedWeight * (t + w.wPts2 * dPts2) + h;
+  }
+}
+
+}  // namespace seedmatch

@@ -1,0 +1,50 @@
+// The fixed part of a pair's cost, seedWeight*seedDist + histWeight*pcal,
+// which does not change during the auction: computed for one bidder against
+// many objects at once, and bounded from below from the point counts alone.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "../measure/measure.h"
+#include "../seed/seed.h"
+
+namespace seedmatch {
+
+// The objects' descriptors, point counts and histograms stored column by
+// column, so that the loops run across objects.
+struct ObjectColumns {
+  std::size_t count = 0;                    // objects stored
+  std::array<std::size_t, 4> descLen{};     // common length per descriptor seedDist reads
+  std::array<std::vector<double>, 4> desc;  // desc[d][i * count + p]
+  std::array<std::vector<float>, 3> pts;    // point counts in single precision
+  std::size_t histLen = 0;
+  std::vector<double> hist;                 // hist[bin * count + p]
+};
+
+// True when every seed has the same descriptor and histogram lengths, as
+// seeds read from one file do; then ObjectColumns applies.
+bool uniformLayout(const SeedSet& seeds);
+
+// The columns of objects[live[p]], with lengths cut to those of bidderShape.
+ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t>& live,
+                          const SEED& bidderShape);
+
+// fixed[p] = seedWeight * seedDist + histWeight * pcal of bidder and column p,
+// bit for bit: every object keeps seedDist's and pcal's order of operations.
+void fixedRow(const SEED& bidder, const ObjectColumns& columns, double seedWeight,
+              double histWeight, const SeedDistWeights& w, double* fixed);
+
+// low[p] = the fixed part with every descriptor distance and pcal taken as
+// 0.0. With finite weights that are not negative it is at most the fixed part
+// (rounding is monotone), or the fixed part is NaN.
+void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<float>, 3>& objectPts,
+                           double seedWeight, double histWeight, const SeedDistWeights& w,
+                           double* low);
+
+bool finiteNonNegative(std::initializer_list<double> values);
+
+}  // namespace seedmatch
