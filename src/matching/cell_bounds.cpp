@@ -8,6 +8,8 @@ namespace seedmatch {
 namespace {
 
 constexpr double kLargestDistance = 1e150;
+constexpr std::size_t kPerAxis = 2;
+constexpr std::size_t kCells = kPerAxis * kPerAxis * kPerAxis;
 
 bool rowsSuit(const SeedSet& seeds) {
   const std::size_t n = seeds.size();
@@ -20,12 +22,13 @@ bool rowsSuit(const SeedSet& seeds) {
   return true;
 }
 
-// Each object's slab along one axis, 0 to perAxis - 1, with about as many
-// objects in each; NaN sorts last, equal values by index.
-std::vector<std::uint32_t> slabs(const SeedSet& objects, int axis, std::size_t perAxis) {
-  const std::size_t n = objects.size();
-  const auto key = [&](std::size_t i) {
-    const double v = objects[i].pos[axis];
+// Each position's slab along one axis, 0 to kPerAxis - 1, with about as many
+// objects in each; NaN sorts last, equal values by position.
+std::vector<std::uint32_t> slabs(const SeedSet& objects, const std::vector<std::int32_t>& live,
+                                 int axis) {
+  const std::size_t n = live.size();
+  const auto key = [&](std::size_t p) {
+    const double v = objects[static_cast<std::size_t>(live[p])].pos[axis];
     return std::isnan(v) ? HUGE_VAL : v;
   };
   std::vector<std::size_t> order(n);
@@ -35,77 +38,10 @@ std::vector<std::uint32_t> slabs(const SeedSet& objects, int axis, std::size_t p
   });
   std::vector<std::uint32_t> slab(n);
   for (std::size_t rank = 0; rank < n; ++rank) {
-    slab[order[rank]] = static_cast<std::uint32_t>(rank * perAxis / n);
+    slab[order[rank]] = static_cast<std::uint32_t>(rank * kPerAxis / n);
   }
   return slab;
 }
-
-}  // namespace
-
-bool distancesSuitCells(const SeedSet& bidders, const SeedSet& objects) {
-  return rowsSuit(bidders) && rowsSuit(objects);
-}
-
-CellSums makeCellSums(const SeedSet& objects, std::size_t perAxis) {
-  CellSums sums;
-  sums.cells = perAxis * perAxis * perAxis;
-  const std::size_t n = objects.size();
-  sums.cellOf.assign(n, 0);
-  for (int axis = 2; axis >= 0; --axis) {
-    const std::vector<std::uint32_t> slab = slabs(objects, axis, perAxis);
-    for (std::size_t j = 0; j < n; ++j) {
-      sums.cellOf[j] = sums.cellOf[j] * static_cast<std::uint32_t>(perAxis) + slab[j];
-    }
-  }
-  sums.object.assign(n * sums.cells, 0.0);
-  sums.objectTotal.assign(n, 0.0);
-  sums.bidder.assign(sums.cells, 0.0);
-  return sums;
-}
-
-void addHeldObject(CellSums& sums, const SeedSet& objects, std::int32_t k, bool symmetric) {
-  const auto held = static_cast<std::size_t>(k);
-  const std::size_t n = objects.size();
-  const std::size_t cells = sums.cells;
-  double* column = sums.object.data() + sums.cellOf[held];
-  double* total = sums.objectTotal.data();
-  // rpd leaves out object k's own entry, so its own sums skip it too.
-  const auto addRange = [&](std::size_t from, std::size_t to) {
-    if (symmetric) {
-      const double* row = objects[held].neibDist.data();
-      for (std::size_t j = from; j < to; ++j) {
-        column[j * cells] += row[j];
-        total[j] += row[j];
-      }
-    } else {
-      for (std::size_t j = from; j < to; ++j) {
-        column[j * cells] += objects[j].neibDist[held];
-        total[j] += objects[j].neibDist[held];
-      }
-    }
-  };
-  addRange(0, held);
-  addRange(held + 1, n);
-  ++sums.held;
-  // Every sum here and in rpd has at most held + cells + 8 roundings of
-  // relative size 2^-53 on terms that are never negative; the margin takes
-  // twice that, which also covers the few roundings of the bound itself.
-  sums.delta = 2.0 * static_cast<double>(sums.held + cells + 8) * 0x1p-52;
-}
-
-void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& held,
-                      const double* holderByObject) {
-  std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
-  for (const std::int32_t k : held) {
-    const auto at = static_cast<std::size_t>(k);
-    sums.bidder[sums.cellOf[at]] += holderByObject[at];
-  }
-  double total = 0.0;
-  for (const double h : sums.bidder) total += h;
-  sums.bidderTotal = total;
-}
-
-namespace {
 
 // The bound from a gap worked out in rounded arithmetic. Bounds too small to
 // stay clear of underflow, here and when the caller scales them, count as 0.
@@ -115,31 +51,124 @@ double lowered(const CellSums& sums, double gap, double objectTotal) {
   return low > 1e-280 ? low : 0.0;
 }
 
-}  // namespace
-
-double rpdSumLowerBound(const CellSums& sums, std::int32_t j, double ownTerm) {
-  constexpr std::size_t kCells = 8;
-  const auto at = static_cast<std::size_t>(j);
-  const std::size_t own = sums.cellOf[at];
-  const double* a = sums.object.data() + at * sums.cells;
-  const double* h = sums.bidder.data();
-  double gap = 0.0;
-  if (sums.cells == kCells) {  // the usual grid, with its loop unrolled
-    for (std::size_t c = 0; c < kCells; ++c) {
-      gap += std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
-    }
-  } else {
-    for (std::size_t c = 0; c < sums.cells; ++c) {
-      gap += std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
-    }
-  }
-  return lowered(sums, gap, sums.objectTotal[at]);
+// At most 1 / (count * 20), by enough that low * scale stays at most rpd's
+// (low / count) / 20 for any low of normal size, roundings included: cost
+// bounds then need no division.
+double rpdScale(std::size_t count) {
+  return count == 0 ? 0.0 : (1.0 / (20.0 * static_cast<double>(count))) * (1.0 - 0x1p-49);
 }
 
-double rpdSumCoarseLowerBound(const CellSums& sums, std::int32_t j, double ownTerm) {
-  const auto at = static_cast<std::size_t>(j);
-  const double gap = std::fabs(sums.objectTotal[at] - (sums.bidderTotal - ownTerm));
-  return lowered(sums, gap, sums.objectTotal[at]);
+template <class Fixed>
+void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,
+           std::size_t n, double* bound) {
+  if (sums == nullptr) {
+    for (std::size_t p = 0; p < n; ++p) {
+      bound[p] = (999999.0 - static_cast<double>(fixedLow[p])) - price[p];
+    }
+    return;
+  }
+  const double d = sums->delta;
+  const double total = sums->bidderTotal;
+  const double* a = sums->objectTotal.data();
+  const double* own = sums->ownTerm.data();
+  const std::uint8_t* held = sums->held.data();
+  for (std::size_t p = 0; p < n; ++p) {
+    // lowered() and the scale of refine, written to run across positions.
+    const double gap = std::fabs(a[p] - (total - own[p]));
+    double low = (gap - d * (gap + a[p] + total)) * (1.0 - d);
+    low = low > 1e-280 ? low : 0.0;
+    const double scale = held[p] ? sums->scaleHeld : sums->scaleFree;
+    const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
+    bound[p] = (999999.0 - cost) - price[p];
+  }
+}
+
+}  // namespace
+
+bool distancesSuitCells(const SeedSet& bidders, const SeedSet& objects) {
+  return rowsSuit(bidders) && rowsSuit(objects);
+}
+
+CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {
+  CellSums sums;
+  sums.cells = kCells;
+  const std::size_t n = live.size();
+  sums.cellOf.assign(n, 0);
+  for (int axis = 2; axis >= 0; --axis) {
+    const std::vector<std::uint32_t> slab = slabs(objects, live, axis);
+    for (std::size_t p = 0; p < n; ++p) {
+      sums.cellOf[p] = sums.cellOf[p] * static_cast<std::uint32_t>(kPerAxis) + slab[p];
+    }
+  }
+  sums.object.assign(n * sums.cells, 0.0);
+  sums.objectTotal.assign(n, 0.0);
+  sums.held.assign(n, 0);
+  sums.bidder.assign(sums.cells, 0.0);
+  sums.ownTerm.assign(n, 0.0);
+  return sums;
+}
+
+void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
+                   std::size_t k, bool symmetric) {
+  const std::size_t n = live.size();
+  const std::size_t cells = sums.cells;
+  const auto index = static_cast<std::size_t>(live[k]);
+  double* column = sums.object.data() + sums.cellOf[k];
+  double* total = sums.objectTotal.data();
+  // rpd leaves out object k's own entry, so its own sums skip it too.
+  const auto addRange = [&](std::size_t from, std::size_t to) {
+    for (std::size_t p = from; p < to; ++p) {
+      const auto j = static_cast<std::size_t>(live[p]);
+      const double d = symmetric ? objects[index].neibDist[j] : objects[j].neibDist[index];
+      column[p * cells] += d;
+      total[p] += d;
+    }
+  };
+  addRange(0, k);
+  addRange(k + 1, n);
+  sums.held[k] = 1;
+  ++sums.heldCount;
+  // Every sum here and in rpd has at most heldCount + cells + 8 roundings of
+  // relative size 2^-53 on terms that are never negative; the margin takes
+  // twice that, which also covers the few roundings of the bound itself.
+  sums.delta = 2.0 * static_cast<double>(sums.heldCount + cells + 8) * 0x1p-52;
+  sums.scaleFree = rpdScale(sums.heldCount);
+  sums.scaleHeld = rpdScale(sums.heldCount - 1);
+}
+
+void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
+                      const std::vector<std::int32_t>& live, const double* holderByObject) {
+  std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
+  for (const std::size_t p : heldPositions) {
+    const double h = holderByObject[live[p]];
+    sums.ownTerm[p] = h;
+    sums.bidder[sums.cellOf[p]] += h;
+  }
+  double total = 0.0;
+  for (const double h : sums.bidder) total += h;
+  sums.bidderTotal = total;
+}
+
+double rpdSumLowerBound(const CellSums& sums, std::size_t p) {
+  const std::size_t own = sums.held[p] ? sums.cellOf[p] : sums.cells;
+  const double ownTerm = sums.ownTerm[p];
+  const double* a = sums.object.data() + p * sums.cells;
+  const double* h = sums.bidder.data();
+  double gap = 0.0;
+  for (std::size_t c = 0; c < kCells; ++c) {
+    gap += std::fabs(a[c] - (c == own ? h[c] - ownTerm : h[c]));
+  }
+  return lowered(sums, gap, sums.objectTotal[p]);
+}
+
+void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
+                const double* price, std::size_t n, double* bound) {
+  sweep(sums, rpdWeight, fixedLow, price, n, bound);
+}
+
+void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow,
+                const double* price, std::size_t n, double* bound) {
+  sweep(sums, rpdWeight, fixedLow, price, n, bound);
 }
 
 }  // namespace seedmatch

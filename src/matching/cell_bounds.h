@@ -8,12 +8,17 @@
 // which is rpd's sum. Objects only ever become held (a win changes an owner,
 // never frees an object), so A grows by one column per newly held object:
 // O(objects) each time, O(objects^2) in all. H is gathered once per pass.
+// With one cell the bound is looser but costs a single term, and it is
+// worked out for every object of a pass in one sweep.
 //
 // Both sides are rounded sums in another order than rpd's, so the bound is
-// lowered by a margin that covers every rounding on either side; the rest of
-// the engine only ever compares the bound, never uses it as a cost. Any
-// grouping gives a valid bound: positions only choose the cells, so odd
-// positions (NaN, huge, all equal) cost tightness, never correctness.
+// lowered by a margin that covers every rounding on either side; the engine
+// only ever compares a bound, never uses it as a cost. Any grouping gives a
+// valid bound: positions only choose the cells, so odd positions (NaN, huge,
+// all equal) cost tightness, never correctness.
+//
+// Objects are named by their live position p (the objects that are not
+// empty, in ascending index); live[p] is the object's index.
 #pragma once
 
 #include <cstddef>
@@ -26,36 +31,47 @@ namespace seedmatch {
 
 struct CellSums {
   std::size_t cells = 0;
-  std::vector<std::uint32_t> cellOf;  // by object
-  std::vector<double> object;         // object[j * cells + c] = A[j][c]
-  std::vector<double> objectTotal;    // by object: all its held distances, one cell
+  std::vector<std::uint32_t> cellOf;  // by position
+  std::vector<double> object;         // object[p * cells + c] = A[p][c]
+  std::vector<double> objectTotal;    // by position: all of A[p], one cell
+  std::vector<std::uint8_t> held;     // by position
+  std::size_t heldCount = 0;          // the terms of rpd's sum
+  double delta = 0.0;                 // relative margin for heldCount + cells roundings
+  double scaleFree = 0.0;             // at most 1 / (20 * rpd's count), free object
+  double scaleHeld = 0.0;             // the same for a held object
   std::vector<double> bidder;         // H[c] for the bidder of the pass
   double bidderTotal = 0.0;           // all of H, one cell
-  std::size_t held = 0;               // objects held, the terms of rpd's sum
-  double delta = 0.0;                 // the relative margin for held + cells terms
+  std::vector<double> ownTerm;        // by held position: the bidder's distance to its holder
 };
 
 // True when every distance rpd can read is finite, not negative and at most
 // 1e150, the range the margin is worked out for.
 bool distancesSuitCells(const SeedSet& bidders, const SeedSet& objects);
 
-// Cells from a perAxis^3 grid over the objects' positions, split at quantiles
-// so that each slab holds about as many objects; no object held yet.
-CellSums makeCellSums(const SeedSet& objects, std::size_t perAxis);
+// Cells from a 2 x 2 x 2 grid over the live objects' positions, split at the
+// medians; no object held yet.
+CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live);
 
-// Adds object k, newly held, to every other object's sum in k's cell. With
-// symmetric distances k's own row is read instead of its column.
-void addHeldObject(CellSums& sums, const SeedSet& objects, std::int32_t k, bool symmetric);
+// Adds the object at position k, newly held, to every other object's sum in
+// k's cell. With symmetric distances k's own row is read instead of its column.
+void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
+                   std::size_t k, bool symmetric);
 
-// H for a bidder, from its distance to each held object's holder, stored by object.
-void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& held,
-                      const double* holderByObject);
+// H and ownTerm for a bidder, from its distance to each held object's holder,
+// stored by object index.
+void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
+                      const std::vector<std::int32_t>& live, const double* holderByObject);
 
-// Values at most the sum rpd forms for object j against the bidder gathered
-// last, rounding included: from all cells, or from their totals alone (one
-// term, looser). ownTerm is the bidder's distance to j's holder when j is
-// held, since rpd leaves that term out, and 0.0 otherwise.
-double rpdSumLowerBound(const CellSums& sums, std::int32_t j, double ownTerm);
-double rpdSumCoarseLowerBound(const CellSums& sums, std::int32_t j, double ownTerm);
+// A value at most the sum rpd forms for the object at position p against the
+// bidder gathered last, rounding included.
+double rpdSumLowerBound(const CellSums& sums, std::size_t p);
+
+// bound[p] = a value at least the gain (999999.0 - cost) - price[p] of every
+// position, from a lower bound fixedLow[p] of its fixed part and, with sums,
+// the one-cell bound on its rpd term (rpdWeight finite and positive).
+void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
+                const double* price, std::size_t n, double* bound);
+void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow,
+                const double* price, std::size_t n, double* bound);
 
 }  // namespace seedmatch

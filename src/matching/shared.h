@@ -20,4 +20,10 @@ inline double pairSeedDist(const SEED& bidder, const SEED& object, bool set1Bids
 void appendHeldRows(const std::vector<std::int32_t>& owner, const std::vector<double>& heldCost,
                     bool set1Bids, MatchTable& table);
 
+// nModifiedWeightedBipartiteMatching, also counting the contenders of every
+// pass, which costs a full row of fixed parts per pass. For the benchmarks.
+AuctionStats countingAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
+                             double costLimit, double seedWeight, double histWeight,
+                             double rpdWeight, const SeedDistWeights& w);
+
 }  // namespace seedmatch
