@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
     for (const MatchRow& row : table) {
       for (const double v : row) hash = (hash ^ std::bit_cast<std::uint64_t>(v)) * 0x100000001b3u;
     }
-    std::printf("%s passes %lld rows %zu seconds %.6f contenders %lld exact %lld table %016llx\n",
+    std::printf("%s passes %lld rows %zu seconds %.6f contenders %lld exact %lld repeats %lld table %016llx\n",
                 name, static_cast<long long>(stats.passes), table.size(), seconds.count(),
-                static_cast<long long>(stats.contenders), static_cast<long long>(stats.exactSums),
+                static_cast<long long>(stats.contenders), static_cast<long long>(stats.exactSums), static_cast<long long>(stats.repeats),
                 static_cast<unsigned long long>(hash));
   };
   for (int r = 0; r < repeat; ++r) {

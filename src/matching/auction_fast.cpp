@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "cell_bounds.h"
@@ -64,6 +65,15 @@ bool distancesModerate(const SeedSet& seeds) {
   return true;
 }
 
+// The largest distance rpd can read in a set.
+double largestDistance(const SeedSet& seeds) {
+  double largest = 0.0;
+  for (const SEED& s : seeds) {
+    for (std::size_t k = 0; k < seeds.size(); ++k) largest = std::max(largest, s.neibDist[k]);
+  }
+  return largest;
+}
+
 // The largest float at most v (NaN stays NaN).
 float floatAtMost(double v) {
   const auto f = static_cast<float>(v);
@@ -95,7 +105,6 @@ class Engine {
     owner_.assign(nObjects, -1);
     heldCost_.assign(nObjects, -1.0);
     heldFlag_.assign(nObjects, 0);
-    holderByObject_.assign(nObjects, 0.0);
     bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
     bounded_ = rpdWeight >= 0.0;
     rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
@@ -121,9 +130,12 @@ class Engine {
              distancesSuitCells(bidders_, objects_);
     if (cells_) {
       cellSums_ = makeCellSums(objects_, live_);
+      largestRpd_ = (largestDistance(objects_) + largestDistance(bidders_)) / kRpdDivisor;
       cellsSymmetric_ = distancesSymmetric(objects_);
     }
     seen_.assign(bidders_.size(), 0);
+    lastPass_.resize(bidders_.size());
+    seenAt_.assign(nObjects, -1);
   }
 
   AuctionStats run() {
@@ -146,6 +158,7 @@ class Engine {
       const auto p = static_cast<std::size_t>(best.pos);
       const auto j = static_cast<std::size_t>(live_[p]);
       heldCost_[j] = best.cost;
+      handovers_.push_back({static_cast<std::int32_t>(j), owner_[j]});
       if (owner_[j] != -1) {
         queue.push_back(owner_[j]);
       } else {
@@ -155,12 +168,31 @@ class Engine {
       price_[p] = price_[p] + bidIncrement_;
     }
     stats.exactSums = exactSums_;
+    stats.repeats = repeats_;
     return stats;
   }
 
   void emit(MatchTable& table) const { appendHeldRows(owner_, heldCost_, set1Bids_, table); }
 
  private:
+  struct RunnerUp {
+    double bound;  // at least the object's gain
+    std::size_t pos;
+  };
+  static constexpr std::size_t kRunnersUp = 8;
+
+  // What a bidder's last pass found: the object it won at cost, the objects
+  // with the largest upper bounds on their gains, and an upper bound on every
+  // other object's gain. mark is the number of handovers logged before it;
+  // -1 when there is nothing to go on.
+  struct LastPass {
+    std::int64_t mark = -1;
+    std::size_t pos = 0;
+    double cost = 0.0;
+    std::vector<RunnerUp> runnersUp;  // largest bound first
+    double rest = 0.0;
+  };
+
   struct Pending {
     double gain;  // at least the object's gain
     std::size_t pos;
@@ -225,14 +257,128 @@ class Engine {
   }
 
   Best boundedPass(std::int32_t b) {
-    if (rpdNeeded_) {
-      const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
-      for (const std::int32_t k : held_) {
-        holderByObject_[static_cast<std::size_t>(k)] = dist[owner_[static_cast<std::size_t>(k)]];
-      }
-      if (cells_) gatherBidderSums(cellSums_, heldPositions_, live_, holderByObject_.data());
-    }
     bidder_ = b;
+    LastPass& last = lastPass_[static_cast<std::size_t>(b)];
+    if (last.mark >= 0) {
+      Best best;
+      if (passFromLast(b, last, best)) return best;
+    }
+    const Best best = fullPass(b);
+    last.mark = -1;
+    if (best.pos >= 0) remember(best, last);
+    return best;
+  }
+
+  // Keeps the winner and the objects with the largest gain bounds of a full
+  // pass, and a bound on all the others.
+  void remember(const Best& best, LastPass& last) {
+    const auto won = static_cast<std::size_t>(best.pos);
+    last.runnersUp.clear();
+    double rest = -kInfinity;
+    for (std::size_t p = 0; p < bound_.size(); ++p) {
+      if (p == won || !(bound_[p] > rest)) continue;  // NaN bounds: never a gain
+      last.runnersUp.push_back({bound_[p], p});
+      if (last.runnersUp.size() > kRunnersUp) {
+        std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+        rest = last.runnersUp.back().bound;
+        last.runnersUp.pop_back();
+      }
+    }
+    std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+    last.rest = rest;
+    last.mark = static_cast<std::int64_t>(handovers_.size());
+    last.pos = won;
+    last.cost = best.cost;
+  }
+
+  static bool higherBound(const RunnerUp& x, const RunnerUp& y) {
+    return x.bound > y.bound || (x.bound == y.bound && x.pos < y.pos);
+  }
+
+  // A pass worked out from the bidder's last one, when few objects changed
+  // hands since and none became held: every cost moved by at most drift, so
+  // last pass's bounds plus drift still bound every gain. The last winner and
+  // the runners-up whose bounds reach the best get their exact costs; false
+  // when the bound on the rest still reaches it, and a full pass must decide.
+  bool passFromLast(std::int32_t b, LastPass& last, Best& best) {
+    double drift = 0.0;
+    if (!driftSince(b, last.mark, drift)) return false;
+    // No gain can come out above these, so the rest must stay below them.
+    const double lastWinner = (kBase - last.cost) - price_[last.pos] + drift;
+    const double runnerUp = last.runnersUp.empty() ? -kInfinity : last.runnersUp.front().bound + drift;
+    if (!(last.rest + drift < std::max(lastWinner, runnerUp))) return false;
+    const double cost = drift == 0.0 ? last.cost : costOf(b, last.pos, Best{});
+    best = {};
+    const double g = (kBase - cost) - price_[last.pos];
+    if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
+      best = {g, cost, static_cast<std::int64_t>(last.pos)};
+    }
+    for (RunnerUp& r : last.runnersUp) {
+      const auto pos = static_cast<std::int64_t>(r.pos);
+      if (!best.beatenBy(r.bound + drift, pos)) {
+        r.bound += drift;
+        continue;
+      }
+      const double c = costOf(b, r.pos, best);
+      const double rg = (kBase - c) - price_[r.pos];
+      r.bound = std::isnan(c) ? best.gain : rg;
+      if (best.beatenBy(rg, pos)) best = {rg, c, pos};
+    }
+    last.rest += drift;
+    if (!(last.rest < best.gain) || best.pos < 0) return false;
+    // The bounds stay valid for the next pass: move the old winner among the
+    // runners-up, and the new one out.
+    if (static_cast<std::size_t>(best.pos) != last.pos) {
+      const auto won = static_cast<std::size_t>(best.pos);
+      for (RunnerUp& r : last.runnersUp) {
+        if (r.pos == won) r = {g, last.pos};
+      }
+      std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+    }
+    last.mark = static_cast<std::int64_t>(handovers_.size());
+    last.pos = static_cast<std::size_t>(best.pos);
+    last.cost = best.cost;
+    ++repeats_;
+    return true;
+  }
+
+  // How far any pair cost of bidder b can have fallen since mark handovers
+  // were logged: 0.0 when every object has the owner it had then. False when
+  // an object became held since, or the distances are beyond the range the
+  // margins are worked out for.
+  bool driftSince(std::int32_t b, std::int64_t mark, double& drift) {
+    ++stamp_;
+    const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
+    double moved = 0.0;
+    for (auto i = static_cast<std::size_t>(mark); i < handovers_.size(); ++i) {
+      const auto [k, before] = handovers_[i];
+      const auto at = static_cast<std::size_t>(k);
+      if (seenAt_[at] == stamp_) continue;  // only the first handover tells the old owner
+      seenAt_[at] = stamp_;
+      const std::int32_t now = owner_[at];
+      if (now == before) continue;
+      if (before == -1) return false;
+      moved += std::fabs(dist[now] - dist[before]);
+    }
+    drift = 0.0;
+    if (moved == 0.0) return true;
+    if (!cells_ || held_.size() < 2) return false;  // cells_: finite rpdWeight, moderate distances
+    // Each changed term |d - h| moves by at most |h' - h|, so a sum by at most
+    // moved; the rest covers the roundings of both sums (relative) and of the
+    // costs and gains, which stay far below 1e7 in size.
+    const double count = static_cast<double>(held_.size() - 1);
+    const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
+    drift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
+    // With weights that are not negative no cost is below 0, so the gains
+    // that can matter are below 2e6 in size and round by far less than 1e-6.
+    return lazyFixed_ && drift < 1e5;
+  }
+
+  Best fullPass(std::int32_t b) {
+    if (cells_) {
+      gatherBidderSums(cellSums_, heldPositions_, live_, owner_,
+                       bidders_[static_cast<std::size_t>(b)].neibDist);
+    }
     const auto at = static_cast<std::size_t>(b);
     if (!seen_[at]) {
       seen_[at] = 1;
@@ -350,17 +496,20 @@ class Engine {
   void refine(std::size_t p, double fixed, Best& best) {
     const auto pos = static_cast<std::int64_t>(p);
     double g = (kBase - fixed) - price_[p];
+    tighten(p, g);
     if (!best.beatenBy(g, pos)) return;
     const std::int32_t j = live_[p];
     const std::int32_t count = rpdCount(j);
     if (!rpdNeeded_ || count == 0) {
       const double cost = rpdNeeded_ ? costFromSum(0.0, 0, fixed) : rpdWeight_ * 0.0 + fixed;
       g = (kBase - cost) - price_[p];
+      tighten(p, g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
       return;
     }
     if (cells_) {
       g = gainWithCells(p, fixed);
+      tighten(p, g);
       if (!best.beatenBy(g, pos)) return;
     }
     addPending({g, p, fixed, true});
@@ -369,6 +518,13 @@ class Engine {
   void addPending(const Pending& entry) {
     pending_.push_back(entry);
     if (pendingHeap_) std::push_heap(pending_.begin(), pending_.end(), lowerPriority);
+  }
+
+  // bound_[p] keeps the tightest upper bound on the gain found in the pass,
+  // for the next pass's second best.
+  void tighten(std::size_t p, double g) {
+    if (std::isnan(g)) g = -kInfinity;
+    if (g < bound_[p]) bound_[p] = g;
   }
 
   // At least the gain of position p for a fixed part of at least fixed, from
@@ -408,9 +564,20 @@ class Engine {
       }
       const double cost = exactCost(next.pos, best, next.fixed);
       const double g = (kBase - cost) - price_[next.pos];
+      // An abandoned sum (NaN) showed a gain of at most the best.
+      tighten(next.pos, std::isnan(cost) ? best.gain : g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
     }
     if (pending_.empty()) pendingHeap_ = false;
+  }
+
+  // The pair cost of bidder b and position p, or NaN when its partial rpd sum
+  // already shows that it cannot displace best.
+  double costOf(std::int32_t b, std::size_t p, const Best& best) {
+    const double fixed = exactFixed(b, p);
+    if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
+    if (rpdCount(live_[p]) == 0) return costFromSum(0.0, 0, fixed);
+    return exactCost(p, best, fixed);
   }
 
   // The pair cost of the bidder and the object at live position p, or NaN when
@@ -423,7 +590,8 @@ class Engine {
     const std::int32_t count = rpdCount(j);
     const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
     const std::int32_t* held = held_.data();
-    const double* holder = holderByObject_.data();
+    const std::int32_t* owner = owner_.data();
+    const double* dist = bidders_[static_cast<std::size_t>(bidder_)].neibDist.data();
     const std::size_t n = held_.size();
     // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
     // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
@@ -443,7 +611,7 @@ class Engine {
         const std::size_t end = std::min(to, i + kCheckEvery);
         for (; i < end; ++i) {
           const auto k = static_cast<std::size_t>(held[i]);
-          sum = sum + std::fabs(row[k] - holder[k]);
+          sum = sum + std::fabs(row[k] - dist[owner[k]]);
         }
         if (i < n && hopeless(sum)) return false;
       }
@@ -525,7 +693,6 @@ class Engine {
   std::vector<std::int32_t> held_;          // held objects, ascending
   std::vector<const double*> heldRows_;     // their neibDist rows
   std::vector<std::size_t> heldPositions_;  // their live positions, in the order taken
-  std::vector<double> holderByObject_;      // the pass's bidder's distance to each holder
   CellSums cellSums_;
   std::vector<std::uint8_t> seen_;                  // by bidder: has had a pass
   std::array<std::vector<float>, 3> objectPts_;     // point counts by live position
@@ -540,7 +707,14 @@ class Engine {
   std::vector<double> rowSums_;                     // per object, dense passes
   std::vector<double> contenderScratch_;
   std::int64_t exactSums_ = 0;
+  std::int64_t repeats_ = 0;
+  double largestRpd_ = 0.0;  // no rpd is larger, when cells_
   std::int32_t bidder_ = -1;  // of the pass
+
+  std::vector<LastPass> lastPass_;
+  std::vector<std::pair<std::int32_t, std::int32_t>> handovers_;  // object, owner before
+  std::vector<std::int64_t> seenAt_;  // by object: stamp_ of the last look
+  std::int64_t stamp_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "cell_bounds.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 
@@ -59,6 +60,9 @@ double rpdScale(std::size_t count) {
 }
 
 template <class Fixed>
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,
            std::size_t n, double* bound) {
   if (sums == nullptr) {
@@ -69,15 +73,22 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
   }
   const double d = sums->delta;
   const double total = sums->bidderTotal;
-  const double* a = sums->objectTotal.data();
-  const double* own = sums->ownTerm.data();
-  const std::uint8_t* held = sums->held.data();
+  const double* h = sums->bidder.data();
   for (std::size_t p = 0; p < n; ++p) {
-    // lowered() and the scale of refine, written to run across positions.
-    const double gap = std::fabs(a[p] - (total - own[p]));
-    double low = (gap - d * (gap + a[p] + total)) * (1.0 - d);
+    // rpdSumLowerBound and the scale of its callers, written to run across
+    // the cells; the margin allows any order of the cells' terms.
+    const double* a = sums->object.data() + p * kCells;
+    const std::size_t own = sums->held[p] ? sums->cellOf[p] : kCells;
+    const double ownTerm = sums->ownTerm[p];
+    std::array<double, kCells> t{};
+    for (std::size_t c = 0; c < kCells; ++c) {
+      t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+    }
+    const double gap = ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
+    const double objectTotal = sums->objectTotal[p];
+    double low = (gap - d * (gap + objectTotal + total)) * (1.0 - d);
     low = low > 1e-280 ? low : 0.0;
-    const double scale = held[p] ? sums->scaleHeld : sums->scaleFree;
+    const double scale = sums->held[p] ? sums->scaleHeld : sums->scaleFree;
     const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
     bound[p] = (999999.0 - cost) - price[p];
   }
@@ -137,10 +148,11 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
 }
 
 void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
-                      const std::vector<std::int32_t>& live, const double* holderByObject) {
+                      const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
+                      const std::vector<double>& bidderDist) {
   std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
   for (const std::size_t p : heldPositions) {
-    const double h = holderByObject[live[p]];
+    const double h = bidderDist[static_cast<std::size_t>(owner[static_cast<std::size_t>(live[p])])];
     sums.ownTerm[p] = h;
     sums.bidder[sums.cellOf[p]] += h;
   }

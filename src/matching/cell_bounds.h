@@ -57,10 +57,10 @@ CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& l
 void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
                    std::size_t k, bool symmetric);
 
-// H and ownTerm for a bidder, from its distance to each held object's holder,
-// stored by object index.
+// H and ownTerm for a bidder, from its distances to the holders (owner by object index).
 void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
-                      const std::vector<std::int32_t>& live, const double* holderByObject);
+                      const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
+                      const std::vector<double>& bidderDist);
 
 // A value at most the sum rpd forms for the object at position p against the
 // bidder gathered last, rounding included.

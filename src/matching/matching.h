@@ -22,6 +22,7 @@ struct AuctionStats {
   std::int64_t contenders = 0;  // over all passes: objects whose fixed part + price
                                 // is below the winner's cost + price, so rpd decides
   std::int64_t exactSums = 0;   // rpd sums begun in rpd's own order
+  std::int64_t repeats = 0;     // passes that found every cost as the bidder left it
 };
 
 // Pairs seeds of set1 and set2 by auction and appends one row per pair to table,
