@@ -191,6 +191,8 @@ class Engine {
     double cost = 0.0;
     std::vector<RunnerUp> runnersUp;  // largest bound first
     double rest = 0.0;
+    std::size_t heldAtMark = 0;
+    bool remembered = false;  // runnersUp and rest filled by the pass itself
   };
 
   struct Pending {
@@ -263,9 +265,15 @@ class Engine {
       Best best;
       if (passFromLast(b, last, best)) return best;
     }
-    const Best best = fullPass(b);
     last.mark = -1;
-    if (best.pos >= 0) remember(best, last);
+    last.remembered = false;
+    const Best best = fullPass(b);
+    if (best.pos < 0) return best;
+    if (!last.remembered) remember(best, last);
+    last.mark = static_cast<std::int64_t>(handovers_.size());
+    last.heldAtMark = held_.size();
+    last.pos = static_cast<std::size_t>(best.pos);
+    last.cost = best.cost;
     return best;
   }
 
@@ -286,9 +294,6 @@ class Engine {
     }
     std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     last.rest = rest;
-    last.mark = static_cast<std::int64_t>(handovers_.size());
-    last.pos = won;
-    last.cost = best.cost;
   }
 
   static bool higherBound(const RunnerUp& x, const RunnerUp& y) {
@@ -302,7 +307,7 @@ class Engine {
   // when the bound on the rest still reaches it, and a full pass must decide.
   bool passFromLast(std::int32_t b, LastPass& last, Best& best) {
     double drift = 0.0;
-    if (!driftSince(b, last.mark, drift)) return false;
+    if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
     const double lastWinner = (kBase - last.cost) - price_[last.pos] + drift;
     const double runnerUp = last.runnersUp.empty() ? -kInfinity : last.runnersUp.front().bound + drift;
@@ -346,7 +351,9 @@ class Engine {
   // were logged: 0.0 when every object has the owner it had then. False when
   // an object became held since, or the distances are beyond the range the
   // margins are worked out for.
-  bool driftSince(std::int32_t b, std::int64_t mark, double& drift) {
+  bool driftSince(std::int32_t b, const LastPass& last, double& drift) {
+    if (held_.size() != last.heldAtMark) return false;
+    const std::int64_t mark = last.mark;
     ++stamp_;
     const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
     double moved = 0.0;
@@ -470,24 +477,51 @@ class Engine {
       gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
                  nLive, bound_.data());
     }
-    std::size_t top = nLive;
+    // The kRunnersUp + 1 largest bounds, and the largest of the others.
+    leaders_.clear();
+    double rest = -kInfinity;
     for (std::size_t p = 0; p < nLive; ++p) {
-      if (bound_[p] > (top == nLive ? -kInfinity : bound_[top])) top = p;
+      if (!(bound_[p] > rest)) continue;  // NaN bounds: never a gain
+      leaders_.push_back({bound_[p], p});
+      std::push_heap(leaders_.begin(), leaders_.end(), higherBound);
+      if (leaders_.size() > kRunnersUp + 1) {
+        std::pop_heap(leaders_.begin(), leaders_.end(), higherBound);
+        rest = leaders_.back().bound;
+        leaders_.pop_back();
+      }
     }
+    std::sort(leaders_.begin(), leaders_.end(), higherBound);
     Best best;
-    if (top == nLive) return best;  // every bound is NaN or -inf: nothing can win
+    if (leaders_.empty()) return best;  // every bound is NaN or -inf: nothing can win
+    const std::size_t top = leaders_.front().pos;
     pending_.clear();
     refine(top, exactFixed(b, top), best);
     settlePending(-kInfinity, best);
     for (std::size_t p = 0; p < nLive; ++p) {
       const auto pos = static_cast<std::int64_t>(p);
-      if (p == top || !best.beatenBy(bound_[p], pos)) continue;
       // The exact fixed part waits until the object comes up in pending_.
-      const double g = cells_ ? gainWithCells(p, fixedLowAt(b, p)) : bound_[p];
-      if (best.beatenBy(g, pos)) addPending({g, p, fixedLowAt(b, p), false});
+      if (p != top && best.beatenBy(bound_[p], pos)) addPending({bound_[p], p, fixedLowAt(b, p), false});
     }
     settlePending(-kInfinity, best);
+    if (best.pos >= 0) rememberLeaders(best, rest, lastPass_[static_cast<std::size_t>(b)]);
     return best;
+  }
+
+  // remember() from the leaders of laterPass: bounds only ever tighten, so
+  // rest still holds for every object outside them.
+  void rememberLeaders(const Best& best, double rest, LastPass& last) {
+    const auto won = static_cast<std::size_t>(best.pos);
+    last.runnersUp.clear();
+    for (const RunnerUp& r : leaders_) {
+      if (r.pos != won) last.runnersUp.push_back({bound_[r.pos], r.pos});
+    }
+    if (last.runnersUp.size() > kRunnersUp) {
+      rest = std::max(rest, last.runnersUp.back().bound);
+      last.runnersUp.pop_back();
+    }
+    std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+    last.rest = rest;
+    last.remembered = true;
   }
 
   // An object whose gain bound still beats the best, with its exact fixed
@@ -702,6 +736,7 @@ class Engine {
   std::vector<double> fixedLowScratch_;
   std::vector<std::size_t> shortlist_;
   std::vector<Pending> pending_;                    // a heap once pendingHeap_ is set
+  std::vector<RunnerUp> leaders_;
   bool pendingHeap_ = false;
   std::vector<double> holderDist_;                  // per held object, dense passes
   std::vector<double> rowSums_;                     // per object, dense passes
