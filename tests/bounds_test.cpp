@@ -1,0 +1,64 @@
+// The cell bounds against the sums they bound: for every object, the bound on
+// rpd's sum is at most the sum rpd forms, and the gain bound of a sweep is at
+// least the gain the pair's exact cost gives. Rows sit on constant shifts, so
+// that a cell's sums differ by exactly the terms' total and only the margin
+// keeps the bound below the rounded sum.
+#include <cmath>
+#include <random>
+
+#include "matching/cell_bounds.h"
+#include "support.h"
+
+namespace seedmatch {
+
+TEST(CellBounds, StayBelowTheSumsTheyBound) {
+  std::mt19937_64 draw(4242);
+  const auto below = [&](std::size_t n) { return static_cast<std::size_t>(draw() % n); };
+  const auto unit = [&] { return static_cast<double>(draw() >> 11) * 0x1p-53; };
+  for (int round = 0; round < 20000; ++round) {
+    const std::size_t nObjects = 2 + below(40), nBidders = 1 + below(nObjects);
+    const double s = std::array{0.1, 1.0 / 3.0, 1e-3, 7.0, 1e6 / 3.0, 1e-290, 1e149}[below(7)];
+    SeedSet objects(nObjects), bidders(nBidders);
+    std::vector<double> holderRow(nBidders);
+    for (double& h : holderRow) h = s * static_cast<double>(2 + below(3));
+    for (SEED& b : bidders) b = test::makeSeed(0, 0, 0, holderRow);
+    for (std::size_t j = 0; j < nObjects; ++j) {
+      std::vector<double> row(nObjects);
+      const double shift = s * std::array{0.6, 2.2, 1.0 / 7.0, 0.0}[below(4)];
+      for (std::size_t k = 0; k < nObjects; ++k) row[k] = below(5) == 0 ? s * 9.0 * unit() : s * 3.0 + shift;
+      objects[j] = test::makeSeed(unit() * 100.0, unit() * 100.0, below(2) == 0 ? 0.0 : unit(), row);
+    }
+    std::vector<std::int32_t> live(nObjects), owner(nObjects, -1);
+    for (std::size_t j = 0; j < nObjects; ++j) live[j] = static_cast<std::int32_t>(j);
+    CellSums sums = makeCellSums(objects, live);
+    std::vector<std::size_t> held;
+    const bool symmetric = false;  // rows here read differently each way
+    for (std::size_t k = 0; k < nObjects; ++k) {
+      if (below(3) == 0) continue;
+      owner[k] = static_cast<std::int32_t>(below(nBidders));
+      held.push_back(k);
+      addHeldObject(sums, objects, live, k, symmetric);
+    }
+    if (held.empty()) continue;
+    gatherBidderSums(sums, held, live, owner, bidders[0].neibDist);
+    const double rpdWeight = std::array{1.0, 7e6, 0.37, 2.9e6, 4e5}[below(5)];
+    std::vector<double> fixed(nObjects), price(nObjects), gain(nObjects);
+    for (std::size_t p = 0; p < nObjects; ++p) {
+      fixed[p] = unit() * 3.0;
+      price[p] = static_cast<double>(below(40)) / 41.0;
+    }
+    gainBounds(&sums, rpdWeight, fixed.data(), price.data(), nObjects, gain.data());
+    for (std::size_t p = 0; p < nObjects; ++p) {
+      double sum = 0.0;  // rpd's own loop
+      for (std::size_t k = 0; k < nObjects; ++k) {
+        if (owner[k] != -1 && k != p) sum = sum + std::fabs(objects[p].neibDist[k] - holderRow[static_cast<std::size_t>(owner[k])]);
+      }
+      ASSERT_LE(rpdSumLowerBound(sums, p), sum) << "round " << round << ", object " << p;
+      const double r = rpd(bidders, objects, 0, static_cast<std::int32_t>(p), owner, 20);
+      const double exactGain = (999999.0 - (rpdWeight * r + fixed[p])) - price[p];
+      ASSERT_GE(gain[p], exactGain) << "round " << round << ", object " << p;
+    }
+  }
+}
+
+}  // namespace seedmatch
