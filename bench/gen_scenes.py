@@ -101,7 +101,7 @@ def scatter(rng: random.Random, n: int, side: float) -> List[List[float]]:
 
 def new_seed(rng: random.Random, pos: List[float], width: float) -> Seed:
     """A seed with latent values drawn from the scene's shared distributions,
-    their widths scaled by width."""
+    each as wide as width times its width at spread 1."""
     weights = [rng.gammavariate(PROFILE_CONCENTRATION / width**2 * w, 1.0) for w in PROFILE]
     return {
         "pos": pos,
@@ -120,7 +120,8 @@ def new_seed(rng: random.Random, pos: List[float], width: float) -> Seed:
 
 def seen_again(rng: random.Random, seed: Seed, level: float) -> Seed:
     """The same seed measured once more, with noise of the given level: each
-    latent value moves by noise_scale(level) of its population spread."""
+    latent value moves by noise_scale(level) times its population's spread at
+    spread 1."""
     q = noise_scale(level)
     weights = [w * math.exp(0.13 * q * rng.gauss(0.0, 1.0)) for w in seed["profile"]]
     return {
