@@ -174,6 +174,8 @@ def matrix(args):
                 reads, fulls, rss = [], [], 0
                 for _ in range(args.runs):
                     reads.append(limited([read, a, b], args.timeout)[0])
+                    if reads[-1] is None:
+                        sys.exit("seedmatch-read took over %g s on %s" % (args.timeout, a))
                     seconds, peak, _ = limited([full, a, b] + weights, args.timeout)
                     rss = max(rss, peak)
                     if seconds is None:
