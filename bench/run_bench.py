@@ -22,19 +22,40 @@ difference of several units. Those contests outlast the pass limit, so every
 run makes 30 passes per bidder. The matching-step table then covers N = 1000
 only, with these weights.
 
+--matrix runs the look-alike scenes of gen_scenes.py instead: every size
+(default 1000 2000 4000) x difficulty (--noise, default 0 2 4: easy, medium,
+hard) x weights (1 0.5 1 2; 0.2 0.1 1 2; 0 0 1 2; 1 0.5 1 6), and prints a
+Markdown table of passes per bidder, contenders per pass (objects whose fixed
+part plus price is below the winner's pair cost plus price) as a fraction of
+all objects, the medians of seedmatch and seedmatch-read run interleaved and
+their ratio, the matching step's median (fast engine), the plain engine's
+matching time where it finishes within --plain-timeout, and seedmatch's peak
+RSS beside the bound. A run over --timeout prints ">T". --quick is the short
+table: N 1000 and 2000, hard, the four weights, 3 runs.
+
+--check replays scenes of --check-size seeds (default 300), every difficulty
+and the four weights, through both engines and fails unless they make the
+same passes and rows.
+
 usage: run_bench.py [--build DIR] [--runs R] [--sizes N ...] [--contested]
+       run_bench.py --matrix [--quick] [--runs R] [--sizes N ...] [--noise L ...]
+                    [--timeout S] [--plain-timeout S]
+       run_bench.py --check [--check-size N]
 """
 import argparse
 import os
 import statistics
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WEIGHTS = ["1", "0.5", "1", "2"]
 NEGATIVE = ["1", "0.5", "-1", "2"]
 CONTESTED = ["1", "0.5", "1", "6"]
+MATRIX_WEIGHTS = [WEIGHTS, ["0.2", "0.1", "1", "2"], ["0", "0", "1", "2"], CONTESTED]
 
 
 def pair(data, n):
@@ -44,6 +65,22 @@ def pair(data, n):
         print("generating N=%d ..." % n, file=sys.stderr, flush=True)
         subprocess.run([sys.executable, os.path.join(ROOT, "bench", "gen_seeds.py"), str(n),
                         a + ".tmp", b + ".tmp"], check=True)
+        os.replace(a + ".tmp", a)
+        os.replace(b + ".tmp", b)
+    return a, b
+
+
+def scene(data, n, noise):
+    """The look-alike pair of n seeds at difficulty noise, generated once and
+    again whenever gen_scenes.py changes."""
+    script = os.path.join(ROOT, "bench", "gen_scenes.py")
+    a = os.path.join(data, "scene_n%d_noise%g_1.seeds" % (n, noise))
+    b = os.path.join(data, "scene_n%d_noise%g_2.seeds" % (n, noise))
+    mtime = os.path.getmtime(script)
+    if not all(os.path.exists(f) and os.path.getmtime(f) >= mtime for f in (a, b)):
+        print("generating N=%d noise %g ..." % (n, noise), file=sys.stderr, flush=True)
+        subprocess.run([sys.executable, script, str(n), a + ".tmp", b + ".tmp",
+                        "--noise", str(noise)], check=True)
         os.replace(a + ".tmp", a)
         os.replace(b + ".tmp", b)
     return a, b
@@ -75,14 +112,172 @@ def distances(path):
         return int(f.readline().split()[0]) ** 2
 
 
+def limited(argv, timeout, keep_output=False):
+    """Seconds (None when killed after timeout seconds), peak RSS (KB) and,
+    with keep_output, the standard output of one run."""
+    with tempfile.TemporaryFile(mode="w+") as out:
+        fired = threading.Event()
+        start = time.perf_counter()
+        proc = subprocess.Popen(argv, stdout=out if keep_output else subprocess.DEVNULL)
+
+        def kill():
+            fired.set()
+            proc.kill()
+        timer = threading.Timer(timeout, kill)
+        timer.start()
+        _, status, usage = os.wait4(proc.pid, 0)
+        seconds = time.perf_counter() - start
+        timer.cancel()
+        proc.returncode = code = os.waitstatus_to_exitcode(status)
+        if fired.is_set():
+            return None, usage.ru_maxrss, ""
+        if code not in (0, 1):
+            sys.exit("%s exited with %d" % (" ".join(argv), code))
+        out.seek(0)
+        return seconds, usage.ru_maxrss, out.read()
+
+
+def engine_runs(output):
+    """Per run of seedmatch-engines: name, passes, rows, seconds, contenders."""
+    return [(f[0], int(f[2]), int(f[4]), float(f[6]), int(f[8]))
+            for f in (line.split() for line in output.splitlines())]
+
+
+def seed_count(path):
+    with open(path) as f:
+        return int(f.readline().split()[0])
+
+
+def matrix(args):
+    """One Markdown row per size x difficulty x weights; see the module notes."""
+    data = os.path.join(ROOT, "build", "bench-data")
+    os.makedirs(data, exist_ok=True)
+    read = os.path.join(args.build, "bench", "seedmatch-read")
+    full = os.path.join(args.build, "seedmatch")
+    engines_bin = os.path.join(args.build, "bench", "seedmatch-engines")
+    names = {0: "easy", 2: "medium", 4: "hard"}
+
+    print("look-alike scenes (bench/gen_scenes.py); medians of %d runs, seedmatch and "
+          "seedmatch-read interleaved; plain engine once, up to %g s; timeout %g s\n"
+          % (args.runs, args.plain_timeout, args.timeout))
+    print("| N | noise | weights | passes/bidder | contenders/pass | read s | seedmatch s "
+          "| ratio | match s | plain s | RSS MB | bound MB |")
+    print("|---:|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|", flush=True)
+    plain_seen = {}   # (noise, weights) -> (N, plain seconds or None, passes)
+    for n in sorted(args.sizes):
+        for noise in args.noise:
+            a, b = scene(data, n, noise)
+            n1, n2 = seed_count(a), seed_count(b)
+            bidders, objects = min(n1, n2), max(n1, n2)
+            bound = 1.5 * 8 * (n1 * n1 + n2 * n2) / 2**20 + 32
+            for weights in MATRIX_WEIGHTS:
+                reads, fulls, rss = [], [], 0
+                for _ in range(args.runs):
+                    reads.append(limited([read, a, b], args.timeout)[0])
+                    if reads[-1] is None:
+                        sys.exit("seedmatch-read took over %g s on %s" % (args.timeout, a))
+                    seconds, peak, _ = limited([full, a, b] + weights, args.timeout)
+                    rss = max(rss, peak)
+                    if seconds is None:
+                        fulls = None
+                        break
+                    fulls.append(seconds)
+
+                passes = contenders = match = None
+                if fulls is not None:
+                    seconds, _, out = limited([engines_bin, "--engine", "fast", "--repeat",
+                                               str(args.runs), a, b] + weights,
+                                              args.timeout * args.runs, keep_output=True)
+                    if seconds is not None:
+                        runs = engine_runs(out)
+                        match = statistics.median(r[3] for r in runs)
+                        passes, contenders = runs[0][1], runs[0][4] or None
+
+                key = (noise, tuple(weights))
+                plain = None
+                seen = plain_seen.get(key)
+                hopeless = seen is not None and (seen[1] is None or (
+                    passes is not None and seen[1] * (n / seen[0])**2 * passes / seen[2]
+                    > args.plain_timeout))
+                if not hopeless:
+                    seconds, _, out = limited([engines_bin, "--engine", "plain", a, b] + weights,
+                                              args.plain_timeout, keep_output=True)
+                    if seconds is not None:
+                        _, passes, _, plain, counted = engine_runs(out)[0]
+                        contenders = contenders or counted
+                    plain_seen[key] = (n, plain, passes)
+
+                ratio = "-"
+                if fulls is not None and reads:
+                    r, f = statistics.median(reads), statistics.median(fulls)
+                    ratio = "%.2f" % (f / r)
+                print("| %d | %g %s | %s | %s | %s | %.3f | %s | %s | %s | %s | %.1f | %.1f |" % (
+                    n, noise, names.get(noise, ""), " ".join(weights),
+                    "-" if passes is None else "%.2f" % (passes / bidders),
+                    "-" if not (contenders and passes) else
+                    "%.2f%%" % (100.0 * contenders / passes / objects),
+                    statistics.median(reads),
+                    ">%g" % args.timeout if fulls is None else "%.3f" % statistics.median(fulls),
+                    ratio,
+                    ">%g" % args.timeout if match is None else "%.4f" % match,
+                    "-" if plain is None else "%.3f" % plain,
+                    rss / 1024, bound), flush=True)
+
+
+def check(args):
+    """Replays small scenes through both engines; 1 when any differ."""
+    data = os.path.join(ROOT, "build", "bench-data")
+    os.makedirs(data, exist_ok=True)
+    engines_bin = os.path.join(args.build, "bench", "seedmatch-engines")
+    differ = 0
+    for noise in (0, 2, 4):
+        a, b = scene(data, args.check_size, noise)
+        for weights in MATRIX_WEIGHTS:
+            out = subprocess.run([engines_bin, "--engine", "both", a, b] + weights,
+                                 check=True, capture_output=True, text=True).stdout
+            runs = {r[0]: r for r in engine_runs(out)}
+            fast, plain = runs["fast"], runs["plain"]
+            same = fast[1:3] == plain[1:3]
+            differ += not same
+            print("%s N=%d noise %g weights %s: fast passes %d rows %d, plain passes %d rows %d"
+                  % ("same   " if same else "DIFFER ", args.check_size, noise, " ".join(weights),
+                     fast[1], fast[2], plain[1], plain[2]), flush=True)
+    print("%d of %d cases differ" % (differ, 3 * len(MATRIX_WEIGHTS)))
+    return 1 if differ else 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--sizes", type=int, nargs="+", default=[500, 1000, 2000, 4000])
+    parser.add_argument("--runs", type=int, help="runs per timing (default 5, --quick 3)")
+    parser.add_argument("--sizes", type=int, nargs="+",
+                        help="default 500 1000 2000 4000; --matrix 1000 2000 4000")
     parser.add_argument("--contested", action="store_true",
                         help="costLimit 6: every run reaches the pass limit")
+    parser.add_argument("--matrix", action="store_true",
+                        help="look-alike scenes: sizes x difficulties x four weights")
+    parser.add_argument("--quick", action="store_true",
+                        help="the short matrix: N 1000 and 2000, hard, 3 runs")
+    parser.add_argument("--noise", type=float, nargs="+",
+                        help="matrix difficulties, 0 easy to 4 hard (default 0 2 4)")
+    parser.add_argument("--timeout", type=float, default=300.0,
+                        help="seconds before a seedmatch run is given up (default 300)")
+    parser.add_argument("--plain-timeout", type=float, default=60.0,
+                        help="seconds before the plain engine is given up (default 60)")
+    parser.add_argument("--check", action="store_true",
+                        help="both engines on small scenes: same passes and rows")
+    parser.add_argument("--check-size", type=int, default=300)
     args = parser.parse_args()
+    if args.check:
+        sys.exit(check(args))
+    if args.matrix or args.quick:
+        args.runs = args.runs or (3 if args.quick else 5)
+        args.sizes = args.sizes or ([1000, 2000] if args.quick else [1000, 2000, 4000])
+        args.noise = args.noise or ([4.0] if args.quick else [0.0, 2.0, 4.0])
+        matrix(args)
+        return
+    args.runs = args.runs or 5
+    args.sizes = args.sizes or [500, 1000, 2000, 4000]
     weights = CONTESTED if args.contested else WEIGHTS
     data = os.path.join(ROOT, "build", "bench-data")
     os.makedirs(data, exist_ok=True)

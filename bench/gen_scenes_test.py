@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Checks the pairs that gen_scenes.py writes: well formed, each file's
+distances those between its own seeds as written, the seed counts asked for,
+the same bytes for the same arguments, and loaded by seedmatch.
+
+usage: gen_scenes_test.py SEEDMATCH_EXE
+"""
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+from typing import List, Tuple
+
+GEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gen_scenes.py")
+failures: List[str] = []
+checks = [0]
+
+
+def check(ok: bool, what: str) -> None:
+    checks[0] += 1
+    if not ok:
+        failures.append(what)
+
+
+def read(path: str) -> Tuple[List[List[float]], List[List[List[float]]], List[List[float]]]:
+    """Positions, descriptors and distance rows of a seed file; checks the layout."""
+    with open(path) as f:
+        tokens = f.read().split()
+    n, lens = int(tokens[0]), [int(t) for t in tokens[1:7]]
+    at, positions, descs, rows = 7, [], [], []
+    for _ in range(n):
+        positions.append([float(t) for t in tokens[at:at + 3]])
+        at += 3
+        desc = []
+        for length in lens:
+            desc.append([float(t) for t in tokens[at + 2:at + 2 + length]])
+            at += 2 + length
+        descs.append(desc)
+        pts = [int(t) for t in tokens[at:at + 3]]
+        check(all(p > 0 for p in pts), "%s: point counts %s" % (path, pts))
+        count = int(tokens[at + 3])
+        check(count == n, "%s: neibCount %d of %d seeds" % (path, count, n))
+        rows.append([float(t) for t in tokens[at + 4:at + 4 + count]])
+        at += 4 + count
+    check(at == len(tokens), "%s: %d tokens after the last seed" % (path, len(tokens) - at))
+    return positions, descs, rows
+
+
+def check_distances(path: str, positions: List[List[float]], rows: List[List[float]]) -> None:
+    worst = 0.0
+    for i, row in enumerate(rows):
+        check(row[i] == 0.0, "%s: seed %d is %g from itself" % (path, i, row[i]))
+        for j, d in enumerate(row):
+            check(d == rows[j][i], "%s: distance %d-%d differs from %d-%d" % (path, i, j, j, i))
+            worst = max(worst, abs(d - math.dist(positions[i], positions[j])) / max(d, 1e-300))
+    check(worst <= 5e-6, "%s: distances off the positions by %g" % (path, worst))
+
+
+def main() -> int:
+    seedmatch = sys.argv[1]
+    with tempfile.TemporaryDirectory() as tmp:
+        def generate(name: str, *args: str) -> Tuple[str, str]:
+            a, b = os.path.join(tmp, name + "_1"), os.path.join(tmp, name + "_2")
+            subprocess.run([sys.executable, GEN, *args[:1], a, b, *args[1:]], check=True)
+            return a, b
+
+        # (arguments, seeds in file 1, seeds in file 2)
+        for args, n1, n2 in [(("120", "--noise", "0", "--lost", "0", "--added", "0.1"), 120, 132),
+                             (("120", "--noise", "4", "--lost", "0", "--added", "0"), 120, 120),
+                             (("50", "--lost", "1", "--added", "0.2"), 50, 10),
+                             (("1",), 1, None)]:
+            a, b = generate("case", *args)
+            for path, expected in ((a, n1), (b, n2)):
+                positions, descs, rows = read(path)
+                check(expected is None or len(rows) == expected,
+                      "%s %s: %d seeds, expected %s" % (args, path, len(rows), expected))
+                check_distances(path, positions, rows)
+                empty = sum(1 for d in descs if sum(d[0]) <= 0.0)
+                check(empty <= max(2, len(descs) // 20), "%s: %d empty seeds" % (path, empty))
+
+        a, b = generate("same", "200", "--noise", "2", "--seed", "7")
+        again = generate("again", "200", "--noise", "2", "--seed", "7")
+        other = generate("other", "200", "--noise", "2", "--seed", "8")
+        contents = [open(p, "rb").read() for p in (a, b) + again + other]
+        check(contents[:2] == contents[2:4], "the same arguments gave different files")
+        check(contents[0] != contents[4], "another --seed gave the same file")
+
+        # Some 20 to 40 neighbours within distance 40, in both views.
+        for path in (a, b):
+            _, _, rows = read(path)
+            within = statistics.median(sum(1 for d in row if 0.0 < d < 40.0) for row in rows)
+            check(20 <= within <= 40, "%s: median %g neighbours within 40" % (path, within))
+
+        run = subprocess.run([seedmatch, a, b, "1", "0.5", "1", "2"],
+                             capture_output=True, text=True)
+        check(run.returncode == 1 and run.stderr == "",
+              "seedmatch: status %d, %r" % (run.returncode, run.stderr))
+        matched = len(run.stdout.splitlines()) - 1
+        check(matched > 150, "seedmatch matched %d of 200 seeds" % matched)
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print("gen_scenes: %d checks, %d failed" % (checks[0], len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
