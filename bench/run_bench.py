@@ -138,8 +138,8 @@ def limited(argv, timeout, keep_output=False):
 
 
 def engine_runs(output):
-    """Per run of seedmatch-engines: name, passes, rows, seconds, contenders."""
-    return [(f[0], int(f[2]), int(f[4]), float(f[6]), int(f[8]))
+    """Per run of seedmatch-engines: name, passes, rows, seconds, contenders, table hash."""
+    return [(f[0], int(f[2]), int(f[4]), float(f[6]), int(f[8]), f[-1])
             for f in (line.split() for line in output.splitlines())]
 
 
@@ -191,7 +191,12 @@ def matrix(args):
                     if seconds is not None:
                         runs = engine_runs(out)
                         match = statistics.median(r[3] for r in runs)
-                        passes, contenders = runs[0][1], runs[0][4] or None
+                        passes = runs[0][1]
+                    if n <= args.count_up_to:
+                        seconds, _, out = limited([engines_bin, "--engine", "counted", a, b] + weights,
+                                                  args.timeout, keep_output=True)
+                        if seconds is not None:
+                            contenders = engine_runs(out)[0][4] or None
 
                 key = (noise, tuple(weights))
                 plain = None
@@ -203,7 +208,7 @@ def matrix(args):
                     seconds, _, out = limited([engines_bin, "--engine", "plain", a, b] + weights,
                                               args.plain_timeout, keep_output=True)
                     if seconds is not None:
-                        _, passes, _, plain, counted = engine_runs(out)[0]
+                        _, passes, _, plain, counted, _ = engine_runs(out)[0]
                         contenders = contenders or counted
                     plain_seen[key] = (n, plain, passes)
 
@@ -237,7 +242,7 @@ def check(args):
                                  check=True, capture_output=True, text=True).stdout
             runs = {r[0]: r for r in engine_runs(out)}
             fast, plain = runs["fast"], runs["plain"]
-            same = fast[1:3] == plain[1:3]
+            same = (fast[1], fast[2], fast[5]) == (plain[1], plain[2], plain[5])
             differ += not same
             print("%s N=%d noise %g weights %s: fast passes %d rows %d, plain passes %d rows %d"
                   % ("same   " if same else "DIFFER ", args.check_size, noise, " ".join(weights),
@@ -264,6 +269,8 @@ def main():
                         help="seconds before a seedmatch run is given up (default 300)")
     parser.add_argument("--plain-timeout", type=float, default=60.0,
                         help="seconds before the plain engine is given up (default 60)")
+    parser.add_argument("--count-up-to", type=int, default=2000,
+                        help="count contenders (a slow run of their own) up to this N")
     parser.add_argument("--check", action="store_true",
                         help="both engines on small scenes: same passes and rows")
     parser.add_argument("--check-size", type=int, default=300)
