@@ -312,7 +312,17 @@ class Engine {
     const double lastWinner = (kBase - last.cost) - price_[last.pos] + drift;
     const double runnerUp = last.runnersUp.empty() ? -kInfinity : last.runnersUp.front().bound + drift;
     if (!(last.rest + drift < std::max(lastWinner, runnerUp))) return false;
-    const double cost = drift == 0.0 ? last.cost : costOf(b, last.pos, Best{});
+    // A runner-up close behind usually needs its exact cost too: both sums
+    // are then formed in one walk, side by side.
+    double cost = last.cost;
+    double closeCost = kNoCost;
+    if (drift != 0.0 && !last.runnersUp.empty() && runnerUp >= lastWinner - 2.0 * drift) {
+      const auto costs = exactCostsTogether(b, last.pos, last.runnersUp.front().pos);
+      cost = costs[0];
+      closeCost = costs[1];
+    } else if (drift != 0.0) {
+      cost = costOf(b, last.pos, Best{});
+    }
     best = {};
     const double g = (kBase - cost) - price_[last.pos];
     if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
@@ -324,7 +334,8 @@ class Engine {
         r.bound += drift;
         continue;
       }
-      const double c = costOf(b, r.pos, best);
+      const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost) ? closeCost
+                                                                                : costOf(b, r.pos, best);
       const double rg = (kBase - c) - price_[r.pos];
       r.bound = std::isnan(c) ? best.gain : rg;
       if (best.beatenBy(rg, pos)) best = {rg, c, pos};
@@ -612,6 +623,27 @@ class Engine {
     if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
     if (rpdCount(live_[p]) == 0) return costFromSum(0.0, 0, fixed);
     return exactCost(p, best, fixed);
+  }
+
+  static constexpr double kNoCost = std::numeric_limits<double>::quiet_NaN();
+
+  // The exact costs of two positions, whose rpd sums run side by side over
+  // the held objects, each in rpd's order: an object's own entry adds +0.0,
+  // which leaves its sum as skipping it would. Needs cells_ and two held.
+  std::array<double, 2> exactCostsTogether(std::int32_t b, std::size_t p1, std::size_t p2) {
+    exactSums_ += 2;
+    const std::int32_t j1 = live_[p1], j2 = live_[p2];
+    const double* row1 = objects_[static_cast<std::size_t>(j1)].neibDist.data();
+    const double* row2 = objects_[static_cast<std::size_t>(j2)].neibDist.data();
+    const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
+    double sum1 = 0.0, sum2 = 0.0;
+    for (const std::int32_t k : held_) {
+      const double h = dist[owner_[static_cast<std::size_t>(k)]];
+      sum1 = sum1 + (k == j1 ? 0.0 : std::fabs(row1[k] - h));
+      sum2 = sum2 + (k == j2 ? 0.0 : std::fabs(row2[k] - h));
+    }
+    return {costFromSum(sum1, rpdCount(j1), exactFixed(b, p1)),
+            costFromSum(sum2, rpdCount(j2), exactFixed(b, p2))};
   }
 
   // The pair cost of the bidder and the object at live position p, or NaN when
