@@ -2,21 +2,22 @@
 // costs as referenceAuction, pass by pass, but spends its time only where the
 // outcome of a pass can still change. With rpdWeight >= 0 a pair never costs
 // less than its fixed part seedWeight*seedDist + histWeight*pcal (fixed_part.h)
-// plus a lower bound on its rpd term (cell_bounds.h), so each object gets an
-// upper bound on its gain, and only the objects whose bound beats the best
-// gain found so far are looked at more closely:
-//  1. bounds for every object, in one sweep: the fixed part's lower bound
-//     (from the point counts on a bidder's first pass, the exact part, stored
+// plus a lower bound on its rpd term (cell_bounds.h), so each object has an
+// upper bound on its gain, and only objects whose bound beats the best gain
+// found so far are looked at more closely:
+//  1. bounds for every object in one sweep: a lower bound on the fixed part
+//     (from the point counts on a bidder's first pass; the exact part, stored
 //     in single precision rounded down, on its later passes) and the rpd term
-//     bounded from the objects' and the bidder's totals;
-//  2. for the survivors, the exact fixed part and the rpd bound from 8 cells;
-//  3. for the survivors of that, largest bound first, the exact rpd sum in
-//     rpd's own order over the held objects, abandoned as soon as its partial
-//     sum rules the object out.
-// Every cost that can win is therefore formed exactly as the plain engine
-// forms it, and every object left out provably could not have won.
-// With a negative rpdWeight no bound holds and every object needs its full
-// sum (dense_rpd.h).
+//     bounded from eight cells;
+//  2. the object with the largest bound gets its exact cost; every other
+//     object whose bound beats it waits, largest bound first, for its exact
+//     fixed part and then its exact rpd sum, formed in rpd's own order over
+//     the held objects and abandoned once the partial sum rules it out;
+//  3. a bidder that comes back after few changes of hands starts from what
+//     its last pass found (bidder_memory.h) and skips the sweep.
+// Every cost that can win is formed exactly as the plain engine forms it, and
+// every object left out provably could not have won. With a negative
+// rpdWeight no bound holds and every object needs its full sum (dense_rpd.h).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -24,9 +25,11 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "bidder_memory.h"
 #include "cell_bounds.h"
 #include "dense_rpd.h"
 #include "fixed_part.h"
@@ -135,7 +138,7 @@ class Engine {
     }
     seen_.assign(bidders_.size(), 0);
     lastPass_.resize(bidders_.size());
-    seenAt_.assign(nObjects, -1);
+    handovers_.seenAt.assign(nObjects, -1);
   }
 
   AuctionStats run() {
@@ -158,7 +161,8 @@ class Engine {
       const auto p = static_cast<std::size_t>(best.pos);
       const auto j = static_cast<std::size_t>(live_[p]);
       heldCost_[j] = best.cost;
-      handovers_.push_back({static_cast<std::int32_t>(j), owner_[j]});
+      handovers_.object.push_back(static_cast<std::int32_t>(j));
+      handovers_.ownerBefore.push_back(owner_[j]);
       if (owner_[j] != -1) {
         queue.push_back(owner_[j]);
       } else {
@@ -175,25 +179,7 @@ class Engine {
   void emit(MatchTable& table) const { appendHeldRows(owner_, heldCost_, set1Bids_, table); }
 
  private:
-  struct RunnerUp {
-    double bound;  // at least the object's gain
-    std::size_t pos;
-  };
   static constexpr std::size_t kRunnersUp = 8;
-
-  // What a bidder's last pass found: the object it won at cost, the objects
-  // with the largest upper bounds on their gains, and an upper bound on every
-  // other object's gain. mark is the number of handovers logged before it;
-  // -1 when there is nothing to go on.
-  struct LastPass {
-    std::int64_t mark = -1;
-    std::size_t pos = 0;
-    double cost = 0.0;
-    std::vector<RunnerUp> runnersUp;  // largest bound first
-    double rest = 0.0;
-    std::size_t heldAtMark = 0;
-    bool remembered = false;  // runnersUp and rest filled by the pass itself
-  };
 
   struct Pending {
     double gain;  // at least the object's gain
@@ -260,7 +246,7 @@ class Engine {
 
   Best boundedPass(std::int32_t b) {
     bidder_ = b;
-    LastPass& last = lastPass_[static_cast<std::size_t>(b)];
+    BidderMemory& last = lastPass_[static_cast<std::size_t>(b)];
     if (last.mark >= 0) {
       Best best;
       if (passFromLast(b, last, best)) return best;
@@ -269,8 +255,10 @@ class Engine {
     last.remembered = false;
     const Best best = fullPass(b);
     if (best.pos < 0) return best;
-    if (!last.remembered) remember(best, last);
-    last.mark = static_cast<std::int64_t>(handovers_.size());
+    if (!last.remembered) {
+      remember(best, largestBounds(bound_.data(), bound_.size(), kRunnersUp + 1, leaders_), last);
+    }
+    last.mark = static_cast<std::int64_t>(handovers_.object.size());
     last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
@@ -278,26 +266,22 @@ class Engine {
   }
 
   // Keeps the winner and the objects with the largest gain bounds of a full
-  // pass, and a bound on all the others.
-  void remember(const Best& best, LastPass& last) {
+  // pass, and a bound on all the others. bound_ holds the tightest bounds the
+  // pass found, and bounds only ever tighten, so a rest taken from leaders
+  // gathered earlier in the pass still holds.
+  void remember(const Best& best, double rest, BidderMemory& last) {
     const auto won = static_cast<std::size_t>(best.pos);
     last.runnersUp.clear();
-    double rest = -kInfinity;
-    for (std::size_t p = 0; p < bound_.size(); ++p) {
-      if (p == won || !(bound_[p] > rest)) continue;  // NaN bounds: never a gain
-      last.runnersUp.push_back({bound_[p], p});
-      if (last.runnersUp.size() > kRunnersUp) {
-        std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
-        rest = last.runnersUp.back().bound;
-        last.runnersUp.pop_back();
-      }
+    for (const RunnerUp& r : leaders_) {
+      if (r.pos != won) last.runnersUp.push_back({bound_[r.pos], r.pos});
     }
     std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+    if (last.runnersUp.size() > kRunnersUp) {
+      rest = std::max(rest, last.runnersUp.back().bound);
+      last.runnersUp.pop_back();
+    }
     last.rest = rest;
-  }
-
-  static bool higherBound(const RunnerUp& x, const RunnerUp& y) {
-    return x.bound > y.bound || (x.bound == y.bound && x.pos < y.pos);
+    last.remembered = true;
   }
 
   // A pass worked out from the bidder's last one, when few objects changed
@@ -305,7 +289,7 @@ class Engine {
   // last pass's bounds plus drift still bound every gain. The last winner and
   // the runners-up whose bounds reach the best get their exact costs; false
   // when the bound on the rest still reaches it, and a full pass must decide.
-  bool passFromLast(std::int32_t b, LastPass& last, Best& best) {
+  bool passFromLast(std::int32_t b, BidderMemory& last, Best& best) {
     double drift = 0.0;
     if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
@@ -351,7 +335,7 @@ class Engine {
       }
       std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     }
-    last.mark = static_cast<std::int64_t>(handovers_.size());
+    last.mark = static_cast<std::int64_t>(handovers_.object.size());
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     ++repeats_;
@@ -362,22 +346,12 @@ class Engine {
   // were logged: 0.0 when every object has the owner it had then. False when
   // an object became held since, or the distances are beyond the range the
   // margins are worked out for.
-  bool driftSince(std::int32_t b, const LastPass& last, double& drift) {
+  bool driftSince(std::int32_t b, const BidderMemory& last, double& drift) {
     if (held_.size() != last.heldAtMark) return false;
-    const std::int64_t mark = last.mark;
-    ++stamp_;
-    const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
-    double moved = 0.0;
-    for (auto i = static_cast<std::size_t>(mark); i < handovers_.size(); ++i) {
-      const auto [k, before] = handovers_[i];
-      const auto at = static_cast<std::size_t>(k);
-      if (seenAt_[at] == stamp_) continue;  // only the first handover tells the old owner
-      seenAt_[at] = stamp_;
-      const std::int32_t now = owner_[at];
-      if (now == before) continue;
-      if (before == -1) return false;
-      moved += std::fabs(dist[now] - dist[before]);
-    }
+    const std::optional<double> shifted = movedHolderDistance(
+        handovers_, last.mark, owner_, bidders_[static_cast<std::size_t>(b)].neibDist.data());
+    if (!shifted) return false;
+    const double moved = *shifted;
     drift = 0.0;
     if (moved == 0.0) return true;
     if (!cells_ || held_.size() < 2) return false;  // cells_: finite rpdWeight, moderate distances
@@ -488,20 +462,7 @@ class Engine {
       gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
                  nLive, bound_.data());
     }
-    // The kRunnersUp + 1 largest bounds, and the largest of the others.
-    leaders_.clear();
-    double rest = -kInfinity;
-    for (std::size_t p = 0; p < nLive; ++p) {
-      if (!(bound_[p] > rest)) continue;  // NaN bounds: never a gain
-      leaders_.push_back({bound_[p], p});
-      std::push_heap(leaders_.begin(), leaders_.end(), higherBound);
-      if (leaders_.size() > kRunnersUp + 1) {
-        std::pop_heap(leaders_.begin(), leaders_.end(), higherBound);
-        rest = leaders_.back().bound;
-        leaders_.pop_back();
-      }
-    }
-    std::sort(leaders_.begin(), leaders_.end(), higherBound);
+    const double rest = largestBounds(bound_.data(), nLive, kRunnersUp + 1, leaders_);
     Best best;
     if (leaders_.empty()) return best;  // every bound is NaN or -inf: nothing can win
     const std::size_t top = leaders_.front().pos;
@@ -514,25 +475,8 @@ class Engine {
       if (p != top && best.beatenBy(bound_[p], pos)) addPending({bound_[p], p, fixedLowAt(b, p), false});
     }
     settlePending(-kInfinity, best);
-    if (best.pos >= 0) rememberLeaders(best, rest, lastPass_[static_cast<std::size_t>(b)]);
+    if (best.pos >= 0) remember(best, rest, lastPass_[static_cast<std::size_t>(b)]);
     return best;
-  }
-
-  // remember() from the leaders of laterPass: bounds only ever tighten, so
-  // rest still holds for every object outside them.
-  void rememberLeaders(const Best& best, double rest, LastPass& last) {
-    const auto won = static_cast<std::size_t>(best.pos);
-    last.runnersUp.clear();
-    for (const RunnerUp& r : leaders_) {
-      if (r.pos != won) last.runnersUp.push_back({bound_[r.pos], r.pos});
-    }
-    if (last.runnersUp.size() > kRunnersUp) {
-      rest = std::max(rest, last.runnersUp.back().bound);
-      last.runnersUp.pop_back();
-    }
-    std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
-    last.rest = rest;
-    last.remembered = true;
   }
 
   // An object whose gain bound still beats the best, with its exact fixed
@@ -778,10 +722,8 @@ class Engine {
   double largestRpd_ = 0.0;  // no rpd is larger, when cells_
   std::int32_t bidder_ = -1;  // of the pass
 
-  std::vector<LastPass> lastPass_;
-  std::vector<std::pair<std::int32_t, std::int32_t>> handovers_;  // object, owner before
-  std::vector<std::int64_t> seenAt_;  // by object: stamp_ of the last look
-  std::int64_t stamp_ = 0;
+  std::vector<BidderMemory> lastPass_;
+  HandoverLog handovers_;
 };
 
 }  // namespace
