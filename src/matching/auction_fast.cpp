@@ -290,21 +290,23 @@ class Engine {
   // the runners-up whose bounds reach the best get their exact costs; false
   // when the bound on the rest still reaches it, and a full pass must decide.
   bool passFromLast(std::int32_t b, BidderMemory& last, Best& best) {
-    double drift = 0.0;
+    Drift drift;
     if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
-    const double lastWinner = (kBase - last.cost) - price_[last.pos] + drift;
-    const double runnerUp = last.runnersUp.empty() ? -kInfinity : last.runnersUp.front().bound + drift;
-    if (!(last.rest + drift < std::max(lastWinner, runnerUp))) return false;
+    const double lastWinner = drift.none ? (kBase - last.cost) - price_[last.pos]
+                                         : drift.gainAfter(last.cost, price_[last.pos]);
+    const double runnerUp =
+        last.runnersUp.empty() ? -kInfinity : drift.raise(last.runnersUp.front().bound);
+    if (!(drift.raise(last.rest) < std::max(lastWinner, runnerUp))) return false;
     // A runner-up close behind usually needs its exact cost too: both sums
     // are then formed in one walk, side by side.
     double cost = last.cost;
     double closeCost = kNoCost;
-    if (drift != 0.0 && !last.runnersUp.empty() && runnerUp >= lastWinner - 2.0 * drift) {
+    if (!drift.none && !last.runnersUp.empty() && runnerUp >= lastWinner - 2.0 * drift.shift) {
       const auto costs = exactCostsTogether(b, last.pos, last.runnersUp.front().pos);
       cost = costs[0];
       closeCost = costs[1];
-    } else if (drift != 0.0) {
+    } else if (!drift.none) {
       cost = costOf(b, last.pos, Best{});
     }
     best = {};
@@ -312,10 +314,12 @@ class Engine {
     if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
       best = {g, cost, static_cast<std::int64_t>(last.pos)};
     }
+    if (!(drift.raise(last.rest) < std::max(best.gain, runnerUp))) return false;
     for (RunnerUp& r : last.runnersUp) {
       const auto pos = static_cast<std::int64_t>(r.pos);
-      if (!best.beatenBy(r.bound + drift, pos)) {
-        r.bound += drift;
+      const double bound = drift.raise(r.bound);
+      if (!best.beatenBy(bound, pos)) {
+        r.bound = bound;
         continue;
       }
       const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost) ? closeCost
@@ -324,7 +328,7 @@ class Engine {
       r.bound = std::isnan(c) ? best.gain : rg;
       if (best.beatenBy(rg, pos)) best = {rg, c, pos};
     }
-    last.rest += drift;
+    last.rest = drift.raise(last.rest);
     if (!(last.rest < best.gain) || best.pos < 0) return false;
     // The bounds stay valid for the next pass: move the old winner among the
     // runners-up, and the new one out.
@@ -336,34 +340,49 @@ class Engine {
       std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     }
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
+    last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     ++repeats_;
     return true;
   }
 
-  // How far any pair cost of bidder b can have fallen since mark handovers
-  // were logged: 0.0 when every object has the owner it had then. False when
-  // an object became held since, or the distances are beyond the range the
-  // margins are worked out for.
-  bool driftSince(std::int32_t b, const BidderMemory& last, double& drift) {
-    if (held_.size() != last.heldAtMark) return false;
-    const std::optional<double> shifted = movedHolderDistance(
-        handovers_, last.mark, owner_, bidders_[static_cast<std::size_t>(b)].neibDist.data());
-    if (!shifted) return false;
-    const double moved = *shifted;
-    drift = 0.0;
-    if (moved == 0.0) return true;
-    if (!cells_ || held_.size() < 2) return false;  // cells_: finite rpdWeight, moderate distances
-    // Each changed term |d - h| moves by at most |h' - h|, so a sum by at most
-    // moved; the rest covers the roundings of both sums (relative) and of the
-    // costs and gains, which stay far below 1e7 in size.
-    const double count = static_cast<double>(held_.size() - 1);
+  // How far the gains of a bidder can have risen since its last pass. Every
+  // sum S over c held objects (at least) loses at most the moved holder
+  // distances and gains only terms that are not negative from the a objects
+  // held since, so its mean is at least (S - moved) / (c + a). With costs that
+  // are never negative (weights not negative), a cost then falls at most to
+  // cost * c / (c + a) - shift, and a gain bound B to B + (K - B) * share +
+  // shift (prices only rise), with share = a / (c + a). shift also covers
+  // the roundings of both sums and of the costs and gains, which for the
+  // gains that can matter stay far below 1e7 in size.
+  struct Drift {
+    bool none = true;  // every object has the owner it had: every cost as it was
+    double share = 0.0;
+    double shift = 0.0;
+    double raise(double bound) const {
+      if (none || !(bound > -kInfinity)) return bound;
+      return (bound + (kBase - bound) * share) + shift;
+    }
+    double gainAfter(double cost, double price) const {
+      return ((kBase - cost * (1.0 - share)) - price) + shift;
+    }
+  };
+
+  bool driftSince(std::int32_t b, const BidderMemory& last, Drift& drift) {
+    const double moved = movedHolderDistance(handovers_, last.mark, owner_,
+                                             bidders_[static_cast<std::size_t>(b)].neibDist.data());
+    const std::size_t added = held_.size() - last.heldAtMark;
+    drift = {};
+    if (moved == 0.0 && added == 0) return true;
+    // cells_: a finite rpdWeight and moderate distances; lazyFixed_: weights not negative.
+    if (!cells_ || !lazyFixed_ || last.heldAtMark < 2) return false;
+    const double count = static_cast<double>(last.heldAtMark - 1);
     const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
-    drift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
-    // With weights that are not negative no cost is below 0, so the gains
-    // that can matter are below 2e6 in size and round by far less than 1e-6.
-    return lazyFixed_ && drift < 1e5;
+    drift.none = false;
+    drift.share = added == 0 ? 0.0 : (static_cast<double>(added) / (count + static_cast<double>(added))) * (1.0 + 1e-9);
+    drift.shift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
+    return drift.shift < 1e5;
   }
 
   Best fullPass(std::int32_t b) {

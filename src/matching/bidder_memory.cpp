@@ -25,9 +25,8 @@ double largestBounds(const double* bound, std::size_t n, std::size_t keep,
   return rest;
 }
 
-std::optional<double> movedHolderDistance(HandoverLog& log, std::int64_t mark,
-                                          const std::vector<std::int32_t>& owner,
-                                          const double* bidderDist) {
+double movedHolderDistance(HandoverLog& log, std::int64_t mark,
+                           const std::vector<std::int32_t>& owner, const double* bidderDist) {
   ++log.looks;
   double moved = 0.0;
   for (auto i = static_cast<std::size_t>(mark); i < log.object.size(); ++i) {
@@ -36,8 +35,7 @@ std::optional<double> movedHolderDistance(HandoverLog& log, std::int64_t mark,
     log.seenAt[k] = log.looks;
     const std::int32_t before = log.ownerBefore[i];
     const std::int32_t now = owner[k];
-    if (now == before) continue;
-    if (before == -1) return std::nullopt;
+    if (now == before || before == -1) continue;  // a new term is counted apart
     moved += std::fabs(bidderDist[now] - bidderDist[before]);
   }
   return moved;

@@ -5,13 +5,12 @@
 // a term |d - h| changes by at most |h' - h|. So the bounds on the gains that
 // its last pass found, raised by that drift, still hold (prices only rise),
 // and usually only the last winner and a runner-up need their exact costs.
-// An object that became held since adds a term and changes every mean, and
-// then the bidder makes a full pass.
+// An object that became held since adds a term that is never negative and
+// one to every count, which a mean can lose only in proportion.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace seedmatch {
@@ -50,11 +49,10 @@ struct HandoverLog {
   std::int64_t looks = 0;
 };
 
-// The sum of |h(owner now) - h(owner at mark)| over the objects whose owner
-// differs from the one they had when mark handovers were logged, h being the
-// bidder's distance row; nothing when one of them was free then.
-std::optional<double> movedHolderDistance(HandoverLog& log, std::int64_t mark,
-                                          const std::vector<std::int32_t>& owner,
-                                          const double* bidderDist);
+// The sum of |h(owner now) - h(owner at mark)| over the objects held when
+// mark handovers were logged whose owner differs now, h being the bidder's
+// distance row.
+double movedHolderDistance(HandoverLog& log, std::int64_t mark,
+                           const std::vector<std::int32_t>& owner, const double* bidderDist);
 
 }  // namespace seedmatch
