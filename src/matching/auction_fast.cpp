@@ -370,6 +370,9 @@ class Engine {
   };
 
   bool driftSince(std::int32_t b, const BidderMemory& last, Drift& drift) {
+    // After many handovers the drift leaves little to go on, and reading the
+    // log would cost as much as a full pass.
+    if (handovers_.object.size() - static_cast<std::size_t>(last.mark) > 2 * live_.size()) return false;
     const double moved = movedHolderDistance(handovers_, last.mark, owner_,
                                              bidders_[static_cast<std::size_t>(b)].neibDist.data());
     const std::size_t added = held_.size() - last.heldAtMark;
