@@ -68,15 +68,6 @@ bool distancesModerate(const SeedSet& seeds) {
   return true;
 }
 
-// The largest distance rpd can read in a set.
-double largestDistance(const SeedSet& seeds) {
-  double largest = 0.0;
-  for (const SEED& s : seeds) {
-    for (std::size_t k = 0; k < seeds.size(); ++k) largest = std::max(largest, s.neibDist[k]);
-  }
-  return largest;
-}
-
 // The largest float at most v (NaN stays NaN).
 float floatAtMost(double v) {
   const auto f = static_cast<float>(v);
@@ -129,13 +120,7 @@ class Engine {
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
     // sums alone.
-    cells_ = bounded_ && rpdNeeded_ && std::isfinite(rpdWeight) && rpdWeight > 0.0 && nLive > 0 &&
-             distancesSuitCells(bidders_, objects_);
-    if (cells_) {
-      cellSums_ = makeCellSums(objects_, live_);
-      largestRpd_ = (largestDistance(objects_) + largestDistance(bidders_)) / kRpdDivisor;
-      cellsSymmetric_ = distancesSymmetric(objects_);
-    }
+    cellsAllowed_ = bounded_ && rpdNeeded_ && std::isfinite(rpdWeight) && rpdWeight > 0.0 && nLive > 0;
     seen_.assign(bidders_.size(), 0);
     lastPass_.resize(bidders_.size());
     handovers_.seenAt.assign(nObjects, -1);
@@ -254,10 +239,7 @@ class Engine {
     last.mark = -1;
     last.remembered = false;
     const Best best = fullPass(b);
-    if (best.pos < 0) return best;
-    if (!last.remembered) {
-      remember(best, largestBounds(bound_.data(), bound_.size(), kRunnersUp + 1, leaders_), last);
-    }
+    if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
     last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
@@ -389,16 +371,32 @@ class Engine {
   }
 
   Best fullPass(std::int32_t b) {
+    const auto at = static_cast<std::size_t>(b);
+    if (seen_[at] && cellsAllowed_ && !cells_) startCells();
     if (cells_) {
       gatherBidderSums(cellSums_, heldPositions_, live_, owner_,
                        bidders_[static_cast<std::size_t>(b)].neibDist);
     }
-    const auto at = static_cast<std::size_t>(b);
     if (!seen_[at]) {
       seen_[at] = 1;
       return firstPass(b);
     }
     return laterPass(b);
+  }
+
+  // The cells pay once bidders come back; an easy scene, where each bidder
+  // makes one pass, never needs them. They start from the objects held so far.
+  void startCells() {
+    cellsAllowed_ = false;
+    const double largestObject = largestDistanceForCells(objects_);
+    const double largestBidder = largestDistanceForCells(bidders_);
+    if (largestObject < 0.0 || largestBidder < 0.0) return;
+    largestRpd_ = (largestObject + largestBidder) / kRpdDivisor;
+    cellSums_ = makeCellSums(objects_, live_);
+    const bool symmetric = distancesSymmetric(objects_);
+    for (const std::size_t p : heldPositions_) addHeldObject(cellSums_, objects_, live_, p, symmetric);
+    cellsSymmetric_ = symmetric;
+    cells_ = true;
   }
 
   // A bidder's first pass. Most bidders have no other, so its fixed parts are
@@ -408,7 +406,9 @@ class Engine {
   Best firstPass(std::int32_t b) {
     const std::size_t nLive = live_.size();
     bound_.resize(nLive);
-    const CellSums* sums = cells_ ? &cellSums_ : nullptr;
+    // The cells' bound is left to refine(): most objects are ruled out by the
+    // cheaper bound from the point counts alone.
+    const CellSums* sums = nullptr;
     if (lazyFixed_) {
       fixedLowScratch_.resize(nLive);
       pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,
@@ -713,6 +713,7 @@ class Engine {
   bool uniform_ = false;     // both sets suit the column layout
   bool symmetric_ = false;   // dense sums may read held rows (negative rpdWeight)
   bool cells_ = false;       // rpd sums bounded from cell sums first
+  bool cellsAllowed_ = false;  // and they may start
   bool cellsSymmetric_ = false;
 
   std::vector<std::int32_t> live_;          // objects that are not empty, ascending

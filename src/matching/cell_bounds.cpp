@@ -12,17 +12,6 @@ constexpr double kLargestDistance = 1e150;
 constexpr std::size_t kPerAxis = 2;
 constexpr std::size_t kCells = kPerAxis * kPerAxis * kPerAxis;
 
-bool rowsSuit(const SeedSet& seeds) {
-  const std::size_t n = seeds.size();
-  for (const SEED& s : seeds) {
-    for (std::size_t k = 0; k < n; ++k) {
-      // Written so that NaN fails.
-      if (!(s.neibDist[k] >= 0.0 && s.neibDist[k] <= kLargestDistance)) return false;
-    }
-  }
-  return true;
-}
-
 // Each position's slab along one axis, 0 to kPerAxis - 1, with about as many
 // objects in each; NaN sorts last, equal values by position.
 std::vector<std::uint32_t> slabs(const SeedSet& objects, const std::vector<std::int32_t>& live,
@@ -96,8 +85,18 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
 
 }  // namespace
 
-bool distancesSuitCells(const SeedSet& bidders, const SeedSet& objects) {
-  return rowsSuit(bidders) && rowsSuit(objects);
+double largestDistanceForCells(const SeedSet& seeds) {
+  const std::size_t n = seeds.size();
+  double largest = 0.0;
+  bool suit = true;
+  for (const SEED& s : seeds) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const double d = s.neibDist[k];
+      suit = suit && d >= 0.0 && d <= kLargestDistance;  // NaN fails
+      largest = d > largest ? d : largest;
+    }
+  }
+  return suit ? largest : -1.0;
 }
 
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {

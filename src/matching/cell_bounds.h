@@ -44,9 +44,10 @@ struct CellSums {
   std::vector<double> ownTerm;        // by held position: the bidder's distance to its holder
 };
 
-// True when every distance rpd can read is finite, not negative and at most
-// 1e150, the range the margin is worked out for.
-bool distancesSuitCells(const SeedSet& bidders, const SeedSet& objects);
+// The largest distance rpd can read in a set (each seed's first set-size
+// entries), or -1.0 when one of them is NaN, negative or beyond 1e150, outside
+// the range the margin is worked out for.
+double largestDistanceForCells(const SeedSet& seeds);
 
 // Cells from a 2 x 2 x 2 grid over the live objects' positions, split at the
 // medians; no object held yet.
