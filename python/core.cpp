@@ -57,30 +57,73 @@ py::array seedFieldView(const PySeedSet& set, const T* first, py::ssize_t column
                                  first, owner));
 }
 
-// Rows of per-seed vectors gathered into one (N, columns) array.
+// Per-seed vectors gathered into one read-only (N, length) array; every seed's
+// vector must have the same length (lengthIfEmpty when there is no seed).
 template <class Row>
-py::array gathered(const SeedSet& seeds, py::ssize_t columns, Row row) {
-  const auto n = static_cast<py::ssize_t>(seeds.size());
-  py::array_t<double> out({n, columns});
+py::array gathered(const SeedSet& seeds, Row row, const char* what,
+                   std::size_t lengthIfEmpty = 0) {
+  const std::size_t length = seeds.empty() ? lengthIfEmpty : row(seeds.front()).size();
+  py::array_t<double> out(std::vector<py::ssize_t>{static_cast<py::ssize_t>(seeds.size()),
+                                                   static_cast<py::ssize_t>(length)});
   double* data = out.mutable_data();
-  for (std::size_t i = 0; i < seeds.size(); ++i) {
-    const std::vector<double>& values = row(seeds[i]);
-    std::copy(values.begin(), values.end(), data + i * static_cast<std::size_t>(columns));
+  for (const SEED& seed : seeds) {
+    const std::vector<double>& values = row(seed);
+    if (values.size() != length) {
+      throw py::value_error(std::string("the seeds hold different numbers of ") + what +
+                            ", so they do not form one array");
+    }
+    data = std::copy(values.begin(), values.end(), data);
   }
   return readOnly(out);
 }
 
-py::ssize_t commonLength(const SeedSet& seeds, const std::vector<double>& (*row)(const SEED&),
-                         const char* what) {
-  if (seeds.empty()) return 0;
-  const std::size_t length = row(seeds.front()).size();
-  for (const SEED& seed : seeds) {
-    if (row(seed).size() != length) {
-      throw py::value_error(std::string("the seeds hold different numbers of ") + what +
-                            ", so they do not form one array");
+py::array positionsView(py::object self) {
+  const auto& s = self.cast<const PySeedSet&>();
+  return seedFieldView(s, s.seeds.empty() ? nullptr : s.seeds[0].pos, 3, self);
+}
+
+py::array pointCountsView(py::object self) {
+  const auto& s = self.cast<const PySeedSet&>();
+  return seedFieldView(s, s.seeds.empty() ? nullptr : s.seeds[0].pts, 3, self);
+}
+
+py::tuple descriptorsOf(PySeedSet& s) {
+  if (!s.descriptors) {
+    py::tuple all(6);
+    for (std::size_t d = 0; d < 6; ++d) {
+      all[d] = gathered(
+          s.seeds, [d](const SEED& seed) -> const std::vector<double>& { return seed.desc[d]; },
+          "descriptor values");
     }
+    s.descriptors = all;
   }
-  return static_cast<py::ssize_t>(length);
+  return *s.descriptors;
+}
+
+py::array distancesOf(PySeedSet& s) {
+  if (!s.distances) {
+    s.distances = gathered(
+        s.seeds, [](const SEED& seed) -> const std::vector<double>& { return seed.neibDist; },
+        "distances");
+  }
+  return *s.distances;
+}
+
+py::array histogramsOf(PySeedSet& s) {
+  if (!s.histograms) {
+    s.histograms = gathered(
+        s.seeds, [](const SEED& seed) -> const std::vector<double>& { return seed.neibHist; },
+        "histogram bins", kHistBins);
+  }
+  return *s.histograms;
+}
+
+py::array tableView(py::object self) {
+  const MatchTable& table = self.cast<const PyMatching&>().table;
+  const auto rows = static_cast<py::ssize_t>(table.size());
+  if (rows == 0) return readOnly(py::array_t<double>(std::vector<py::ssize_t>{0, 3}));
+  return readOnly(py::array_t<double>(std::vector<py::ssize_t>{rows, 3}, table.front().data(),
+                                       self));
 }
 
 // ---- from_arrays: every argument checked before a seed is built --------------
@@ -114,8 +157,22 @@ void requireRows(const py::array& a, const std::string& name, py::ssize_t n) {
 
 using Reals = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+void requireFinite(const Reals& reals, const std::string& name) {
+  const double* data = reals.data();
+  const auto size = static_cast<std::size_t>(reals.size());
+  std::size_t k = 0;
+  while (k < size && std::isfinite(data[k])) ++k;
+  if (k == size) return;
+  const auto columns = static_cast<std::size_t>(reals.shape(1));
+  throw py::value_error(name + "[" + std::to_string(k / columns) + ", " +
+                        std::to_string(k % columns) + "] is " +
+                        py::str(py::float_(data[k])).cast<std::string>() +
+                        "; a seed file holds only finite numbers");
+}
+
 // Integers and reals are taken as float64; every value must be finite, as in a seed file.
-Reals realArray(py::handle object, const std::string& name, const std::string& shape) {
+Reals realArray(py::handle object, const std::string& name, const std::string& shape,
+                bool checkFinite = true) {
   const py::array any = anyArray(object, name);
   const char kind = any.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u') {
@@ -125,16 +182,7 @@ Reals realArray(py::handle object, const std::string& name, const std::string& s
   requireTwoDims(any, name, shape);
   Reals reals = Reals::ensure(any);
   if (!reals) throw py::value_error(name + " cannot be converted to float64");
-  const double* data = reals.data();
-  const auto columns = static_cast<std::size_t>(reals.shape(1));
-  for (std::size_t k = 0; k < static_cast<std::size_t>(reals.size()); ++k) {
-    if (!std::isfinite(data[k])) {
-      throw py::value_error(name + "[" + std::to_string(k / columns) + ", " +
-                            std::to_string(k % columns) + "] is " +
-                            py::str(py::float_(data[k])).cast<std::string>() +
-                            "; a seed file holds only finite numbers");
-    }
-  }
+  if (checkFinite) requireFinite(reals, name);
   return reals;
 }
 
@@ -146,7 +194,9 @@ std::vector<std::int32_t> checkedCounts(const py::array& any, const std::string&
   const T* data = values.data();
   for (std::size_t k = 0; k < counts.size(); ++k) {
     bool fits = data[k] <= static_cast<T>(std::numeric_limits<std::int32_t>::max());
-    if constexpr (std::is_signed_v<T>) fits = fits && data[k] >= std::numeric_limits<std::int32_t>::min();
+    if constexpr (std::is_signed_v<T>) {
+      fits = fits && data[k] >= std::numeric_limits<std::int32_t>::min();
+    }
     if (!fits) {
       throw py::value_error(name + "[" + std::to_string(k / 3) + ", " + std::to_string(k % 3) +
                             "] = " + std::to_string(data[k]) + " does not fit in 32 bits");
@@ -171,6 +221,33 @@ std::vector<std::int32_t> pointCounts(py::handle object, py::ssize_t n) {
   }
   if (kind == 'u') return checkedCounts<std::uint64_t>(any, name);
   return checkedCounts<std::int64_t>(any, name);
+}
+
+// The seeds of arrays already checked, except distances for finite values:
+// false when a distance is not finite, and the set then is incomplete.
+bool buildSeeds(const Reals& positions, const std::vector<Reals>& descriptors,
+                const std::vector<std::int32_t>& counts, const Reals& distances,
+                SeedSet& seeds) {
+  const auto k = static_cast<std::size_t>(distances.shape(1));
+  seeds.resize(static_cast<std::size_t>(positions.shape(0)));
+  for (std::size_t i = 0; i < seeds.size(); ++i) {
+    SEED& seed = seeds[i];
+    std::copy_n(positions.data() + 3 * i, 3, seed.pos);
+    for (std::size_t d = 0; d < 6; ++d) {
+      const auto length = static_cast<std::size_t>(descriptors[d].shape(1));
+      const double* row = descriptors[d].data() + i * length;
+      seed.desc[d].assign(row, row + length);
+    }
+    std::copy_n(counts.data() + 3 * i, 3, seed.pts);
+    seed.neibCount = static_cast<std::int32_t>(k);
+    const double* row = distances.data() + i * k;
+    seed.neibDist.assign(row, row + k);
+    bool finite = true;
+    for (const double v : seed.neibDist) finite = finite && std::isfinite(v);
+    if (!finite) return false;
+    NeibDis(seed);
+  }
+  return true;
 }
 
 PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg,
@@ -199,7 +276,8 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg,
 
   const std::vector<std::int32_t> counts = pointCounts(pointCountsArg, n);
 
-  const Reals distances = realArray(distancesArg, "distances", "(N, K)");
+  // Checked for finite values while the seeds are built: one pass over the largest array.
+  const Reals distances = realArray(distancesArg, "distances", "(N, K)", false);
   requireRows(distances, "distances", n);
   const py::ssize_t k = distances.shape(1);
   if (k < n) {
@@ -211,22 +289,12 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg,
   }
 
   PySeedSet set;
-  py::gil_scoped_release release;
-  set.seeds.resize(static_cast<std::size_t>(n));
-  for (std::size_t i = 0; i < set.seeds.size(); ++i) {
-    SEED& seed = set.seeds[i];
-    std::copy_n(positions.data() + 3 * i, 3, seed.pos);
-    for (std::size_t d = 0; d < 6; ++d) {
-      const auto length = static_cast<std::size_t>(descriptors[d].shape(1));
-      const double* row = descriptors[d].data() + i * length;
-      seed.desc[d].assign(row, row + length);
-    }
-    std::copy_n(counts.data() + 3 * i, 3, seed.pts);
-    seed.neibCount = static_cast<std::int32_t>(k);
-    const double* row = distances.data() + i * static_cast<std::size_t>(k);
-    seed.neibDist.assign(row, row + k);
-    NeibDis(seed);
+  bool finite = true;
+  {
+    py::gil_scoped_release release;
+    finite = buildSeeds(positions, descriptors, counts, distances, set.seeds);
   }
+  if (!finite) requireFinite(distances, "distances");
   return set;
 }
 
@@ -291,7 +359,9 @@ py::dict evaluate(const PySeedSet& set1, const PySeedSet& set2, const PyMatching
     py::gil_scoped_release release;
     // The printed report checks the table first, so the loop below meets only valid rows.
     text = refusingBadRows([&] {
-      return printed([&](std::FILE* out) { evaluateMatch(s1, s2, table, seedWeight, histWeight, w, out); });
+      return printed([&](std::FILE* out) {
+        evaluateMatch(s1, s2, table, seedWeight, histWeight, w, out);
+      });
     });
     if (!table.empty()) {
       averages[0] = nComputeAvgRP(s1, s2, table);
@@ -361,52 +431,11 @@ Raises ValueError naming the argument for shapes that disagree, fewer than N
 distances, counts beyond 32 bits, and NaN or infinite values.
 )")
       .def("__len__", [](const PySeedSet& s) { return s.seeds.size(); })
-      .def_property_readonly("positions",
-                             [](py::object self) {
-                               const auto& s = self.cast<const PySeedSet&>();
-                               return seedFieldView(s, s.seeds.empty() ? nullptr : s.seeds[0].pos,
-                                                    3, self);
-                             })
-      .def_property_readonly("point_counts",
-                             [](py::object self) {
-                               const auto& s = self.cast<const PySeedSet&>();
-                               return seedFieldView(s, s.seeds.empty() ? nullptr : s.seeds[0].pts,
-                                                    3, self);
-                             })
-      .def_property_readonly("descriptors",
-                             [](PySeedSet& s) {
-                               if (!s.descriptors) {
-                                 py::tuple all(6);
-                                 for (std::size_t d = 0; d < 6; ++d) {
-                                   const py::ssize_t length =
-                                       s.seeds.empty() ? 0 : static_cast<py::ssize_t>(s.seeds[0].desc[d].size());
-                                   all[d] = gathered(s.seeds, length, [d](const SEED& seed) -> const std::vector<double>& {
-                                     return seed.desc[d];
-                                   });
-                                 }
-                                 s.descriptors = all;
-                               }
-                               return *s.descriptors;
-                             })
-      .def_property_readonly("distances",
-                             [](PySeedSet& s) {
-                               if (!s.distances) {
-                                 const auto row = [](const SEED& seed) -> const std::vector<double>& {
-                                   return seed.neibDist;
-                                 };
-                                 s.distances = gathered(s.seeds, commonLength(s.seeds, +row, "distances"), row);
-                               }
-                               return *s.distances;
-                             })
-      .def_property_readonly("histograms", [](PySeedSet& s) {
-        if (!s.histograms) {
-          s.histograms = gathered(s.seeds, kHistBins, [](const SEED& seed) -> const std::vector<double>& {
-            return seed.neibHist;
-          });
-        }
-        return *s.histograms;
-      });
-
+      .def_property_readonly("positions", &positionsView)
+      .def_property_readonly("point_counts", &pointCountsView)
+      .def_property_readonly("descriptors", &descriptorsOf)
+      .def_property_readonly("distances", &distancesOf)
+      .def_property_readonly("histograms", &histogramsOf);
 
   // A read error comes back as (path, line, column, message) for the package to raise.
   m.def("read_seeds", [](const py::bytes& path) -> py::object {
@@ -425,14 +454,7 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   });
 
   py::class_<PyMatching>(m, "Matching")
-      .def_property_readonly("table",
-                             [](py::object self) {
-                               const auto& table = self.cast<const PyMatching&>().table;
-                               if (table.empty()) return readOnly(py::array_t<double>(std::vector<py::ssize_t>{0, 3}));
-                               return readOnly(py::array_t<double>(
-                                   {static_cast<py::ssize_t>(table.size()), py::ssize_t{3}},
-                                   table.front().data(), self));
-                             })
+      .def_property_readonly("table", &tableView)
       .def_property_readonly("passes", [](const PyMatching& m) { return m.passes; })
       .def("__len__", [](const PyMatching& m) { return m.table.size(); });
 
