@@ -56,14 +56,6 @@ def test_report_and_listing_equal_the_commands(generated, name, weights):
     assert weights[3] <= 0 or (report.stored_cost < weights[3]).all()
 
 
-def test_stored_cost_is_the_evaluation_cost_without_rpd():
-    set1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
-    set2 = seedmatch.read_seeds(EXAMPLES / "forty_b.seeds")
-    report = seedmatch.evaluate(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 0, 2), 1, 0.5)
-    assert len(report) > 30
-    assert report.stored_cost.tobytes() == report.cost.tobytes()
-
-
 def test_random_baseline_reports_like_its_command():
     set1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
     set2 = seedmatch.read_seeds(EXAMPLES / "forty_b.seeds")
