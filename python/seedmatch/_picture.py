@@ -1,13 +1,11 @@
 """A picture of a pairing: where the pairs go, what they cost, how far they move."""
 from __future__ import annotations
 
-import matplotlib
-
-matplotlib.use("Agg")  # no display needed; files only
-
-import numpy as np  # noqa: E402
-from matplotlib.collections import LineCollection  # noqa: E402
-from matplotlib.figure import Figure  # noqa: E402
+# Figures are made without pyplot: they need no display, render with Agg when
+# saved, and leave the caller's own backend alone.
+import numpy as np
+from matplotlib.collections import LineCollection
+from matplotlib.figure import Figure
 
 
 def widest_axes(*positions: np.ndarray) -> tuple[int, int]:
