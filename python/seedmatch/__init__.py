@@ -44,7 +44,10 @@ def read_seeds(path: PathLike) -> SeedSet:
     Raises SeedFileError at the first problem in the file; no partial set is
     returned.
     """
-    result = _core.read_seeds(os.fsencode(path))
+    raw = os.fsencode(path)
+    if b"\0" in raw:  # the system would read the path only up to it
+        raise ValueError("path must not contain a NUL byte")
+    result = _core.read_seeds(raw)
     if isinstance(result, tuple):
         raw_path, line, column, message = result
         raise SeedFileError(message, os.fsdecode(raw_path),

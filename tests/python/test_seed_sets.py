@@ -188,3 +188,5 @@ def test_a_file_that_cannot_be_opened(tmp_path):
     assert (error.line, error.column) == (None, None)
     with pytest.raises(seedmatch.SeedFileError, match="is a directory"):
         seedmatch.read_seeds(tmp_path)
+    with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
+        seedmatch.read_seeds(str(EXAMPLES / "three_a.seeds") + "\0.txt")
