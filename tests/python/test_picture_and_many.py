@@ -4,7 +4,6 @@ import subprocess
 import sys
 
 import pytest
-from matplotlib.collections import LineCollection
 
 import seedmatch
 from conftest import EXAMPLES, run_command
@@ -17,6 +16,7 @@ FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
                                                   (THREE, (1, 0.5, 1, 2), (0, 2)),
                                                   (FORTY, (1, 0.5, 1, 0), (0, 1))])
 def test_picture_has_one_segment_per_pair(files, weights, axes):
+    LineCollection = pytest.importorskip("matplotlib.collections").LineCollection
     set1, set2 = map(seedmatch.read_seeds, files)
     matching = seedmatch.match(set1, set2, *weights)
     report = seedmatch.evaluate(set1, set2, matching, *weights[:2])
@@ -53,6 +53,7 @@ def plot_in_process(capsys, *args):
 
 
 def test_plot_command_writes_each_format(tmp_path, capsys):
+    pytest.importorskip("matplotlib")
     done = plot_command("plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "by_command.png")
     assert (done.returncode, done.stdout, done.stderr) == (1, "", "")
     starts = {".png": b"\x89PNG", ".svg": b"<?xml", ".pdf": b"%PDF"}
