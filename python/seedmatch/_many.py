@@ -32,7 +32,8 @@ def match_many(pairs: Sequence[Pair], seed_weight: float, hist_weight: float,
     seed_weight, hist_weight, rpd_weight, cost_limit : as for ``match``
     client : dask.distributed.Client, optional
         Runs each pair as a task on the client's cluster. Without one, a local
-        process pool with one process per core runs them.
+        pool of fresh processes, one per core, runs them; a script that calls
+        it so needs the usual ``if __name__ == "__main__":`` guard.
 
     Returns
     -------
