@@ -35,6 +35,19 @@ if(MAN_PROGRAM)
   endif()
 endif()
 
+# The Python package, when built, must import from the prefix and read a file.
+if(PYTHON_EXECUTABLE)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${PYTHON_INSTALL_DIR}
+                          PYTHONDONTWRITEBYTECODE=1 ${PYTHON_EXECUTABLE} -c
+                          "import sys, seedmatch; assert seedmatch.__file__.startswith(sys.argv[1]); print(len(seedmatch.read_seeds(sys.argv[2])))"
+                          ${prefix} ${CONSUMER_DIR}/../../examples/three_a.seeds
+                  WORKING_DIRECTORY ${WORK_DIR}
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out STREQUAL "3\n")
+    message(FATAL_ERROR "the installed Python package failed (${status}):\n${out}\n${err}")
+  endif()
+endif()
+
 run_step("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build}
   -D CMAKE_PREFIX_PATH=${prefix}
   -D CMAKE_CXX_COMPILER=${CXX_COMPILER}

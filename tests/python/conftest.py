@@ -1,0 +1,35 @@
+"""Where the tests find the built package, the commands and the example files.
+
+CTest sets SEEDMATCH_BIN_DIR to the build tree and puts its python/ folder on
+PYTHONPATH; run by hand, pass the same two.
+"""
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+SOURCE_DIR = pathlib.Path(__file__).resolve().parents[2]
+BIN_DIR = pathlib.Path(os.environ.get("SEEDMATCH_BIN_DIR", SOURCE_DIR / "build" / "release"))
+EXAMPLES = SOURCE_DIR / "examples"
+
+
+def run_command(name, *args):
+    """Standard output of one of the seedmatch commands, which must complete (status 1)."""
+    done = subprocess.run([str(BIN_DIR / name), *map(str, args)], capture_output=True, text=True)
+    assert done.returncode == 1, done.stderr
+    return done.stdout
+
+
+@pytest.fixture(scope="session")
+def generated(tmp_path_factory):
+    """Generated pairs of seed files by size: file 2 a moved, thinned and shuffled file 1."""
+    folder = tmp_path_factory.mktemp("generated")
+    pairs = {}
+    for n, seed in ((60, 3), (300, 5)):
+        a, b = folder / f"{n}_a.seeds", folder / f"{n}_b.seeds"
+        subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "gen_seeds.py"), str(n),
+                        str(a), str(b), "--seed", str(seed)], check=True)
+        pairs[n] = (a, b)
+    return pairs

@@ -1,0 +1,192 @@
+"""Seed sets: from files and from arrays, their views, and everything refused."""
+import re
+
+import numpy as np
+import pytest
+
+import seedmatch
+from conftest import EXAMPLES, SOURCE_DIR
+
+
+@pytest.fixture(scope="module")
+def forty():
+    return (seedmatch.read_seeds(EXAMPLES / "forty_a.seeds"),
+            seedmatch.read_seeds(str(EXAMPLES / "forty_b.seeds").encode()))
+
+
+def arrays_of(seeds):
+    return seeds.positions, seeds.descriptors, seeds.point_counts, seeds.distances
+
+
+def test_from_arrays_gives_the_report_of_the_file(forty):
+    set1, set2 = forty
+    copy1 = seedmatch.SeedSet.from_arrays(*arrays_of(set1))
+    # Plain lists and other integer types are taken too.
+    copy2 = seedmatch.SeedSet.from_arrays(set2.positions.tolist(), list(set2.descriptors),
+                                          set2.point_counts.astype(np.uint16),
+                                          set2.distances.tolist())
+    assert copy1.histograms.tobytes() == set1.histograms.tobytes()
+    expected = str(seedmatch.evaluate(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 1, 2), 1, 0.5))
+    got = seedmatch.evaluate(copy1, copy2, seedmatch.match(copy1, copy2, 1, 0.5, 1, 2), 1, 0.5)
+    assert str(got) == expected
+
+
+def test_histograms_are_built_as_the_reader_builds_them():
+    one = seedmatch.SeedSet.from_arrays(
+        [[1.0, 2.0, 3.0]], [np.zeros((1, 0))] * 6, [[10, 20, 30]],
+        [[0.0, 1.5, 1.7, 45.0, -3.0, np.nextafter(40, 0)]])
+    expected = np.zeros(40)
+    expected[0], expected[1], expected[39] = 2 / 6, 2 / 6, 1 / 6
+    assert one.histograms.tolist() == [expected.tolist()]
+
+
+def test_views_are_read_only_and_outlive_their_set(forty):
+    set1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
+    views = [set1.positions, set1.point_counts, set1.distances, set1.histograms,
+             *set1.descriptors]
+    # The same memory on every call: nothing is copied per access.
+    assert np.shares_memory(set1.positions, set1.positions)
+    assert np.shares_memory(set1.distances, set1.distances)
+    for view in views:
+        with pytest.raises(ValueError, match="read-only"):
+            view[0, 0] = 1
+    expected = [v.copy() for v in views]
+    del set1
+    assert all((v == e).all() for v, e in zip(views, expected))
+    assert views[0].shape == (40, 3) and views[0][:, 0].tolist() == expected[0][:, 0].tolist()
+
+
+def test_an_empty_set_has_empty_views():
+    empty = seedmatch.SeedSet.from_arrays(np.zeros((0, 3)), [np.zeros((0, 2))] * 6,
+                                          np.zeros((0, 3), np.int32), np.zeros((0, 0)))
+    assert len(empty) == 0
+    assert [empty.positions.shape, empty.point_counts.shape, empty.distances.shape,
+            empty.histograms.shape, empty.descriptors[0].shape] == [(0, 3), (0, 3), (0, 0),
+                                                                     (0, 40), (0, 0)]
+    assert str(seedmatch.evaluate(empty, empty, seedmatch.match(empty, empty, 1, 1, 1, 1), 1, 1)) \
+        == "SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"
+
+
+def good_arrays(n=3):
+    return dict(positions=np.zeros((n, 3)), descriptors=[np.zeros((n, 2))] * 6,
+                point_counts=np.ones((n, 3), np.int32), distances=np.zeros((n, n)))
+
+
+def descriptors_with(d, value):
+    descriptors = [np.zeros((3, 2))] * 6
+    descriptors[d] = value
+    return descriptors
+
+
+nan_at_1_2 = np.zeros((3, 3))
+nan_at_1_2[1, 2] = np.nan
+
+BAD_ARRAYS = [
+    ("positions", np.zeros((3, 2)), "positions must have shape (N, 3), got (3, 2)"),
+    ("positions", [[0, 0], [1]], "positions must be an array of numbers"),
+    ("positions", None, "positions must hold real numbers, not object"),
+    ("positions", np.array([["a", "b", "c"]] * 3), "positions must hold real numbers, not <U1"),
+    ("positions", np.zeros((3, 3), complex), "positions must hold real numbers, not complex128"),
+    ("positions", np.full((3, 3), np.inf), "positions[0, 0] is inf; a seed file holds only finite numbers"),
+    ("descriptors", np.zeros((3, 2)), "descriptors must hold six arrays, got 3"),
+    ("descriptors", [np.zeros((3, 2))] * 5, "descriptors must hold six arrays, got 5"),
+    ("descriptors", "abcdef", "descriptors must be a sequence of six arrays"),
+    ("descriptors", descriptors_with(2, np.zeros((4, 2))), "descriptors[2] has 4 rows, positions has 3"),
+    ("descriptors", descriptors_with(1, np.zeros((3, 2, 1))), "descriptors[1] must have shape (N, L), got (3, 2, 1)"),
+    ("descriptors", descriptors_with(5, np.full((3, 2), -np.inf)), "descriptors[5][0, 0] is -inf; a seed file holds only finite numbers"),
+    ("point_counts", np.ones((3, 3)), "point_counts must hold integers, not float64"),
+    ("point_counts", np.ones((3, 3), bool), "point_counts must hold integers, not bool"),
+    ("point_counts", np.ones((3, 2), np.int32), "point_counts must have shape (N, 3), got (3, 2)"),
+    ("point_counts", np.ones((2, 3), np.int32), "point_counts has 2 rows, positions has 3"),
+    ("point_counts", np.array([[1, 1, 1], [1, 2**31, 1], [1, 1, 1]]), "point_counts[1, 1] = 2147483648 does not fit in 32 bits"),
+    ("point_counts", np.array([[1, 1, 1], [1, 1, 1], [1, 1, -2**31 - 1]]), "point_counts[2, 2] = -2147483649 does not fit in 32 bits"),
+    ("point_counts", np.full((3, 3), 2**63, np.uint64), "point_counts[0, 0] = 9223372036854775808 does not fit in 32 bits"),
+    ("distances", np.zeros((3, 2)), "distances must have at least one column per seed (3), got 2"),
+    ("distances", np.zeros((2, 3)), "distances has 2 rows, positions has 3"),
+    ("distances", nan_at_1_2, "distances[1, 2] is nan; a seed file holds only finite numbers"),
+]
+
+
+@pytest.mark.parametrize("argument, value, message", BAD_ARRAYS)
+def test_bad_arrays_are_refused_naming_the_argument(argument, value, message):
+    arrays = good_arrays()
+    arrays[argument] = value
+    with pytest.raises(ValueError) as refused:
+        seedmatch.SeedSet.from_arrays(**arrays)
+    assert str(refused.value) == message
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning", "ignore::RuntimeWarning")
+def test_random_arrays_never_crash():
+    """Good arrays with one or two swapped for junk: refused or built, never a crash."""
+    rng = np.random.default_rng(11)
+    dtypes = [np.float64, np.float32, np.int32, np.int64, np.uint64, np.int8, bool, object, "U2"]
+    values = [0, 1, -1, 2**31, np.nan, np.inf, 1e300]
+
+    def junk(n):
+        shape = (n, int(rng.integers(0, 5))) if rng.random() < 0.7 else \
+            tuple(int(x) for x in rng.integers(0, 4, size=rng.integers(0, 4)))
+        array = np.full(shape, values[rng.integers(len(values))], dtype=object)
+        try:
+            return array.astype(dtypes[rng.integers(len(dtypes))])
+        except (ValueError, OverflowError, TypeError):
+            return array
+
+    outcomes = set()
+    for _ in range(300):
+        n = int(rng.integers(0, 4))
+        arrays = good_arrays(n)
+        for name in rng.choice(list(arrays), size=int(rng.integers(1, 3)), replace=False):
+            arrays[name] = [junk(n) for _ in range(6)] if name == "descriptors" else junk(n)
+        try:
+            seeds = seedmatch.SeedSet.from_arrays(**arrays)
+        except ValueError:
+            outcomes.add("refused")
+            continue
+        outcomes.add("built")
+        seedmatch.evaluate(seeds, seeds, seedmatch.match(seeds, seeds, 1, 1, 1, 9), 1, 1)
+    assert outcomes == {"refused", "built"}
+
+
+def seed_file_cases():
+    """The cases of tests/data/seed_files.txt: (file bytes, expected error line or None)."""
+    escapes = {"n": b"\n", "r": b"\r", "t": b"\t", "v": b"\v", "f": b"\f", "\\": b"\\", '"': b'"'}
+    cases = []
+    for line in (SOURCE_DIR / "tests" / "data" / "seed_files.txt").read_text().splitlines():
+        if not line.startswith('"'):
+            continue
+        text, result = re.fullmatch(r'"((?:[^"\\]|\\.)*)" (.*)', line).groups()
+        data = re.sub(rb"\\(x[0-9a-fA-F]{2}|.)", lambda m: bytes([int(m[1][1:], 16)])
+                      if m[1].startswith(b"x") else escapes[m[1].decode()], text.encode())
+        cases.append((data, None if result == "valid" else result))
+    return cases
+
+
+def test_every_bad_file_raises_the_commands_message(tmp_path):
+    cases = seed_file_cases()
+    assert len(cases) > 40
+    for k, (data, expected) in enumerate(cases):
+        path = tmp_path / f"case{k}.seeds"
+        path.write_bytes(data)
+        if expected is None:
+            seedmatch.read_seeds(path)
+            continue
+        with pytest.raises(seedmatch.SeedFileError) as refused:
+            seedmatch.read_seeds(path)
+        error = refused.value
+        assert str(error) == expected.replace("FILE", str(path)), data
+        line, column = map(int, re.match(r"seedmatch:FILE:(\d+):(\d+):", expected).groups())
+        assert (error.path, error.line, error.column) == (str(path), line, column)
+        assert isinstance(error, ValueError)
+
+
+def test_a_file_that_cannot_be_opened(tmp_path):
+    with pytest.raises(seedmatch.SeedFileError) as refused:
+        seedmatch.read_seeds(tmp_path / "missing.seeds")
+    error = refused.value
+    assert str(error) == f"seedmatch:{tmp_path}/missing.seeds: cannot open: no such file"
+    assert (error.line, error.column) == (None, None)
+    with pytest.raises(seedmatch.SeedFileError, match="is a directory"):
+        seedmatch.read_seeds(tmp_path)
+    with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
+        seedmatch.read_seeds(str(EXAMPLES / "three_a.seeds") + "\0.txt")
