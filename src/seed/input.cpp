@@ -58,6 +58,12 @@ std::optional<std::string> Input::open(const std::string& path, const Cancellati
   return std::nullopt;
 }
 
+std::optional<std::string> Input::openSame(const Input& other) {
+  fd_ = ::fcntl(other.fd_, F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) return "cannot open: " + systemErrorText(errno);
+  return std::nullopt;
+}
+
 std::ptrdiff_t Input::failure(std::string message) {
   failed_ = true;
   message_ = std::move(message);

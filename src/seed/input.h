@@ -31,6 +31,9 @@ class Input {
   // is then opened without blocking, then waited on as any pipe.
   std::optional<std::string> open(const std::string& path, const Cancellation* cancel = nullptr);
 
+  // Reads on from where other has got to in the same open file.
+  std::optional<std::string> openSame(const Input& other);
+
   // Reads up to size bytes into to; 0 at the end of the text. On failure
   // returns -1 and message() tells why, after every byte that could be
   // recovered ahead of the failure has been returned.

@@ -386,11 +386,8 @@ std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& see
   return error;
 }
 
-// readSeed, giving up when cancel asks it to (the error then says "cancelled").
-std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
-                                  const Cancellation* cancel) {
-  Input input;
-  if (auto message = input.open(path, cancel)) return ReadError{path, 0, 0, std::move(*message)};
+// Reads the seeds of an open file.
+std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSet& seeds) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   Scanner in(input, buffer.get(), kBufferSize);
   const std::size_t held = seeds.size();
@@ -402,6 +399,14 @@ std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
     return ReadError{path, 0, 0, input.message()};
   }
   return error;
+}
+
+// readSeed, giving up when cancel asks it to (the error then says "cancelled").
+std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
+                                  const Cancellation* cancel) {
+  Input input;
+  if (auto message = input.open(path, cancel)) return ReadError{path, 0, 0, std::move(*message)};
+  return readInput(input, path, seeds);
 }
 
 // The same pipe, FIFO, socket or terminal named twice: it is one stream, and
@@ -436,7 +441,28 @@ class WakePipe {
   int fds_[2];
 };
 
+// File 1, then file 2; with same, file 2 reads on in file 1's open file.
+std::optional<ReadError> readInTurn(const std::string& path1, const std::string& path2,
+                                    SeedSet& seeds1, SeedSet& seeds2, bool same) {
+  const std::size_t held1 = seeds1.size();
+  Input input1;
+  if (auto message = input1.open(path1)) return ReadError{path1, 0, 0, std::move(*message)};
+  if (auto error = readInput(input1, path1, seeds1)) return error;
+  std::optional<ReadError> error;
+  try {
+    Input input2;
+    auto message = same ? input2.openSame(input1) : input2.open(path2);
+    error = message ? ReadError{path2, 0, 0, std::move(*message)} : readInput(input2, path2, seeds2);
+  } catch (...) {
+    dropFrom(seeds1, held1);
+    throw;
+  }
+  if (error) dropFrom(seeds1, held1);
+  return error;
+}
+
 }  // namespace
+
 std::string systemErrorText(int error) {
   switch (error) {
     case ENOENT: return "no such file";
@@ -462,26 +488,17 @@ std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
 
 std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
                                       SeedSet& seeds1, SeedSet& seeds2) {
-  const std::size_t held1 = seeds1.size();
-  const std::size_t held2 = seeds2.size();
-  const auto inTurn = [&] {
-    if (auto error = readSeed(path1, seeds1)) return error;
-    std::optional<ReadError> error;
-    try {
-      error = readSeed(path2, seeds2);
-    } catch (...) {
-      dropFrom(seeds1, held1);
-      throw;
-    }
-    if (error) dropFrom(seeds1, held1);
-    return error;
-  };
-  if (&seeds1 == &seeds2 || sameStream(path1, path2)) return inTurn();
+  // A stream named twice is opened once, since a FIFO would wait for a
+  // second writer: file 2 reads on from where file 1 stopped.
+  const bool same = sameStream(path1, path2);
+  if (same || &seeds1 == &seeds2) return readInTurn(path1, path2, seeds1, seeds2, same);
 
   // File 2 is read on a worker. When file 1 fails, its error is the one
   // reported, so the worker is told to stop rather than waited for.
+  const std::size_t held1 = seeds1.size();
+  const std::size_t held2 = seeds2.size();
   const WakePipe wake;
-  if (wake.readEnd() < 0) return inTurn();
+  if (wake.readEnd() < 0) return readInTurn(path1, path2, seeds1, seeds2, false);
   Cancellation cancel;
   cancel.wakeFd = wake.readEnd();
   std::optional<ReadError> second;
@@ -496,7 +513,7 @@ std::optional<ReadError> readSeedPair(const std::string& path1, const std::strin
       }
     });
   } catch (const std::system_error&) {
-    return inTurn();  // no thread to be had
+    return readInTurn(path1, path2, seeds1, seeds2, false);  // no thread to be had
   }
   std::optional<ReadError> first;
   std::exception_ptr firstThrew;
