@@ -330,7 +330,7 @@ bool readBlocks(Scanner& in, SeedSet& seeds) {
   // for at most kTrusted values, or as many as a complete earlier seed held,
   // so a count larger than the file fails at its end instead of in the
   // allocator, while a real file's vectors are allocated once, at their size.
-  constexpr std::int32_t kTrusted = 1 << 16;
+  constexpr std::int32_t kTrusted = 1 << 12;
   std::int32_t longest = kTrusted;
   const auto reserve = [&](std::vector<double>& values, std::int32_t claimed) {
     values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
