@@ -10,21 +10,7 @@
 namespace seedmatch {
 namespace {
 
-using test::quoted;
-
-// Every field of every seed by its bits.
-std::string dump(const SeedSet& seeds) {
-  std::ostringstream out;
-  for (const SEED& s : seeds) {
-    out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount << '\n';
-    for (const auto* values : {&s.desc[0], &s.desc[1], &s.desc[2], &s.desc[3], &s.desc[4], &s.desc[5], &s.neibDist, &s.neibHist}) {
-      for (double v : *values) out << std::bit_cast<std::uint64_t>(v) << ' ';
-      out << '\n';
-    }
-    out << std::bit_cast<std::uint64_t>(s.pos[0]) << ' ' << std::bit_cast<std::uint64_t>(s.pos[2]) << '\n';
-  }
-  return out.str();
-}
+using test::dump, test::quoted;
 
 std::string outcome(const std::optional<ReadError>& error, const SeedSet& seeds) {
   return error ? formatReadError(*error) : dump(seeds);
