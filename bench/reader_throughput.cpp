@@ -1,20 +1,29 @@
-// seedmatch-read-throughput: how fast the seed reader converts text, against a
-// bare std::from_chars loop over the same bytes held in memory.
+// seedmatch-read-throughput: how fast the seed reader turns files into seed
+// sets, beside a bare std::from_chars loop over the same bytes held in memory
+// and beside zcat inflating the same gzip files.
 //
-// usage: seedmatch-read-throughput [--runs N] FILE...
+// usage: seedmatch-read-throughput [--runs N] FILE1 FILE2 GZIP1 GZIP2
 //
-// Each run reads every FILE three ways, one right after the other: with
-// readSeed from the file, with readSeedText from memory, and with the bare
-// loop from memory. Prints the median MB/s (10^6 bytes per second) of each,
-// and the median over the runs of each reader's speed as a fraction of the
-// loop's in the same run, which is steadier on a shared machine.
+// GZIP1 and GZIP2 hold FILE1 and FILE2 compressed. Each run times, one right
+// after the other: the bare loop over FILE1's bytes and over both files'
+// bytes; readSeed on FILE1 and on GZIP1; readSeed on each file in turn;
+// readSeedPair on the two files and on the two gzip files; zcat on GZIP1 and
+// on both gzip files, output thrown away. Prints for each the median seconds,
+// MB/s (10^6 bytes of text per second) and the median over the runs of its
+// time over the bare loop's time on the same bytes in the same run, which is
+// steadier on a shared machine than either time alone.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,9 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Converts every token as a double and nothing more; returns their sum so
-// that the conversions cannot be optimised away.
-double bareLoop(const std::string& text, std::size_t& tokens) {
+// Converts every token as a double and nothing more; the sum keeps the
+// conversions from being optimised away.
+double bareLoop(const std::string& text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   double sum = 0.0;
@@ -43,7 +52,6 @@ double bareLoop(const std::string& text, std::size_t& tokens) {
       std::exit(2);
     }
     sum += value;
-    ++tokens;
     p = next;
   }
   return sum;
@@ -55,8 +63,44 @@ double median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-double seconds(Clock::time_point start) {
+double timed(const std::function<void()>& work) {
+  const auto start = Clock::now();
+  work();
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void check(const std::optional<seedmatch::ReadError>& error) {
+  if (error) {
+    std::fprintf(stderr, "%s\n", seedmatch::formatReadError(*error).c_str());
+    std::exit(2);
+  }
+}
+
+// zcat on the files, its output to /dev/null. Spawned without fork(), whose
+// copy-on-write would make the next reader rows fault on their reused heap.
+void zcat(const std::vector<std::string>& files) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv{const_cast<char*>("zcat")};
+  for (const auto& f : files) argv.push_back(const_cast<char*>(f.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int spawned = posix_spawnp(&child, "zcat", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (spawned == 0) ::waitpid(child, &status, 0);
+  if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "seedmatch: zcat failed\n");
+    std::exit(2);
+  }
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace
@@ -72,68 +116,56 @@ int main(int argc, char** argv) {
       paths.push_back(arg);
     }
   }
-  if (paths.empty()) {
-    std::fprintf(stderr, "seedmatch: usage: seedmatch-read-throughput [--runs N] FILE...\n");
+  if (paths.size() != 4) {
+    std::fprintf(stderr, "seedmatch: usage: seedmatch-read-throughput [--runs N] FILE1 FILE2 GZIP1 GZIP2\n");
     return 2;
   }
+  const std::string& a = paths[0];
+  const std::string& b = paths[1];
+  const std::string& gzA = paths[2];
+  const std::string& gzB = paths[3];
+  const std::string textA = contents(a), textBoth = textA + "\n" + contents(b);
 
-  std::vector<std::string> texts;
-  double bytes = 0.0;
-  for (const auto& path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    texts.push_back(content.str());
-    bytes += static_cast<double>(texts.back().size());
-  }
-
-  std::vector<double> fileTimes, memoryTimes, bareTimes;
-  std::size_t seeds = 0, tokens = 0;
+  struct Row {
+    const char* name;
+    bool pair;  // over both files' bytes, else FILE1's
+    std::function<void()> work;
+    std::vector<double> times, ratios;
+  };
   double checksum = 0.0;
+  std::vector<Row> rows;
+  rows.push_back({"bare from_chars loop, one file", false, [&] { checksum += bareLoop(textA); }, {}, {}});
+  rows.push_back({"bare from_chars loop, pair", true, [&] { checksum += bareLoop(textBoth); }, {}, {}});
+  rows.push_back({"readSeed, one file", false, [&] { seedmatch::SeedSet s; check(seedmatch::readSeed(a, s)); }, {}, {}});
+  rows.push_back({"readSeed, one gzip file", false, [&] { seedmatch::SeedSet s; check(seedmatch::readSeed(gzA, s)); }, {}, {}});
+  rows.push_back({"readSeed, pair in turn", true, [&] {
+                    seedmatch::SeedSet s1, s2;
+                    check(seedmatch::readSeed(a, s1));
+                    check(seedmatch::readSeed(b, s2));
+                  }, {}, {}});
+  rows.push_back({"readSeedPair, pair", true, [&] {
+                    seedmatch::SeedSet s1, s2;
+                    check(seedmatch::readSeedPair(a, b, s1, s2));
+                  }, {}, {}});
+  rows.push_back({"readSeedPair, gzip pair", true, [&] {
+                    seedmatch::SeedSet s1, s2;
+                    check(seedmatch::readSeedPair(gzA, gzB, s1, s2));
+                  }, {}, {}});
+  rows.push_back({"zcat, one gzip file", false, [&] { zcat({gzA}); }, {}, {}});
+  rows.push_back({"zcat, gzip pair", true, [&] { zcat({gzA, gzB}); }, {}, {}});
+
   for (int run = 0; run < runs; ++run) {
-    auto start = Clock::now();
-    for (const auto& path : paths) {
-      seedmatch::SeedSet set;
-      if (const auto error = seedmatch::readSeed(path, set)) {
-        std::fprintf(stderr, "%s\n", seedmatch::formatReadError(*error).c_str());
-        return 2;
-      }
-      seeds = set.size();
-    }
-    fileTimes.push_back(seconds(start));
-
-    start = Clock::now();
-    for (std::size_t f = 0; f < texts.size(); ++f) {
-      seedmatch::SeedSet set;
-      if (const auto error = seedmatch::readSeedText(texts[f], paths[f], set)) {
-        std::fprintf(stderr, "%s\n", seedmatch::formatReadError(*error).c_str());
-        return 2;
-      }
-    }
-    memoryTimes.push_back(seconds(start));
-
-    start = Clock::now();
-    tokens = 0;
-    for (const auto& text : texts) checksum += bareLoop(text, tokens);
-    bareTimes.push_back(seconds(start));
+    for (Row& row : rows) row.times.push_back(timed(row.work));
+    for (Row& row : rows) row.ratios.push_back(row.times.back() / rows[row.pair ? 1 : 0].times.back());
   }
 
-  const double mb = bytes / 1e6;
-  const auto at = [](const std::vector<double>& v, int i) { return v[static_cast<std::size_t>(i)]; };
-  const double fileRate = mb / median(fileTimes);
-  const double memoryRate = mb / median(memoryTimes);
-  const double bareRate = mb / median(bareTimes);
-  std::printf("input: %zu file(s), %.1f MB, %zu tokens, %d runs (checksum %.6g, last file %zu seeds)\n",
-              paths.size(), mb, tokens, runs, checksum, seeds);
-  std::printf("readSeed from file      %8.1f MB/s\n", fileRate);
-  std::printf("readSeedText from memory %7.1f MB/s\n", memoryRate);
-  std::printf("bare from_chars loop    %8.1f MB/s\n", bareRate);
-  std::vector<double> fileRatios, memoryRatios;
-  for (int run = 0; run < runs; ++run) {
-    fileRatios.push_back(at(bareTimes, run) / at(fileTimes, run));
-    memoryRatios.push_back(at(bareTimes, run) / at(memoryTimes, run));
+  std::printf("%d runs; one file %.1f MB, pair %.1f MB of text (checksum %.6g)\n", runs,
+              static_cast<double>(textA.size()) / 1e6, static_cast<double>(textBoth.size() - 1) / 1e6, checksum);
+  std::printf("%-32s %10s %10s %18s\n", "", "median s", "MB/s", "time / bare loop");
+  for (const Row& row : rows) {
+    const double bytes = static_cast<double>(row.pair ? textBoth.size() - 1 : textA.size());
+    std::printf("%-32s %10.4f %10.1f %18.2f\n", row.name, median(row.times), bytes / 1e6 / median(row.times),
+                median(row.ratios));
   }
-  std::printf("speed of readSeed / bare loop      %.2f (median of per-run ratios)\n", median(fileRatios));
-  std::printf("speed of readSeedText / bare loop  %.2f (median of per-run ratios)\n", median(memoryRatios));
   return 0;
 }

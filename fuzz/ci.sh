@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both fuzz targets and runs each for a fixed number of inputs from a
+# Builds the fuzz targets and runs each for a fixed number of inputs from a
 # fixed random seed over the committed corpus, so that every run does the same
 # work. Fails on the first crash, leak, timeout or engine difference.
 set -euo pipefail
@@ -7,6 +7,7 @@ source "$(dirname "$0")/common.sh"
 
 reader_runs=${READER_RUNS:-800000}
 engines_runs=${ENGINES_RUNS:-60000}
+number_runs=${NUMBER_RUNS:-3000000}
 
 ensure_clang
 bash "$root/fuzz/build.sh" "$build"
@@ -43,3 +44,4 @@ run() {
 
 run reader "$reader_runs" "${reader_options[@]}"
 run engines "$engines_runs" "${engines_options[@]}"
+run number "$number_runs" "${number_options[@]}"

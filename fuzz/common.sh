@@ -7,6 +7,7 @@ build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
 reader_options=(-max_len=4096 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64
                 -dict="$root/fuzz/reader.dict")
 engines_options=(-max_len=2048 -timeout=10 -rss_limit_mb=1024)
+number_options=(-max_len=64 -timeout=10 -rss_limit_mb=1024 -dict="$root/fuzz/reader.dict")
 
 # Stops with a hint when clang's fuzzer runtime is missing (.ci/run installs it).
 ensure_clang() {

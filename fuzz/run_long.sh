@@ -3,7 +3,7 @@
 # one of them, growing a working corpus under fuzz/corpus-work/ that is kept
 # between runs and not committed. Findings land in fuzz/corpus-work/artifacts/.
 #
-# usage: fuzz/run_long.sh [SECONDS] [reader|engines|both]    (default: 900 both)
+# usage: fuzz/run_long.sh [SECONDS] [reader|engines|number|both]    (default: 900 both)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -12,8 +12,9 @@ which=${2:-both}
 case $which in
   reader) targets=(reader) ;;
   engines) targets=(engines) ;;
+  number) targets=(number) ;;
   both) targets=(reader engines) ;;
-  *) echo "usage: fuzz/run_long.sh [SECONDS] [reader|engines|both]" >&2; exit 2 ;;
+  *) echo "usage: fuzz/run_long.sh [SECONDS] [reader|engines|number|both]" >&2; exit 2 ;;
 esac
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "fuzz/run_long.sh: SECONDS must be a whole number" >&2; exit 2; }
 

@@ -5,22 +5,8 @@
 
 namespace seedmatch {
 
-using test::kInf, test::kNaN;
+using test::dump, test::kInf, test::kNaN;
 using V = std::vector<double>;
-
-// Every field of every seed, doubles by their bits, so that lengths, -0.0 and NaN all count.
-std::string dump(const SeedSet& seeds) {
-  std::ostringstream out;
-  for (const SEED& s : seeds) {
-    out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount;
-    for (const V& values : {V(s.pos, s.pos + 3), s.desc[0], s.desc[1], s.desc[2], s.desc[3], s.desc[4], s.desc[5], s.neibDist, s.neibHist}) {
-      out << '\n';
-      for (double v : values) out << std::bit_cast<std::uint64_t>(v) << ' ';
-    }
-    out << '\n';
-  }
-  return out.str();
-}
 
 // The seeds a text loads as, or its error.
 std::string load(std::string_view text) {

@@ -36,6 +36,21 @@ inline std::vector<std::uint64_t> bits(const MatchTable& table) {
   return result;
 }
 
+// Every field of every seed, doubles by their bits, so that lengths, -0.0 and NaN all count.
+inline std::string dump(const SeedSet& seeds) {
+  using V = std::vector<double>;
+  std::ostringstream out;
+  for (const SEED& s : seeds) {
+    out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount;
+    for (const V& values : {V(s.pos, s.pos + 3), s.desc[0], s.desc[1], s.desc[2], s.desc[3], s.desc[4], s.desc[5], s.neibDist, s.neibHist}) {
+      out << '\n';
+      for (double v : values) out << std::bit_cast<std::uint64_t>(v) << ' ';
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
 inline std::string readFile(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();

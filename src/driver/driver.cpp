@@ -71,11 +71,9 @@ int run(const char* const* argv, Command command) {
   SeedSet set1;
   SeedSet set2;
   MatchTable table;
-  for (const auto& [path, set] : {std::pair{&path1, &set1}, std::pair{&path2, &set2}}) {
-    if (auto error = readSeed(*path, *set)) {
-      reportError(formatReadError(*error));
-      return kExitError;
-    }
+  if (auto error = readSeedPair(path1, path2, set1, set2)) {
+    reportError(formatReadError(*error));
+    return kExitError;
   }
 
   if (command == Command::random) {

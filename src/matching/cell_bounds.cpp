@@ -49,7 +49,9 @@ double rpdScale(std::size_t count) {
 }
 
 template <class Fixed>
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+// Sanitizers cannot run the resolver that picks a clone: it runs before them.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,

@@ -1,6 +1,7 @@
 // The seed file reader: a tokenizer over a refilling buffer, and the header and
 // block layout on top of it.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +14,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <system_error>
+#include <thread>
 
+#include "input.h"
+#include "number.h"
 #include "seed.h"
 #include "system_error.h"
 
@@ -93,14 +98,32 @@ class Scanner {
       : buffer_(text.data()), p_(buffer_), safeEnd_(buffer_ + text.size()),
         dataEnd_(safeEnd_), atEof_(true) {}
 
-  // Over a file descriptor, with a buffer of capacity bytes to read into.
-  Scanner(int fd, char* buffer, std::size_t capacity)
-      : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), fd_(fd),
+  // Over an open file, with a buffer of capacity bytes to read into.
+  Scanner(Input& input, char* buffer, std::size_t capacity)
+      : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), input_(&input),
         writable_(buffer), capacity_(capacity) {}
 
   [[gnu::always_inline]] bool integer(std::int32_t& value) {
     if (!nextToken()) return false;
     tokenStart_ = p_;
+    if (const char* end = fastInteger(p_, safeEnd_, value); end != nullptr && isSpace(*end)) {
+      p_ = end;
+      return true;
+    }
+    return anyInteger(value);
+  }
+
+  [[gnu::always_inline]] bool real(double& value) {
+    if (!nextToken()) return false;
+    if (const char* end = fastReal(p_, safeEnd_, value); end != nullptr && isSpace(*end)) {
+      p_ = end;
+      return true;
+    }
+    return anyReal(value);
+  }
+
+  // Every integer token, by from_chars; p_ is at its first byte.
+  [[gnu::noinline]] bool anyInteger(std::int32_t& value) {
     const char* first = p_;
     if (!isDigit(*first)) {
       if (*first == '+') ++first;
@@ -114,8 +137,8 @@ class Scanner {
     return true;
   }
 
-  [[gnu::always_inline]] bool real(double& value) {
-    if (!nextToken()) return false;
+  // Every real token, by from_chars; p_ is at its first byte.
+  [[gnu::noinline]] bool anyReal(double& value) {
     // from_chars takes no '+'. Testing the first character after the sign
     // keeps out inf, nan and their signed forms.
     const char* first = p_;
@@ -151,7 +174,7 @@ class Scanner {
                     std::to_string(capacity_) + " bytes or more");
       case Problem::readFailed: break;
     }
-    error_ = ReadError{{}, 0, 0, "cannot read: " + systemErrorText(readErrno_)};
+    error_ = ReadError{{}, 0, 0, input_->message()};
     return false;
   }
 
@@ -186,14 +209,8 @@ class Scanner {
     std::memmove(writable_, p_, kept);
     p_ = buffer_;
     dataEnd_ = buffer_ + kept;
-    ssize_t count;
-    do {
-      count = ::read(fd_, writable_ + kept, capacity_ - kept);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-      readErrno_ = errno;
-      return failWith(Problem::readFailed);
-    }
+    const std::ptrdiff_t count = input_->read(writable_ + kept, capacity_ - kept);
+    if (count < 0) return failWith(Problem::readFailed);
     const char* fresh = dataEnd_;
     dataEnd_ += count;
     if (count == 0) {
@@ -273,8 +290,7 @@ class Scanner {
   const char* tokenStart_ = nullptr;
   bool atEof_ = false;
   Problem problem_ = Problem::endOfFile;
-  int fd_ = -1;
-  int readErrno_ = 0;
+  Input* input_ = nullptr;
   char* writable_ = nullptr;
   std::size_t capacity_ = 0;
   std::int64_t base_ = 0;       // file offset of buffer_[0]
@@ -283,6 +299,19 @@ class Scanner {
   std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
   ReadError error_;
 };
+
+// Fresh memory costs a fault per page on first write. The pages of storage
+// about to be filled are mapped in one call instead, where the system allows it.
+void prefault(const std::vector<double>& values) {
+#if defined(MADV_POPULATE_WRITE)
+  constexpr std::uintptr_t kPage = 4096;
+  const auto first = (reinterpret_cast<std::uintptr_t>(values.data()) + kPage - 1) & ~(kPage - 1);
+  const auto last = reinterpret_cast<std::uintptr_t>(values.data() + values.capacity()) & ~(kPage - 1);
+  if (last > first + kPage) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+  static_cast<void>(values);
+#endif
+}
 
 // Reads the header and the blocks, appending one seed per block.
 bool readBlocks(Scanner& in, SeedSet& seeds) {
@@ -297,49 +326,62 @@ bool readBlocks(Scanner& in, SeedSet& seeds) {
     }
   }
 
-  // Vectors grow as entries arrive, never to a length the file merely claims,
-  // so a count larger than the file fails at its end instead of in the allocator.
-  SEED work{};
+  // Each seed is read straight into its place in the set. Storage is reserved
+  // for at most kTrusted values, or as many as a complete earlier seed held,
+  // so a count larger than the file fails at its end instead of in the
+  // allocator, while a real file's vectors are allocated once, at their size.
+  constexpr std::int32_t kTrusted = 1 << 12;
+  std::int32_t longest = kTrusted;
+  const auto reserve = [&](std::vector<double>& values, std::int32_t claimed) {
+    values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
+    prefault(values);
+  };
   std::int32_t discarded = 0;
   double value = 0.0;
   for (std::int32_t i = 0; i < count; ++i) {
+    SEED& seed = seeds.emplace_back();
     for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.real(work.pos[k])) return in.explain({Slot::position, i, k});
+      if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
     }
     for (std::int32_t d = 0; d < 6; ++d) {
       for (std::int32_t t = 0; t < 2; ++t) {
         if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
       }
-      std::vector<double>& desc = work.desc[static_cast<std::size_t>(d)];
-      desc.clear();
+      std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
+      reserve(desc, descLen[d]);
       for (std::int32_t j = 0; j < descLen[d]; ++j) {
         if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
         desc.push_back(value);
       }
     }
     for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.integer(work.pts[k])) return in.explain({Slot::pointCount, i, k});
+      if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
     }
-    if (!in.integer(work.neibCount)) return in.explain({Slot::neibCount, i});
-    if (work.neibCount < 0) {
+    if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
+    if (seed.neibCount < 0) {
       return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
-                            std::to_string(work.neibCount));
+                            std::to_string(seed.neibCount));
     }
     // Later stages look up neibDist by seed index; a shorter list would be read past its end.
-    if (work.neibCount < count) {
+    if (seed.neibCount < count) {
       return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " +
-                            std::to_string(work.neibCount) + ", fewer than the " +
+                            std::to_string(seed.neibCount) + ", fewer than the " +
                             std::to_string(count) + " seeds of the file");
     }
-    work.neibDist.clear();
-    for (std::int32_t j = 0; j < work.neibCount; ++j) {
+    std::vector<double>& dist = seed.neibDist;
+    reserve(dist, seed.neibCount);
+    for (std::int32_t j = 0; j < seed.neibCount; ++j) {
       if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
-      work.neibDist.push_back(value);
+      dist.push_back(value);
     }
-    NeibDis(work);
-    seeds.push_back(work);
+    longest = std::max(longest, seed.neibCount);
+    NeibDis(seed);
   }
   return true;
+}
+
+void dropFrom(SeedSet& seeds, std::size_t held) {
+  seeds.erase(seeds.begin() + static_cast<std::ptrdiff_t>(held), seeds.end());
 }
 
 // Runs readBlocks and leaves seeds as they were on entry when it fails, or throws.
@@ -349,27 +391,90 @@ std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& see
   try {
     complete = readBlocks(in, seeds);
   } catch (...) {
-    seeds.erase(seeds.begin() + static_cast<std::ptrdiff_t>(held), seeds.end());
+    dropFrom(seeds, held);
     throw;
   }
   if (complete) return std::nullopt;
-  seeds.erase(seeds.begin() + static_cast<std::ptrdiff_t>(held), seeds.end());
+  dropFrom(seeds, held);
   ReadError error = std::move(in.error());
   error.path = name;
   return error;
 }
 
-class FileDescriptor {
+// Reads the seeds of an open file.
+std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSet& seeds) {
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  Scanner in(input, buffer.get(), kBufferSize);
+  const std::size_t held = seeds.size();
+  auto error = load(in, path, seeds);
+  // The rest of a gzip file is inflated too, so that damage after the last
+  // seed is not passed over.
+  if (!error && !input.finish(buffer.get(), kBufferSize)) {
+    dropFrom(seeds, held);
+    return ReadError{path, 0, 0, input.message()};
+  }
+  return error;
+}
+
+// readSeed, giving up when cancel asks it to (the error then says "cancelled").
+std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
+                                  const Cancellation* cancel) {
+  Input input;
+  if (auto message = input.open(path, cancel)) return ReadError{path, 0, 0, std::move(*message)};
+  return readInput(input, path, seeds);
+}
+
+// The same pipe, FIFO, socket or terminal named twice: it is one stream, and
+// the first reading takes it whole.
+bool sameStream(const std::string& path1, const std::string& path2) {
+  struct stat a {}, b {};
+  return ::stat(path1.c_str(), &a) == 0 && ::stat(path2.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino && !S_ISREG(a.st_mode);
+}
+
+// A pipe whose write end wakes a reader waiting in poll().
+class WakePipe {
  public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
-  int get() const { return fd_; }
+  WakePipe() {
+    if (::pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+  }
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
+  ~WakePipe() {
+    for (int fd : fds_) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  int readEnd() const { return fds_[0]; }
+  void wake() const {
+    if (fds_[1] >= 0) {
+      [[maybe_unused]] const ssize_t written = ::write(fds_[1], "x", 1);
+    }
+  }
 
  private:
-  int fd_;
+  int fds_[2];
 };
+
+// File 1, then file 2; with same, file 2 reads on in file 1's open file.
+std::optional<ReadError> readInTurn(const std::string& path1, const std::string& path2,
+                                    SeedSet& seeds1, SeedSet& seeds2, bool same) {
+  const std::size_t held1 = seeds1.size();
+  Input input1;
+  if (auto message = input1.open(path1)) return ReadError{path1, 0, 0, std::move(*message)};
+  if (auto error = readInput(input1, path1, seeds1)) return error;
+  std::optional<ReadError> error;
+  try {
+    Input input2;
+    auto message = same ? input2.openSame(input1) : input2.open(path2);
+    error = message ? ReadError{path2, 0, 0, std::move(*message)} : readInput(input2, path2, seeds2);
+  } catch (...) {
+    dropFrom(seeds1, held1);
+    throw;
+  }
+  if (error) dropFrom(seeds1, held1);
+  return error;
+}
 
 }  // namespace
 
@@ -393,19 +498,59 @@ std::optional<ReadError> readSeedText(std::string_view text, const std::string& 
 }
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ReadError{path, 0, 0, "cannot open: " + systemErrorText(errno)};
-  const FileDescriptor file(fd);
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    return ReadError{path, 0, 0, "cannot open: " + systemErrorText(EISDIR)};
+  return readFile(path, seeds, nullptr);
+}
+
+std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
+                                      SeedSet& seeds1, SeedSet& seeds2) {
+  // A stream named twice is opened once, since a FIFO would wait for a
+  // second writer: file 2 reads on from where file 1 stopped.
+  const bool same = sameStream(path1, path2);
+  if (same || &seeds1 == &seeds2) return readInTurn(path1, path2, seeds1, seeds2, same);
+
+  // File 2 is read on a worker. When file 1 fails, its error is the one
+  // reported, so the worker is told to stop rather than waited for.
+  const std::size_t held1 = seeds1.size();
+  const std::size_t held2 = seeds2.size();
+  const WakePipe wake;
+  if (wake.readEnd() < 0) return readInTurn(path1, path2, seeds1, seeds2, false);
+  Cancellation cancel;
+  cancel.wakeFd = wake.readEnd();
+  std::optional<ReadError> second;
+  std::exception_ptr secondThrew;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      try {
+        second = readFile(path2, seeds2, &cancel);
+      } catch (...) {
+        secondThrew = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    return readInTurn(path1, path2, seeds1, seeds2, false);  // no thread to be had
   }
-  const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  Scanner in(fd, buffer.get(), kBufferSize);
-  return load(in, path, seeds);
+  std::optional<ReadError> first;
+  std::exception_ptr firstThrew;
+  try {
+    first = readFile(path1, seeds1, nullptr);
+  } catch (...) {
+    firstThrew = std::current_exception();
+  }
+  if (first || firstThrew) {
+    cancel.requested.store(true, std::memory_order_relaxed);
+    wake.wake();
+  }
+  worker.join();
+
+  if (first || firstThrew) {
+    if (!second && !secondThrew) dropFrom(seeds2, held2);
+    if (firstThrew) std::rethrow_exception(firstThrew);
+    return first;
+  }
+  if (second || secondThrew) dropFrom(seeds1, held1);
+  if (secondThrew) std::rethrow_exception(secondThrew);
+  return second;
 }
 
 }  // namespace seedmatch

@@ -43,13 +43,23 @@ struct ReadError {
 std::string formatReadError(const ReadError& error);
 
 // Appends the seeds of the file at path to seeds, each with its histogram.
-// Reads the file once, front to back (pipes work). On the first malformed token,
+// Reads the file once, front to back (pipes work); a file that begins with the
+// gzip magic bytes is inflated on the way, its members in turn, and error
+// positions count in the inflated text. On the first malformed token,
 // truncated block or impossible count it stops and returns the error; seeds then
 // holds what it held on entry. Memory grows with what the file holds, not with
 // the counts it claims. A seed with fewer distances than its file has seeds is
 // rejected, since every later stage indexes neibDist by seed index. A token of
 // 1048576 bytes or more is rejected; no number needs that many.
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
+
+// Reads the file at path1 into seeds1 and the one at path2 into seeds2, both at
+// once on two threads, with the result of readSeed on each in turn: when both
+// fail, file 1's error. On an error or exception both sets hold what they held
+// on entry. A pipe, FIFO or terminal named twice is read in turn: file 1 takes
+// the whole stream.
+std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
+                                      SeedSet& seeds1, SeedSet& seeds2);
 
 // The same over text already in memory; name stands for the file in errors.
 std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,

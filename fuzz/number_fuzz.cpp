@@ -1,0 +1,57 @@
+// Feeds arbitrary bytes to the reader's fast number conversions. Whatever a
+// fast path takes must be exactly what std::from_chars makes of the token
+// (with a leading '+' dropped, as the reader drops it), to the bit.
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "seed/number.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& token, const char* what) {
+  std::fprintf(stderr, "number_fuzz: %s for '%s'\n", what, token.c_str());
+  std::abort();
+}
+
+template <class T>
+bool reference(const char* first, const char* last, T& value) {
+  if (last - first > 1 && *first == '+' && first[1] != '-') ++first;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  return ec == std::errc{} && end == last;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The bytes, then a space and enough bytes after it that the fast paths look at them.
+  std::string text(reinterpret_cast<const char*>(data), size);
+  text.append(seedmatch::kFastWindow, ' ');
+  const char* first = text.data();
+  const char* last = first + text.size();
+
+  double real = 0.0;
+  if (const char* end = seedmatch::fastReal(first, last, real)) {
+    const std::string token(first, end);
+    if (end - first > static_cast<std::ptrdiff_t>(size)) fail(token, "fastReal read past the token");
+    double expected = 0.0;
+    // Taken only as a whole token: the reader needs a separator after it.
+    if (*end == ' ' || static_cast<std::size_t>(end - first) == size) {
+      if (!reference(first, end, expected)) fail(token, "fastReal took a token from_chars rejects");
+      if (std::memcmp(&real, &expected, sizeof real) != 0) fail(token, "fastReal differs from from_chars");
+    }
+  }
+  std::int32_t integer = 0;
+  if (const char* end = seedmatch::fastInteger(first, last, integer)) {
+    const std::string token(first, end);
+    std::int32_t expected = 0;
+    if (*end == ' ' || static_cast<std::size_t>(end - first) == size) {
+      if (!reference(first, end, expected)) fail(token, "fastInteger took a token from_chars rejects");
+      if (integer != expected) fail(token, "fastInteger differs from from_chars");
+    }
+  }
+  return 0;
+}

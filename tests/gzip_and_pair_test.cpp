@@ -1,0 +1,188 @@
+// gzip files, and two files read at once: each must give exactly what the
+// plain text read from memory, or the two files read in turn, give.
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <thread>
+
+#include "support.h"
+
+namespace seedmatch {
+namespace {
+
+using test::dump, test::quoted;
+
+std::string outcome(const std::optional<ReadError>& error, const SeedSet& seeds) {
+  return error ? formatReadError(*error) : dump(seeds);
+}
+
+// One gzip member holding text.
+std::string gzipped(std::string_view text) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, text.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+class Files : public testing::Test {
+ protected:
+  std::string write(const std::string& name, const std::string& bytes) {
+    const std::string path = testing::TempDir() + "gzip_pair." + std::to_string(::getpid()) + "." + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    paths_.push_back(path);
+    return path;
+  }
+  void TearDown() override {
+    for (const auto& path : paths_) std::remove(path.c_str());
+  }
+  std::vector<std::string> paths_;
+};
+
+// Two seeds, then a seed of 300000 distances in assorted forms: about 2 MB,
+// so that inflated text straddles the reader's refills.
+std::string sampleText(int distances = 300000) {
+  std::string text = "3 1 0 0 0 0 2\n";
+  for (int i = 0; i < 3; ++i) {
+    const int count = i < 2 ? 3 : distances;
+    text += "1.5 -2 3e1 7 8 0.25 0 0 0 0 0 0 0 0 1 1 9 -1e-3 5 6 7 " + std::to_string(count);
+    for (int j = 0; j < count; ++j) {
+      text += j % 11 == 0 ? '\n' : ' ';
+      text += std::to_string(j % 45) + (j % 3 == 0 ? ".125" : j % 3 == 1 ? "e-1" : "");
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string readText(const std::string& text, const std::string& name) {
+  SeedSet seeds;
+  const auto error = readSeedText(text, name, seeds);
+  return outcome(error, seeds);
+}
+
+std::string readPath(const std::string& path) {
+  SeedSet seeds;
+  const auto error = readSeed(path, seeds);
+  return outcome(error, seeds);
+}
+
+TEST_F(Files, GzipReadsAsItsInflatedText) {
+  const std::string text = sampleText();
+  const std::string bad = text.substr(0, 900000) + "x" + text.substr(900000);
+  const std::string member = gzipped(text);
+  const std::size_t third = text.size() / 3;
+  // Members cut anywhere, even inside a token, and an empty one, read as one text.
+  const std::string members = gzipped(text.substr(0, third)) + gzipped("") +
+                              gzipped(text.substr(third, third)) + gzipped(text.substr(2 * third));
+  for (const std::string& bytes : {member, members}) {
+    const std::string path = write("seeds", bytes);
+    EXPECT_EQ(readPath(path), readText(text, path));
+  }
+  // The position of a bad token counts lines and columns of the inflated text.
+  const std::string path = write("bad", gzipped(bad));
+  EXPECT_EQ(readPath(path), readText(bad, path));
+  EXPECT_EQ(readPath(path).rfind("seedmatch:" + path + ":", 0), 0u);
+  // Through a pipe, whatever the name.
+  std::FILE* pipe = ::popen(("cat " + quoted(write("piped.txt", members))).c_str(), "r");
+  EXPECT_EQ(readPath("/dev/fd/" + std::to_string(::fileno(pipe))), readText(text, "/dev/fd/" + std::to_string(::fileno(pipe))));
+  ::pclose(pipe);
+}
+
+// Damaged streams: one line naming the file, without a position, wherever the
+// damage lies, after the last seed included; the set is left as it was.
+TEST_F(Files, DamagedGzipIsOneError) {
+  const std::string text = sampleText(2000);
+  const std::string member = gzipped(text);
+  std::string flipped = member;
+  flipped[member.size() / 2] = static_cast<char>(flipped[member.size() / 2] ^ 0x55);
+  std::string badCheck = member;
+  badCheck[member.size() - 6] = static_cast<char>(badCheck[member.size() - 6] ^ 1);  // the CRC
+  const struct { std::string bytes, message; } cases[] = {
+      {member.substr(0, 2), "gzip data ends early"},
+      {member.substr(0, 10), "gzip data ends early"},
+      {member.substr(0, member.size() / 2), "gzip data ends early"},
+      {member.substr(0, member.size() - 1), "gzip data ends early"},
+      {member + gzipped("7 8").substr(0, 15), "gzip data ends early"},
+      {badCheck, "corrupt gzip data: incorrect data check"},
+      {member + "trailing", "corrupt gzip data: incorrect header check"},
+      {gzipped(text + " and more") + "\x1f\x8b\x08\x00", "gzip data ends early"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = write("damaged", c.bytes);
+    SeedSet seeds = {SEED{}};
+    const auto error = readSeed(path, seeds);
+    EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + path + ": " + c.message) << &c - cases;
+    EXPECT_EQ(seeds.size(), 1u);
+  }
+  const std::string path = write("flipped", flipped);
+  const std::string message = readPath(path);
+  EXPECT_EQ(message.rfind("seedmatch:" + path + ": corrupt gzip data: ", 0), 0u) << message;
+  EXPECT_EQ(message.find('\n'), std::string::npos);
+  // Not gzip unless both magic bytes are there.
+  const std::string oneByte = write("one_magic_byte", "\x1f");
+  EXPECT_EQ(readPath(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
+}
+
+// readSeedPair against readSeed on each file in turn: the same seeds, or the
+// error the first failing file gives, with both sets as they were.
+TEST_F(Files, PairReadsAsInTurn) {
+  const std::string good1 = write("good1", gzipped(sampleText(4000))), good2 = write("good2", sampleText(3000));
+  const std::string bad1 = write("bad1", "1 0 0 0 0 0 0 x"), bad2 = write("bad2", gzipped("2 0 0 0 0 0 -1"));
+  const std::string missing = testing::TempDir() + "no_such_file", directory = testing::TempDir();
+  const std::pair<std::string, std::string> cases[] = {
+      {good1, good2}, {good2, good1}, {good1, good1}, {bad1, good2}, {good1, bad2}, {bad1, bad2},
+      {bad2, bad1},   {missing, bad2}, {bad1, missing}, {directory, good1}, {good2, directory},
+  };
+  for (const auto& [path1, path2] : cases) {
+    SeedSet inTurn1, inTurn2;
+    auto expected = readSeed(path1, inTurn1);
+    if (!expected) expected = readSeed(path2, inTurn2);
+    const std::string want = expected ? formatReadError(*expected) : dump(inTurn1) + "|" + dump(inTurn2);
+    SeedSet set1 = {SEED{}}, set2 = {SEED{}, SEED{}};
+    const auto error = readSeedPair(path1, path2, set1, set2);
+    if (error) {
+      EXPECT_EQ(formatReadError(*error), want) << path1 << " " << path2;
+      EXPECT_EQ(set1.size() * 10 + set2.size(), 12u) << "sets changed on an error";
+    } else {
+      EXPECT_EQ(dump(SeedSet(set1.begin() + 1, set1.end())) + "|" + dump(SeedSet(set2.begin() + 2, set2.end())), want);
+    }
+  }
+}
+
+// One FIFO named twice is one stream: file 1 takes it whole and file 2 finds
+// it empty. When file 1 fails, a FIFO that no writer opens is not waited for.
+TEST_F(Files, FifoNamedTwiceAndFifoWithoutWriter) {
+  const std::string fifo = testing::TempDir() + "gzip_pair_fifo." + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string text = sampleText(3);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << gzipped(text); });
+  SeedSet set1, set2;
+  const auto error = readSeedPair(fifo, fifo, set1, set2);
+  writer.join();
+  EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + fifo + ":1:1: file ends where seed count was expected");
+  EXPECT_TRUE(set1.empty());
+  const std::string bad = write("bad", "x");
+  EXPECT_EQ(test::run("timeout 20 " + quoted(SEEDMATCH_EXE) + " " + quoted(bad) + " " + quoted(fifo) + " 1 1 1 1"),
+            "2|seedmatch:" + bad + ":1:1: expected seed count (an integer), found 'x'\n|");
+  // A writer that comes late is waited for.
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::ofstream(fifo, std::ios::binary) << text;
+  });
+  const std::string good = write("good", text);
+  SeedSet late1, late2;
+  EXPECT_FALSE(readSeedPair(good, fifo, late1, late2));
+  late.join();
+  EXPECT_EQ(dump(late1), dump(late2));
+  std::remove(fifo.c_str());
+}
+
+}  // namespace
+}  // namespace seedmatch

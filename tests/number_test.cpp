@@ -1,0 +1,172 @@
+// The fast conversions against std::from_chars, over millions of tokens of
+// every shape: whatever the fast path takes must be from_chars' value to the bit.
+#include <charconv>
+#include <optional>
+#include <random>
+
+#include "seed/number.h"
+#include "support.h"
+
+namespace seedmatch {
+namespace {
+
+// What the reader gives for a token: from_chars, which takes no '+'.
+template <class T>
+std::optional<T> reference(std::string_view token) {
+  if (!token.empty() && token[0] == '+' && token.size() > 1 && token[1] != '-') token.remove_prefix(1);
+  T value{};
+  const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (ec != std::errc{} || end != token.data() + token.size()) return std::nullopt;
+  return value;
+}
+
+// The fast path's value for a token followed by a space and a full window, if it takes it.
+template <class T>
+std::optional<T> fast(const std::string& token) {
+  const std::string text = token + std::string(kFastWindow, ' ');
+  T value{};
+  const char* end = nullptr;
+  if constexpr (std::is_same_v<T, double>) {
+    end = fastReal(text.data(), text.data() + text.size(), value);
+  } else {
+    end = fastInteger(text.data(), text.data() + text.size(), value);
+  }
+  if (end != text.data() + token.size()) return std::nullopt;
+  return value;
+}
+
+std::string digits(std::mt19937_64& random, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += static_cast<char>('0' + random() % 10);
+  return text;
+}
+
+// A real token of a random shape: sign, 1 to 25 digits with leading zeros now
+// and then, a point anywhere (".5" and "5." included) or none, and an
+// exponent of either case and sign, mostly near the ends of the fast range.
+std::string randomReal(std::mt19937_64& random) {
+  const char* const signs[] = {"", "", "-", "+"};
+  std::string token = signs[random() % 4];
+  const int count = 1 + static_cast<int>(random() % 25);
+  std::string mantissa(random() % 4 == 0 ? random() % 4 : 0, '0');
+  mantissa += digits(random, count);
+  if (random() % 4 != 0) mantissa.insert(random() % (mantissa.size() + 1), 1, '.');
+  token += mantissa;
+  if (random() % 2 == 0) {
+    const int edge = random() % 2 == 0 ? 22 : 0;
+    const int exponent = static_cast<int>(random() % 11) - 5 + (random() % 2 == 0 ? edge : -edge);
+    token += random() % 2 == 0 ? "e" : "E";
+    token += exponent < 0 ? "-" : random() % 3 == 0 ? "+" : "";
+    const std::string magnitude = std::to_string(std::abs(exponent));
+    token += random() % 5 == 0 ? "0" + magnitude : magnitude;
+  }
+  return token;
+}
+
+// Integers whose value lies halfway between two doubles, written as m * 10^k
+// with m below 2^53: the product must round to even, as from_chars does.
+std::string randomHalfway(std::mt19937_64& random) {
+  const int k = 1 + static_cast<int>(random() % 3);
+  std::uint64_t scale = 1;
+  for (int i = 0; i < k; ++i) scale *= 5;
+  // An odd multiple of 5^k with 54 significant bits: halfway between two neighbours.
+  std::uint64_t n = (std::uint64_t{1} << 53) + (random() % (std::uint64_t{1} << 53));
+  n -= n % scale;
+  if (n % 2 == 0) n += scale;
+  if (n >= std::uint64_t{1} << 54) n -= 2 * scale;
+  std::string token = std::to_string(n / scale);
+  if (random() % 2 == 0) {
+    token += 'e';
+    token += std::to_string(k);
+  } else {
+    token.append(static_cast<std::size_t>(k), '0');
+  }
+  return token;
+}
+
+std::string bitsOf(std::optional<double> v) { return v ? std::to_string(std::bit_cast<std::uint64_t>(*v)) : "declined"; }
+
+// Tokens and whether the fast path must take them: what real files hold is
+// taken, the rest is left to from_chars.
+TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
+  const struct { const char* token; bool taken; } reals[] = {
+      {"36.174", true}, {"0.4954", true}, {"-0", true}, {"+0.0", true}, {".5", true}, {"5.", true},
+      {"-.5", true}, {"+1.5e-3", true}, {"1E+22", true}, {"1e-22", true}, {"0e999", true},
+      {"9007199254740992", true}, {"9007199254740.992e3", true}, {"1234567890123456789e-22", false},
+      {"9007199254740993", false}, {"1e23", false}, {"1e-23", false}, {"12345678901234567890", false},
+      {"1e0005", false}, {"", false}, {".", false}, {"-", false}, {"+-1", false}, {"1e", false},
+      {"1e+", false}, {"inf", false}, {"nan", false}, {"0x1p3", false},
+  };
+  for (const auto& c : reals) {
+    const auto value = fast<double>(c.token);
+    EXPECT_EQ(value.has_value(), c.taken) << c.token;
+    if (value) {
+      EXPECT_EQ(bitsOf(value), bitsOf(reference<double>(c.token))) << c.token;
+    }
+  }
+  // Too close to the end of the bytes: always left to from_chars.
+  const std::string shortText = "1.5 ";
+  double value = 0.0;
+  EXPECT_EQ(fastReal(shortText.data(), shortText.data() + shortText.size(), value), nullptr);
+  const struct { const char* token; bool taken; } integers[] = {
+      {"0", true}, {"-0", true}, {"+7", true}, {"999999999", true}, {"-999999999", true}, {"000000007", true},
+      {"1000000000", false}, {"2147483647", false}, {"", false}, {"-", false}, {"+", false},
+  };
+  for (const auto& c : integers) {
+    const auto value = fast<std::int32_t>(c.token);
+    EXPECT_EQ(value.has_value(), c.taken) << c.token;
+    if (value) {
+      EXPECT_EQ(value, reference<std::int32_t>(c.token)) << c.token;
+    }
+  }
+}
+
+// Three million random tokens: each one the fast path takes has from_chars'
+// bits, and a fair share of every shape is taken.
+TEST(FastNumbers, AgreeWithFromChars) {
+  std::mt19937_64 random(20261207);
+  long taken = 0, halfwayTaken = 0;
+  for (int i = 0; i < 3'000'000; ++i) {
+    const bool halfway = i % 8 == 0;
+    const std::string token = halfway ? randomHalfway(random) : randomReal(random);
+    const auto value = fast<double>(token);
+    if (!value) continue;
+    ASSERT_EQ(bitsOf(value), bitsOf(reference<double>(token))) << token;
+    ++(halfway ? halfwayTaken : taken);
+  }
+  EXPECT_GT(taken, 600'000);
+  EXPECT_GT(halfwayTaken, 150'000);
+  for (int i = 0; i < 1'000'000; ++i) {
+    const char* const signs[] = {"", "-", "+"};
+    const std::string token = signs[random() % 3] + digits(random, 1 + static_cast<int>(random() % 12));
+    if (const auto value = fast<std::int32_t>(token)) {
+      ASSERT_EQ(value, reference<std::int32_t>(token)) << token;
+    }
+  }
+}
+
+// The reader over a file of a million such tokens gives from_chars' values,
+// whichever path each token takes and wherever it falls in the buffer.
+TEST(FastNumbers, ReaderAgreesWithFromChars) {
+  std::mt19937_64 random(7);
+  std::vector<std::string> tokens;
+  std::string text;
+  while (tokens.size() < 1'000'000) {
+    std::string token = tokens.size() % 8 == 0 ? randomHalfway(random) : randomReal(random);
+    const auto value = reference<double>(token);
+    if (!value || std::abs(*value) > 1e300 || (*value != 0.0 && std::abs(*value) < 1e-300)) continue;
+    text += tokens.size() % 13 == 0 ? '\n' : ' ';
+    text += token;
+    tokens.push_back(std::move(token));
+  }
+  text = "1 0 0 0 0 0 0 1 2 3 0 0 0 0 0 0 0 0 0 0 0 0 7 8 9 " + std::to_string(tokens.size()) + text;
+  SeedSet seeds;
+  ASSERT_FALSE(readSeedText(text, "FILE", seeds));
+  ASSERT_EQ(seeds.size(), 1u);
+  for (std::size_t j = 0; j < tokens.size(); ++j) {
+    ASSERT_EQ(bitsOf(seeds[0].neibDist[j]), bitsOf(reference<double>(tokens[j]))) << tokens[j];
+  }
+}
+
+}  // namespace
+}  // namespace seedmatch
