@@ -33,6 +33,10 @@ matching time where it finishes within --plain-timeout, and seedmatch's peak
 RSS beside the bound. A run over --timeout prints ">T". --quick is the short
 table: N 1000 and 2000, hard, the four weights, 3 runs.
 
+--versus DIR times the matching step of this build and of the build in DIR
+(an earlier commit, say) alternately on the look-alike scenes, default N 1000
+and 2000, hard, the four weights.
+
 --check replays scenes of --check-size seeds (default 300), every difficulty
 and the four weights, through both engines and fails unless they make the
 same passes and rows.
@@ -41,6 +45,7 @@ usage: run_bench.py [--build DIR] [--runs R] [--sizes N ...] [--contested]
        run_bench.py --matrix [--quick] [--runs R] [--sizes N ...] [--noise L ...]
                     [--timeout S] [--plain-timeout S]
        run_bench.py --check [--check-size N]
+       run_bench.py --versus DIR [--runs R] [--sizes N ...] [--noise L ...]
 """
 import argparse
 import os
@@ -229,6 +234,35 @@ def matrix(args):
                     rss / 1024, bound), flush=True)
 
 
+def versus(args):
+    """The matching step of this build and of --versus DIR, alternated, per scene and weights."""
+    data = os.path.join(ROOT, "build", "bench-data")
+    os.makedirs(data, exist_ok=True)
+    builds = [os.path.join(args.versus, "bench", "seedmatch-engines"),
+              os.path.join(args.build, "bench", "seedmatch-engines")]
+    print("matching step (fast engine), medians of %d runs alternated; this build against %s\n"
+          % (args.runs, args.versus))
+    print("| N | noise | weights | passes | other s | this s | speed-up |")
+    print("|---:|---|---|---:|---:|---:|---:|", flush=True)
+    for n in sorted(args.sizes):
+        for noise in args.noise:
+            a, b = scene(data, n, noise)
+            for weights in MATRIX_WEIGHTS:
+                times = [[], []]
+                passes = None
+                for _ in range(args.runs):
+                    for side, binary in enumerate(builds):
+                        seconds, _, out = limited([binary, "--engine", "fast", a, b] + weights,
+                                                  args.timeout, keep_output=True)
+                        times[side].append(float("inf") if seconds is None
+                                           else engine_runs(out)[0][3])
+                        if seconds is not None:
+                            passes = engine_runs(out)[0][1]
+                other, this = (statistics.median(t) for t in times)
+                print("| %d | %g | %s | %s | %.3f | %.3f | %.1fx |" % (
+                    n, noise, " ".join(weights), passes, other, this, other / this), flush=True)
+
+
 def check(args):
     """Replays small scenes through both engines; 1 when any differ."""
     data = os.path.join(ROOT, "build", "bench-data")
@@ -273,10 +307,18 @@ def main():
                         help="count contenders (a slow run of their own) up to this N")
     parser.add_argument("--check", action="store_true",
                         help="both engines on small scenes: same passes and rows")
+    parser.add_argument("--versus", metavar="DIR",
+                        help="the matching step of this build beside that of the build in DIR")
     parser.add_argument("--check-size", type=int, default=300)
     args = parser.parse_args()
     if args.check:
         sys.exit(check(args))
+    if args.versus:
+        args.runs = args.runs or 3
+        args.sizes = args.sizes or [1000, 2000]
+        args.noise = args.noise or [4.0]
+        versus(args)
+        return
     if args.matrix or args.quick:
         args.runs = args.runs or (3 if args.quick else 5)
         args.sizes = args.sizes or ([1000, 2000] if args.quick else [1000, 2000, 4000])

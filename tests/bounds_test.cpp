@@ -4,6 +4,7 @@
 // that a cell's sums differ by exactly the terms' total and only the margin
 // keeps the bound below the rounded sum.
 #include <cmath>
+#include <numeric>
 #include <random>
 
 #include "matching/cell_bounds.h"
@@ -29,24 +30,20 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
       objects[j] = test::makeSeed(unit() * 100.0, unit() * 100.0, below(2) == 0 ? 0.0 : unit(), row);
     }
     std::vector<std::int32_t> live(nObjects), owner(nObjects, -1);
-    for (std::size_t j = 0; j < nObjects; ++j) live[j] = static_cast<std::int32_t>(j);
+    std::iota(live.begin(), live.end(), 0);
     CellSums sums = makeCellSums(objects, live);
     std::vector<std::size_t> held;
-    const bool symmetric = false;  // rows here read differently each way
     for (std::size_t k = 0; k < nObjects; ++k) {
       if (below(3) == 0) continue;
       owner[k] = static_cast<std::int32_t>(below(nBidders));
       held.push_back(k);
-      addHeldObject(sums, objects, live, k, symmetric);
+      addHeldObject(sums, objects, live, k, false);  // rows here read differently each way
     }
     if (held.empty()) continue;
     gatherBidderSums(sums, held, live, owner, bidders[0].neibDist);
     const double rpdWeight = std::array{1.0, 7e6, 0.37, 2.9e6, 4e5}[below(5)];
     std::vector<double> fixed(nObjects), price(nObjects), gain(nObjects);
-    for (std::size_t p = 0; p < nObjects; ++p) {
-      fixed[p] = unit() * 3.0;
-      price[p] = static_cast<double>(below(40)) / 41.0;
-    }
+    for (std::size_t p = 0; p < nObjects; ++p) fixed[p] = unit() * 3.0, price[p] = static_cast<double>(below(40)) / 41.0;
     gainBounds(&sums, rpdWeight, fixed.data(), price.data(), nObjects, gain.data());
     for (std::size_t p = 0; p < nObjects; ++p) {
       double sum = 0.0;  // rpd's own loop

@@ -132,44 +132,28 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
 // with seeds lost and added, shuffled; distances to six significant digits.
 std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double jitter) {
   Draw d{std::mt19937_64(seed)};
-  const double side = 40.0 * std::cbrt(static_cast<double>(n) / 30.0) * 1.6;
-  const auto alike = [&](SEED& s) {
-    for (std::size_t k = 0; k < 6; ++k) {
-      s.desc[k].resize(k == 0 ? 2 : 3);
-      for (std::size_t i = 0; i < s.desc[k].size(); ++i) s.desc[k][i] = 1.0 / (1.0 + static_cast<double>(i)) + 0.05 * d.unit();
-    }
+  const double side = 64.0 * std::cbrt(static_cast<double>(n) / 30.0), c = std::cos(0.02), sn = std::sin(0.02);
+  const auto seedAt = [&](double x, double y, double z) {
+    SEED s{{x, y, z}, {}, {}, 0, {}, {}};
+    for (std::size_t k = 0; k < 6; ++k)
+      for (std::size_t i = 0; i < (k == 0 ? 2u : 3u); ++i) s.desc[k].push_back(1.0 / (1.0 + static_cast<double>(i)) + 0.05 * d.unit());
     for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(800 + d.below(60));
+    return s;
   };
-  std::array<SeedSet, 2> sets{SeedSet(n), SeedSet{}};
-  for (SEED& s : sets[0]) {
-    for (double& x : s.pos) x = d.unit() * side;
-    alike(s);
-  }
-  const double turn = 0.02, c = std::cos(turn), sn = std::sin(turn);
+  std::array<SeedSet, 2> sets;
+  for (std::size_t i = 0; i < n; ++i) sets[0].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
   for (SEED s : sets[0]) {
-    if (d.below(12) == 0) continue;
-    const double x = s.pos[0], y = s.pos[1];
-    s.pos[0] = c * x - sn * y + 3.0 + jitter * (d.unit() - 0.5);
-    s.pos[1] = sn * x + c * y - 2.0 + jitter * (d.unit() - 0.5);
-    s.pos[2] += jitter * (d.unit() - 0.5);
+    const double x = s.pos[0], y = s.pos[1], moved[3] = {c * x - sn * y + 3.0, sn * x + c * y - 2.0, s.pos[2]};
+    for (int a = 0; a < 3; ++a) s.pos[a] = moved[a] + jitter * (d.unit() - 0.5);
     for (auto& values : s.desc) for (double& v : values) v += 0.02 * jitter * (d.unit() - 0.5);
-    sets[1].push_back(s);
+    if (d.below(12) != 0) sets[1].push_back(s);
   }
-  for (std::size_t i = 0; i < n / 12; ++i) {
-    SEED s = sets[0][0];
-    for (double& x : s.pos) x = d.unit() * side;
-    alike(s);
-    sets[1].push_back(s);
-  }
+  for (std::size_t i = 0; i < n / 12; ++i) sets[1].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
   for (std::size_t i = sets[1].size(); i > 1; --i) std::swap(sets[1][i - 1], sets[1][d.below(i)]);
   for (SeedSet& set : sets) {
     for (SEED& s : set) {
+      for (const SEED& t : set) s.neibDist.push_back(std::stod(std::to_string(std::hypot(s.pos[0] - t.pos[0], s.pos[1] - t.pos[1], s.pos[2] - t.pos[2])).substr(0, 7)));
       s.neibCount = static_cast<std::int32_t>(set.size());
-      s.neibDist.clear();
-      for (const SEED& t : set) {
-        const double dx = s.pos[0] - t.pos[0], dy = s.pos[1] - t.pos[1], dz = s.pos[2] - t.pos[2];
-        s.neibDist.push_back(std::stod(std::to_string(std::sqrt(dx * dx + dy * dy + dz * dz)).substr(0, 7)));
-      }
       NeibDis(s);
     }
   }
@@ -180,48 +164,34 @@ std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double j
 // after few or many changes of hands, and structure-only weights.
 TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
   const struct { std::size_t n; std::uint64_t seed; double jitter; } scenes[] = {{150, 21, 4.0}, {120, 22, 1.0}, {90, 23, 8.0}};
-  const struct { double seedWeight, histWeight, rpdWeight, costLimit; } weights[] = {
-      {1, 0.5, 1, 2}, {0.2, 0.1, 1, 2}, {0, 0, 1, 2}, {1, 0.5, 1, 6}, {1, 0.5, 3, 2}, {0.5, 0.5, 0.5, 0.3}};
+  const Weights weights[] = {{2, 1, 0.5, 1, {}}, {2, 0.2, 0.1, 1, {}}, {2, 0, 0, 1, {}}, {6, 1, 0.5, 1, {}}, {2, 1, 0.5, 3, {}}, {0.3, 0.5, 0.5, 0.5, {}}};
   for (const auto& scene : scenes) {
     const auto sets = lookAlikePair(scene.n, scene.seed, scene.jitter);
-    for (const auto& w : weights) {
-      expectSameRun(sets[0], sets[1], {w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, {}});
-      expectSameRun(sets[1], sets[0], {w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, {}});
+    for (const Weights& w : weights) {
+      expectSameRun(sets[0], sets[1], w);
+      expectSameRun(sets[1], sets[0], w);
     }
   }
 }
 
-// Bidders at one distance B from every seed, objects whose distances are B
-// shifted by whole multiples of s: an object on a constant shift has its rpd
-// sum bounded exactly by its cells, so only the margin keeps the bound below
-// it, while one that alternates +3s and -s has the same sum and a looser
-// bound and so is settled first. Costs near 1e5 make one unit in the last
-// place of a cost show in the gain, and equal gains go to the lower position;
-// asymmetric rows, scales from tiny to beyond what the bounds take, and
-// costLimits that do and do not decide complete the table.
+// Bidders at one distance b from every seed; objects at b shifted by 2s
+// (their cells bound their sums exactly, so only the margin keeps the bound
+// below), by 2s and an ulp, or by +3s and -s in turn (the same sum, a looser
+// bound, settled first), now and then a row that reads differently each way.
+// Costs near 1e5 let one unit in the last place of a cost show in the gain.
 TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
   Draw d{std::mt19937_64(777)};
   for (int round = 0; round < 600; ++round) {
-    const std::size_t n = 3 + d.below(12);
     const double s = d.pick({1.0, 0.1, 1e-300, 1e6, 1e148, 1e151}), b = 4.0 * s;
-    SeedSet bidders(n), objects(n + d.below(4));
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-      const int pattern = static_cast<int>(d.below(4));  // 0, 1: constant; 2: alternating; 3: constant + an ulp
-      SEED& o = objects[i] = test::makeSeed(static_cast<double>(d.below(3)), static_cast<double>(d.below(3)), 0);
-      o.neibDist.resize(objects.size());
-      for (std::size_t k = 0; k < objects.size(); ++k) {
-        const double shift = pattern == 2 ? (k % 2 == 0 ? 3.0 : -1.0) : 2.0 + (pattern == 3 ? 0x1p-50 : 0.0);
-        o.neibDist[k] = d.below(8) == 0 ? b + s : b + shift * s;  // now and then a row that reads differently each way
-      }
-      o.neibCount = static_cast<std::int32_t>(objects.size());
-      NeibDis(o);
+    SeedSet bidders(3 + d.below(12), test::makeSeed(0, 0, 0)), objects(bidders.size() + d.below(4));
+    for (SEED& bidder : bidders) bidder = test::makeSeed(0, 0, 0, std::vector<double>(bidders.size(), b));
+    for (SEED& o : objects) {
+      const double pattern = d.pick({2.0, 2.0 + 0x1p-50, -1.0});
+      std::vector<double> row(objects.size());
+      for (std::size_t k = 0; k < row.size(); ++k) row[k] = d.below(8) == 0 ? b + s : b + (pattern < 0 ? (k % 2 == 0 ? 3.0 : -1.0) : pattern) * s;
+      o = test::makeSeed(static_cast<double>(d.below(3)), static_cast<double>(d.below(3)), 0, row);
     }
-    for (SEED& bidder : bidders) {
-      bidder = test::makeSeed(0, 0, 0, std::vector<double>(n, b));
-    }
-    const double rpdWeight = d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3});
-    const double costLimit = d.pick({2.0, 1e300, kInf, 1e5});
-    expectSameRun(bidders, objects, {costLimit, 1.0, 0.5, rpdWeight, {}});
+    expectSameRun(bidders, objects, {d.pick({2.0, 1e300, kInf, 1e5}), 1.0, 0.5, d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3}), {}});
     if (HasFatalFailure()) return;
   }
 }
