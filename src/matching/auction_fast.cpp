@@ -165,6 +165,8 @@ class Engine {
 
  private:
   static constexpr std::size_t kRunnersUp = 8;
+  static constexpr std::size_t kRunnersUpCosted = 3;
+  static constexpr std::int64_t kSumsBeforeCells = 16;
 
   struct Pending {
     double gain;  // at least the object's gain
@@ -238,10 +240,13 @@ class Engine {
     }
     last.mark = -1;
     last.remembered = false;
+    const std::int64_t sumsBefore = exactSums_;
     const Best best = fullPass(b);
+    // Many exact sums in one pass: the cheap bounds do not tell the objects
+    // apart, and the cells will.
+    if (cellsAllowed_ && exactSums_ - sumsBefore > kSumsBeforeCells) startCells();
     if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
-    last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     return best;
@@ -275,8 +280,7 @@ class Engine {
     Drift drift;
     if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
-    const double lastWinner = drift.none ? (kBase - last.cost) - price_[last.pos]
-                                         : drift.gainAfter(last.cost, price_[last.pos]);
+    const double lastWinner = drift.raise((kBase - last.cost) - price_[last.pos]);
     const double runnerUp =
         last.runnersUp.empty() ? -kInfinity : drift.raise(last.runnersUp.front().bound);
     if (!(drift.raise(last.rest) < std::max(lastWinner, runnerUp))) return false;
@@ -297,6 +301,8 @@ class Engine {
       best = {g, cost, static_cast<std::int64_t>(last.pos)};
     }
     if (!(drift.raise(last.rest) < std::max(best.gain, runnerUp))) return false;
+    const double rest = drift.raise(last.rest);
+    std::size_t costed = 0;
     for (RunnerUp& r : last.runnersUp) {
       const auto pos = static_cast<std::int64_t>(r.pos);
       const double bound = drift.raise(r.bound);
@@ -304,13 +310,18 @@ class Engine {
         r.bound = bound;
         continue;
       }
+      // Past here the best can only end above the rest through this object or
+      // a later one; when that is out of reach, or many are close, a full
+      // pass decides at less cost.
+      if (!(best.gain > rest) && !(bound > rest)) return false;
+      if (++costed > kRunnersUpCosted) return false;
       const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost) ? closeCost
                                                                                 : costOf(b, r.pos, best);
       const double rg = (kBase - c) - price_[r.pos];
       r.bound = std::isnan(c) ? best.gain : rg;
       if (best.beatenBy(rg, pos)) best = {rg, c, pos};
     }
-    last.rest = drift.raise(last.rest);
+    last.rest = rest;
     if (!(last.rest < best.gain) || best.pos < 0) return false;
     // The bounds stay valid for the next pass: move the old winner among the
     // runners-up, and the new one out.
@@ -322,50 +333,41 @@ class Engine {
       std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     }
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
-    last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     ++repeats_;
     return true;
   }
 
-  // How far the gains of a bidder can have risen since its last pass. Every
-  // sum S over c held objects (at least) loses at most the moved holder
-  // distances and gains only terms that are not negative from the a objects
-  // held since, so its mean is at least (S - moved) / (c + a). With costs that
-  // are never negative (weights not negative), a cost then falls at most to
-  // cost * c / (c + a) - shift, and a gain bound B to B + (K - B) * share +
-  // shift (prices only rise), with share = a / (c + a). shift also covers
-  // the roundings of both sums and of the costs and gains, which for the
-  // gains that can matter stay far below 1e7 in size.
+  // How far the gains of a bidder can have risen since its last pass, when no
+  // object became held since: every sum over the held objects loses at most
+  // the moved holder distances, so a cost falls by at most shift, and with
+  // prices that only rise a gain bound B still holds as B + shift. shift also
+  // covers the roundings of both sums (relative) and of the costs and gains,
+  // which for the gains that can matter stay far below 1e7 in size. An object
+  // newly held adds a term to every sum and one to every count; the bidder
+  // then makes a full pass.
   struct Drift {
     bool none = true;  // every object has the owner it had: every cost as it was
-    double share = 0.0;
     double shift = 0.0;
-    double raise(double bound) const {
-      if (none || !(bound > -kInfinity)) return bound;
-      return (bound + (kBase - bound) * share) + shift;
-    }
-    double gainAfter(double cost, double price) const {
-      return ((kBase - cost * (1.0 - share)) - price) + shift;
-    }
+    double raise(double bound) const { return none ? bound : bound + shift; }
   };
 
   bool driftSince(std::int32_t b, const BidderMemory& last, Drift& drift) {
     // After many handovers the drift leaves little to go on, and reading the
     // log would cost as much as a full pass.
     if (handovers_.object.size() - static_cast<std::size_t>(last.mark) > 2 * live_.size()) return false;
+    if (held_.size() != last.heldAtMark) return false;
     const double moved = movedHolderDistance(handovers_, last.mark, owner_,
                                              bidders_[static_cast<std::size_t>(b)].neibDist.data());
-    const std::size_t added = held_.size() - last.heldAtMark;
     drift = {};
-    if (moved == 0.0 && added == 0) return true;
-    // cells_: a finite rpdWeight and moderate distances; lazyFixed_: weights not negative.
-    if (!cells_ || !lazyFixed_ || last.heldAtMark < 2) return false;
-    const double count = static_cast<double>(last.heldAtMark - 1);
+    if (moved == 0.0) return true;
+    // cells_: a finite rpdWeight and moderate distances; lazyFixed_: weights
+    // not negative, so that no cost is below 0.
+    if (!cells_ || !lazyFixed_ || held_.size() < 2) return false;
+    const double count = static_cast<double>(held_.size() - 1);
     const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
     drift.none = false;
-    drift.share = added == 0 ? 0.0 : (static_cast<double>(added) / (count + static_cast<double>(added))) * (1.0 + 1e-9);
     drift.shift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
     return drift.shift < 1e5;
   }
@@ -384,8 +386,10 @@ class Engine {
     return laterPass(b);
   }
 
-  // The cells pay once bidders come back; an easy scene, where each bidder
-  // makes one pass, never needs them. They start from the objects held so far.
+  // The cells pay once bidders come back, or once a pass needs many exact
+  // sums; an easy scene, where each bidder makes one pass and the fixed
+  // parts find the partners, never needs them. They start from the objects
+  // held so far.
   void startCells() {
     cellsAllowed_ = false;
     const double largestObject = largestDistanceForCells(objects_);
@@ -408,7 +412,7 @@ class Engine {
     bound_.resize(nLive);
     // The cells' bound is left to refine(): most objects are ruled out by the
     // cheaper bound from the point counts alone.
-    const CellSums* sums = nullptr;
+    const CellSums* sums = cells_ ? &cellSums_ : nullptr;
     if (lazyFixed_) {
       fixedLowScratch_.resize(nLive);
       pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,

@@ -5,8 +5,8 @@
 // a term |d - h| changes by at most |h' - h|. So the bounds on the gains that
 // its last pass found, raised by that drift, still hold (prices only rise),
 // and usually only the last winner and a runner-up need their exact costs.
-// An object that became held since adds a term that is never negative and
-// one to every count, which a mean can lose only in proportion.
+// An object that became held since adds a term and changes every mean, and
+// then the bidder makes a full pass.
 #pragma once
 
 #include <cstddef>
@@ -49,9 +49,9 @@ struct HandoverLog {
   std::int64_t looks = 0;
 };
 
-// The sum of |h(owner now) - h(owner at mark)| over the objects held when
-// mark handovers were logged whose owner differs now, h being the bidder's
-// distance row.
+// The sum of |h(owner now) - h(owner at mark)| over the objects whose owner
+// differs now from the one they had when mark handovers were logged, h being
+// the bidder's distance row; objects free then are left to the caller.
 double movedHolderDistance(HandoverLog& log, std::int64_t mark,
                            const std::vector<std::int32_t>& owner, const double* bidderDist);
 
