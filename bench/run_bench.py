@@ -34,8 +34,9 @@ RSS beside the bound. A run over --timeout prints ">T". --quick is the short
 table: N 1000 and 2000, hard, the four weights, 3 runs.
 
 --versus DIR times the matching step of this build and of the build in DIR
-(an earlier commit, say) alternately on the look-alike scenes, default N 1000
-and 2000, hard, the four weights.
+(an earlier commit, say) alternately: on the easy pairs of gen_seeds.py with
+costLimit 2 and 6 (contested), and on the look-alike scenes with the four
+weights; default N 1000 and 2000, hard.
 
 --check replays scenes of --check-size seeds (default 300), every difficulty
 and the four weights, through both engines and fails unless they make the
@@ -242,25 +243,26 @@ def versus(args):
               os.path.join(args.build, "bench", "seedmatch-engines")]
     print("matching step (fast engine), medians of %d runs alternated; this build against %s\n"
           % (args.runs, args.versus))
-    print("| N | noise | weights | passes | other s | this s | speed-up |")
+    print("| N | scene (noise) | weights | passes | other s | this s | speed-up |")
     print("|---:|---|---|---:|---:|---:|---:|", flush=True)
-    for n in sorted(args.sizes):
-        for noise in args.noise:
-            a, b = scene(data, n, noise)
-            for weights in MATRIX_WEIGHTS:
-                times = [[], []]
-                passes = None
-                for _ in range(args.runs):
-                    for side, binary in enumerate(builds):
-                        seconds, _, out = limited([binary, "--engine", "fast", a, b] + weights,
-                                                  args.timeout, keep_output=True)
-                        times[side].append(float("inf") if seconds is None
-                                           else engine_runs(out)[0][3])
-                        if seconds is not None:
-                            passes = engine_runs(out)[0][1]
-                other, this = (statistics.median(t) for t in times)
-                print("| %d | %g | %s | %s | %.3f | %.3f | %.1fx |" % (
-                    n, noise, " ".join(weights), passes, other, this, other / this), flush=True)
+    cases = [(n, "uniform", pair(data, n), weights) for n in sorted(args.sizes)
+             for weights in (WEIGHTS, CONTESTED)]
+    cases += [(n, "%g" % noise, scene(data, n, noise), weights) for n in sorted(args.sizes)
+              for noise in args.noise for weights in MATRIX_WEIGHTS]
+    for n, kind, (a, b), weights in cases:
+        times = [[], []]
+        passes = None
+        for _ in range(args.runs):
+            for side, binary in enumerate(builds):
+                seconds, _, out = limited([binary, "--engine", "fast", a, b] + weights,
+                                          args.timeout, keep_output=True)
+                times[side].append(float("inf") if seconds is None
+                                   else engine_runs(out)[0][3])
+                if seconds is not None:
+                    passes = engine_runs(out)[0][1]
+        other, this = (statistics.median(t) for t in times)
+        print("| %d | %s | %s | %s | %.3f | %.3f | %.1fx |" % (
+            n, kind, " ".join(weights), passes, other, this, other / this), flush=True)
 
 
 def check(args):

@@ -247,6 +247,7 @@ class Engine {
     if (cellsAllowed_ && exactSums_ - sumsBefore > kSumsBeforeCells) startCells();
     if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
+    last.heldAtMark = held_.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     return best;
