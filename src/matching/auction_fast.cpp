@@ -240,11 +240,13 @@ class Engine {
     }
     last.mark = -1;
     last.remembered = false;
-    const std::int64_t sumsBefore = exactSums_;
     const Best best = fullPass(b);
     // Many exact sums in one pass: the cheap bounds do not tell the objects
     // apart, and the cells will.
-    if (cellsAllowed_ && exactSums_ - sumsBefore > kSumsBeforeCells) startCells();
+    if (cellsAllowed_ && (exactSums_ > 4 * ++fullPasses_ + kSumsBeforeCells ||
+                          returns_ > static_cast<std::int64_t>(bidders_.size() / 32) + 8)) {
+      startCells();
+    }
     if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
     last.mark = static_cast<std::int64_t>(handovers_.object.size());
     last.heldAtMark = held_.size();
@@ -375,7 +377,6 @@ class Engine {
 
   Best fullPass(std::int32_t b) {
     const auto at = static_cast<std::size_t>(b);
-    if (seen_[at] && cellsAllowed_ && !cells_) startCells();
     if (cells_) {
       gatherBidderSums(cellSums_, heldPositions_, live_, owner_,
                        bidders_[static_cast<std::size_t>(b)].neibDist);
@@ -384,11 +385,12 @@ class Engine {
       seen_[at] = 1;
       return firstPass(b);
     }
+    ++returns_;
     return laterPass(b);
   }
 
-  // The cells pay once bidders come back, or once a pass needs many exact
-  // sums; an easy scene, where each bidder makes one pass and the fixed
+  // The cells pay once bidders keep coming back, or once passes need many
+  // exact sums; an easy scene, where most bidders make one pass and the fixed
   // parts find the partners, never needs them. They start from the objects
   // held so far.
   void startCells() {
@@ -746,6 +748,8 @@ class Engine {
   std::vector<double> rowSums_;                     // per object, dense passes
   std::vector<double> contenderScratch_;
   std::int64_t exactSums_ = 0;
+  std::int64_t fullPasses_ = 0;
+  std::int64_t returns_ = 0;  // full passes of bidders that had one before
   std::int64_t repeats_ = 0;
   double largestRpd_ = 0.0;  // no rpd is larger, when cells_
   std::int32_t bidder_ = -1;  // of the pass
