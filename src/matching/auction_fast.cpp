@@ -25,8 +25,6 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
-#include <optional>
-#include <utility>
 #include <vector>
 
 #include "bidder_memory.h"
