@@ -239,8 +239,8 @@ class Engine {
     last.mark = -1;
     last.remembered = false;
     const Best best = fullPass(b);
-    // Many exact sums in one pass: the cheap bounds do not tell the objects
-    // apart, and the cells will.
+    // Many exact sums per pass, or bidders that keep coming back: the cheap
+    // bounds do not tell the objects apart, and the cells will.
     if (cellsAllowed_ && (exactSums_ > 4 * ++fullPasses_ + kSumsBeforeCells ||
                           returns_ > static_cast<std::int64_t>(bidders_.size() / 32) + 8)) {
       startCells();
