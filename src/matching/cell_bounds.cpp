@@ -48,6 +48,19 @@ double rpdScale(std::size_t count) {
   return count == 0 ? 0.0 : (1.0 / (20.0 * static_cast<double>(count))) * (1.0 - 0x1p-49);
 }
 
+// sum over the cells of |A[p][c] - H[c]|, with the object's own term taken
+// out of its cell's H when it is held. The margin allows any order of the
+// terms; this one runs across the cells.
+inline double cellGap(const CellSums& sums, std::size_t p) {
+  const double* a = sums.object.data() + p * kCells;
+  const double* h = sums.bidder.data();
+  const std::size_t own = sums.held[p] ? sums.cellOf[p] : kCells;
+  const double ownTerm = sums.ownTerm[p];
+  std::array<double, kCells> t{};
+  for (std::size_t c = 0; c < kCells; ++c) t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+  return ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
+}
+
 template <class Fixed>
 // Sanitizers cannot run the resolver that picks a clone: it runs before them.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
@@ -62,23 +75,9 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
     }
     return;
   }
-  const double d = sums->delta;
-  const double total = sums->bidderTotal;
-  const double* h = sums->bidder.data();
   for (std::size_t p = 0; p < n; ++p) {
-    // rpdSumLowerBound and the scale of its callers, written to run across
-    // the cells; the margin allows any order of the cells' terms.
-    const double* a = sums->object.data() + p * kCells;
-    const std::size_t own = sums->held[p] ? sums->cellOf[p] : kCells;
-    const double ownTerm = sums->ownTerm[p];
-    std::array<double, kCells> t{};
-    for (std::size_t c = 0; c < kCells; ++c) {
-      t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
-    }
-    const double gap = ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
-    const double objectTotal = sums->objectTotal[p];
-    double low = (gap - d * (gap + objectTotal + total)) * (1.0 - d);
-    low = low > 1e-280 ? low : 0.0;
+    // rpdSumLowerBound and the scale of its callers, for every position.
+    const double low = lowered(*sums, cellGap(*sums, p), sums->objectTotal[p]);
     const double scale = sums->held[p] ? sums->scaleHeld : sums->scaleFree;
     const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
     bound[p] = (999999.0 - cost) - price[p];
@@ -163,15 +162,7 @@ void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositi
 }
 
 double rpdSumLowerBound(const CellSums& sums, std::size_t p) {
-  const std::size_t own = sums.held[p] ? sums.cellOf[p] : sums.cells;
-  const double ownTerm = sums.ownTerm[p];
-  const double* a = sums.object.data() + p * sums.cells;
-  const double* h = sums.bidder.data();
-  double gap = 0.0;
-  for (std::size_t c = 0; c < kCells; ++c) {
-    gap += std::fabs(a[c] - (c == own ? h[c] - ownTerm : h[c]));
-  }
-  return lowered(sums, gap, sums.objectTotal[p]);
+  return lowered(sums, cellGap(sums, p), sums.objectTotal[p]);
 }
 
 void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
