@@ -693,11 +693,11 @@ class Engine {
   std::int64_t contenders(std::int32_t b, const Best& best) {
     if (best.pos < 0) return 0;
     const std::size_t nLive = live_.size();
-    contenderScratch_.resize(nLive);
-    fullFixedRow(b, contenderScratch_.data());
+    fixedLowScratch_.resize(nLive);  // free once the pass is over
+    fullFixedRow(b, fixedLowScratch_.data());
     const double winner = best.cost + price_[static_cast<std::size_t>(best.pos)];
     std::int64_t count = 0;
-    for (std::size_t p = 0; p < nLive; ++p) count += contenderScratch_[p] + price_[p] < winner;
+    for (std::size_t p = 0; p < nLive; ++p) count += fixedLowScratch_[p] + price_[p] < winner;
     return count;
   }
 
@@ -744,7 +744,6 @@ class Engine {
   bool pendingHeap_ = false;
   std::vector<double> holderDist_;                  // per held object, dense passes
   std::vector<double> rowSums_;                     // per object, dense passes
-  std::vector<double> contenderScratch_;
   std::int64_t exactSums_ = 0;
   std::int64_t fullPasses_ = 0;
   std::int64_t returns_ = 0;  // full passes of bidders that had one before
