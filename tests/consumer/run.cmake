@@ -64,4 +64,12 @@ file(READ ${SOURCE_DIR}/tests/data/three.expected expected)
 if(NOT status EQUAL 0 OR NOT out STREQUAL expected OR NOT err STREQUAL "")
   message(FATAL_ERROR "consumer exited ${status}\nstdout:\n${out}\nexpected:\n${expected}\nstderr:\n${err}")
 endif()
+
+# docs/library.md shows the program as it is.
+file(READ ${CONSUMER_DIR}/main.cpp program)
+file(READ ${SOURCE_DIR}/docs/library.md page)
+string(FIND "${page}" "```cpp\n${program}```" shown)
+if(shown EQUAL -1)
+  message(FATAL_ERROR "docs/library.md does not show tests/consumer/main.cpp as it is")
+endif()
 file(REMOVE_RECURSE ${WORK_DIR})
