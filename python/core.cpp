@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,7 @@ namespace {
 
 struct PySeedSet {
   SeedSet seeds;
+  std::optional<std::string> path;  // the file read, as bytes
   // Built from the per-seed vectors on first use; every later view shares them.
   std::optional<py::tuple> descriptors;
   std::optional<py::array> distances;
@@ -38,6 +40,8 @@ struct PySeedSet {
 struct PyMatching {
   MatchTable table;
   std::optional<std::int64_t> passes;  // none for the random baseline
+  // seed_weight, hist_weight, rpd_weight and cost_limit, when known
+  std::optional<std::array<double, 4>> weights;
 };
 
 py::array readOnly(py::array array) {
@@ -116,6 +120,52 @@ py::array histogramsOf(PySeedSet& s) {
         "histogram bins", kHistBins);
   }
   return *s.histograms;
+}
+
+// The matched rows' (set-1 index, set-2 index), truncated as the reports truncate them.
+py::array pairsOf(const PyMatching& m) {
+  std::vector<std::int64_t> pairs;
+  for (const MatchRow& row : m.table) {
+    if (row[2] == kUnmatched) continue;
+    pairs.push_back(static_cast<std::int32_t>(row[0]));
+    pairs.push_back(static_cast<std::int32_t>(row[1]));
+  }
+  py::array_t<std::int64_t> out(
+      std::vector<py::ssize_t>{static_cast<py::ssize_t>(pairs.size() / 2), 2});
+  std::copy(pairs.begin(), pairs.end(), out.mutable_data());
+  return readOnly(out);
+}
+
+std::string seedSetRepr(const PySeedSet& s) {
+  std::string text = "<seedmatch.SeedSet: " + std::to_string(s.seeds.size()) + " seeds";
+  if (s.path) {
+    const py::object path = py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
+    text += " from " + py::repr(path).cast<std::string>();
+  }
+  if (!s.seeds.empty()) {
+    text += ", descriptor lengths";
+    for (const std::vector<double>& d : s.seeds.front().desc) {
+      text += ' ';
+      text += std::to_string(d.size());
+    }
+  }
+  return text + ">";
+}
+
+std::string matchingRepr(const PyMatching& m) {
+  std::size_t pairs = 0;
+  for (const MatchRow& row : m.table) pairs += row[2] != kUnmatched;
+  std::string text = "<seedmatch.Matching: " + std::to_string(pairs) + " pairs in " +
+                     std::to_string(m.table.size()) + " rows";
+  text += m.passes ? ", " + std::to_string(*m.passes) + " passes" : ", at random";
+  if (m.weights) {
+    const char* const names[] = {"seed_weight", "hist_weight", "rpd_weight", "cost_limit"};
+    for (std::size_t k = 0; k < 4; ++k) {
+      text += std::string(k ? ", " : "; ") + names[k] + "=" +
+              py::repr(py::float_((*m.weights)[k])).cast<std::string>();
+    }
+  }
+  return text + ">";
 }
 
 py::array tableView(py::object self) {
@@ -413,6 +463,11 @@ Raises ValueError naming the argument for shapes that disagree, fewer than N
 distances, counts beyond 32 bits, and NaN or infinite values.
 )")
       .def("__len__", [](const PySeedSet& s) { return s.seeds.size(); })
+      .def("__repr__", &seedSetRepr)
+      .def_property_readonly("path", [](const PySeedSet& s) -> py::object {
+        if (!s.path) return py::none();
+        return py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
+      }, "The file the seeds were read from, or None.")
       .def_property_readonly("positions", &positionsView)
       .def_property_readonly("point_counts", &pointCountsView)
       .def_property_readonly("descriptors", &descriptorsOf)
@@ -423,6 +478,7 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   m.def("read_seeds", [](const py::bytes& path) -> py::object {
     const std::string name = path;
     PySeedSet set;
+    set.path = name;
     std::optional<ReadError> error;
     {
       py::gil_scoped_release release;
@@ -437,12 +493,15 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 
   py::class_<PyMatching>(m, "Matching")
       .def_property_readonly("table", &tableView)
+      .def_property_readonly("pairs", &pairsOf)
       .def_property_readonly("passes", [](const PyMatching& m) { return m.passes; })
+      .def("__repr__", &matchingRepr)
       .def("__len__", [](const PyMatching& m) { return m.table.size(); });
 
   m.def("match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
                     double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
+    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
     py::gil_scoped_release release;
     result.passes = nModifiedWeightedBipartiteMatching(set1.seeds, set2.seeds, result.table,
                                                        costLimit, seedWeight, histWeight,
@@ -455,6 +514,7 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   m.def("random_match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
                            double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
+    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
     RandomMatching(set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
                    rpdWeight, SeedDistWeights{});
     return result;
@@ -462,6 +522,9 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 
   py::class_<ReportRows>(m, "_ReportRows", "Holds the rows a report's columns view.");
   m.def("evaluate", &evaluate);
+
+  m.def("atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
+        py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
 
   m.def("pair_listing", [](const PySeedSet& set1, const PySeedSet& set2,
                            const PyMatching& matching) {
