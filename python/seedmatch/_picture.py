@@ -103,7 +103,7 @@ def pairing_figure(set1, set2, report, cost_limit: float) -> Figure:
                     f"{low:.4g} ≤ {'xyz'[depth]} ≤ {high:.4g}" if sliced
                     else "each pair a segment from file 1 to file 2", fontsize="medium")
 
-    bins = "auto" if len(p) > 1 else 10
+    bins = int(np.clip(np.sqrt(len(p)), 10, 40))
     finite = report.stored_cost[np.isfinite(report.stored_cost)]
     costs.hist(finite, bins=bins, color="tab:gray")
     costs.axvline(cost_limit, color="tab:red", linestyle="--", label=f"cost limit {cost_limit:g}")
@@ -114,6 +114,9 @@ def pairing_figure(set1, set2, report, cost_limit: float) -> Figure:
     moves.hist(report.pos_disp, bins=bins, color="tab:green")
     moves.set_xlabel("displacement of all pairs")
     moves.set_ylabel("pairs")
+    if len(p) > SLAB_SEEDS:  # the few pairs that moved far are the ones to see
+        moves.set_yscale("log")
+        moves.set_ylabel("pairs (log scale)")
 
     fig.suptitle(title(report, len(pos1), len(pos2)))
     summary = str(report).splitlines()[-1]  # the report's own summary line, as a caption

@@ -190,3 +190,42 @@ def test_a_file_that_cannot_be_opened(tmp_path):
         seedmatch.read_seeds(tmp_path)
     with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
         seedmatch.read_seeds(str(EXAMPLES / "three_a.seeds") + "\0.txt")
+
+
+def test_reprs(forty):
+    set1, set2 = forty
+    arrays = seedmatch.SeedSet.from_arrays(*arrays_of(set1))
+    assert [repr(s) for s in (set1, set2, arrays)] == [
+        f"<seedmatch.SeedSet: 40 seeds from '{EXAMPLES}/forty_a.seeds', descriptor lengths 8 4 4 2 3 2>",
+        f"<seedmatch.SeedSet: 39 seeds from '{EXAMPLES}/forty_b.seeds', descriptor lengths 8 4 4 2 3 2>",
+        "<seedmatch.SeedSet: 40 seeds, descriptor lengths 8 4 4 2 3 2>"]
+    assert (set2.path, arrays.path) == (f"{EXAMPLES}/forty_b.seeds", None)
+    weights = "seed_weight=1.0, hist_weight=0.5, rpd_weight=1.0, cost_limit=2.0>"
+    assert repr(seedmatch.match(set1, set2, 1, 0.5, 1, 2)) == \
+        "<seedmatch.Matching: 35 pairs in 35 rows, 39 passes; " + weights
+    assert re.fullmatch(r"<seedmatch.Matching: (\d+) pairs in \1 rows, at random; " + weights,
+                        repr(seedmatch.random_match(set1, set2, 1, 0.5, 1, 2)))
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda s: seedmatch.match(s, s, "1", 1, 1, 1), "seed_weight must be a number, not str"),
+    (lambda s: seedmatch.match(s, s, 1, None, 1, 1), "hist_weight must be a number, not NoneType"),
+    (lambda s: seedmatch.random_match(s, s, 1, 1, 1, 1j), "cost_limit must be a number, not complex"),
+    (lambda s: seedmatch.match(s, [], 1, 1, 1, 1), "set2 must be a SeedSet, not list"),
+    (lambda s: seedmatch.evaluate(s, s, s, 1, 1), "matching must be a Matching, not SeedSet"),
+    (lambda s: seedmatch.evaluate(s, s, seedmatch.match(s, s, 1, 1, 1, 1), 1, b"1"),
+     "hist_weight must be a number, not bytes"),
+    (lambda s: seedmatch.pair_listing(1, s, None), "set1 must be a SeedSet, not int"),
+    (lambda s: seedmatch.read_seeds(3), "path must be a str, bytes or os.PathLike, not int"),
+])
+def test_a_wrong_type_names_the_parameter(forty, call, message):
+    with pytest.raises(TypeError) as refused:
+        call(forty[0])
+    assert str(refused.value) == message
+
+
+def test_numpy_numbers_are_numbers(forty):
+    set1, set2 = forty
+    weights = (np.float32(1), np.array(0.5), np.int64(1), np.float64(2))
+    assert seedmatch.match(set1, set2, *weights).table.tobytes() == \
+        seedmatch.match(set1, set2, 1, 0.5, 1, 2).table.tobytes()
