@@ -95,8 +95,19 @@ class SeedFileError(ValueError):
 def read_seeds(path: PathLike) -> SeedSet:
     """Read a seed file into a seed set, each seed with its histogram.
 
-    Raises SeedFileError at the first problem in the file; no partial set is
-    returned.
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        A seed file, plain or gzip.
+
+    Returns
+    -------
+    SeedSet
+
+    Raises
+    ------
+    SeedFileError
+        At the first problem in the file; no partial set is returned.
     """
     if not isinstance(path, (str, bytes, os.PathLike)):
         raise TypeError(f"path must be a str, bytes or os.PathLike, not {type(path).__name__}")
@@ -115,8 +126,26 @@ def match(set1: SeedSet, set2: SeedSet, seed_weight: float, hist_weight: float,
           rpd_weight: float, cost_limit: float) -> Matching:
     """Pair the seeds of set1 and set2 by auction, as the ``seedmatch`` command does.
 
-    The GIL is released while the auction runs. ``Matching.table`` holds the
-    rows [index in set1, index in set2, stored cost]; -1.0 marks an unmatched row.
+    The GIL is released while the auction runs.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    seed_weight, hist_weight, rpd_weight : float
+        Weights of the descriptor, histogram and relative-position terms.
+    cost_limit : float
+        A pair is made only when its cost is below this.
+
+    Returns
+    -------
+    Matching
+        ``.table`` holds the rows [index in set1, index in set2, stored cost];
+        -1.0 marks an unmatched row. ``.pairs`` holds the matched rows' indices.
+
+    Raises
+    ------
+    TypeError
+        Naming the parameter, for an argument of the wrong type.
     """
     _require("set1", set1, SeedSet)
     _require("set2", set2, SeedSet)
@@ -128,8 +157,8 @@ def random_match(set1: SeedSet, set2: SeedSet, seed_weight: float, hist_weight: 
                  rpd_weight: float, cost_limit: float) -> Matching:
     """Pair the seeds at random over the same costs, as ``seedmatch-random`` does.
 
-    The generator is seeded with the time in seconds; cost_limit is ignored and
-    ``passes`` is None.
+    Parameters and result as for `match`. The generator is seeded with the time
+    in seconds; cost_limit is ignored and ``passes`` is None.
     """
     _require("set1", set1, SeedSet)
     _require("set2", set2, SeedSet)
@@ -171,7 +200,23 @@ def evaluate(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: floa
              hist_weight: float) -> Report:
     """Evaluate a matching of set1 and set2, as ``seedmatch`` reports it.
 
-    Raises ValueError when the matching names seeds that the sets do not hold.
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+        The sets the matching was made from.
+    matching : Matching
+    seed_weight, hist_weight : float
+        Weights of the evaluation cost, which has no relative-position term.
+
+    Returns
+    -------
+    Report
+        Every field at full precision; ``str(report)`` is the printed report.
+
+    Raises
+    ------
+    ValueError
+        When the matching names seeds that the sets do not hold.
     """
     _require("set1", set1, SeedSet)
     _require("set2", set2, SeedSet)
@@ -181,8 +226,19 @@ def evaluate(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: floa
 
 
 def pair_listing(set1: SeedSet, set2: SeedSet, matching: Matching) -> str:
-    """The listing ``seedmatch-pairs`` prints: table row, p, q and the distance
-    between the two positions, per matched row."""
+    """The listing ``seedmatch-pairs`` prints.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    matching : Matching
+
+    Returns
+    -------
+    str
+        Per matched row: its place in the table, p, q and the distance between
+        the two positions.
+    """
     _require("set1", set1, SeedSet)
     _require("set2", set2, SeedSet)
     _require("matching", matching, Matching)
@@ -191,11 +247,28 @@ def pair_listing(set1: SeedSet, set2: SeedSet, matching: Matching) -> str:
 
 def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
          hist_weight: float, cost_limit: float):
-    """A picture of a pairing, as a matplotlib Figure (Agg backend).
+    """A picture of a pairing.
 
-    Both sets on their two widest axes with one segment per pair coloured by
-    evaluation cost, the unmatched seeds marked apart, histograms of the stored
-    costs (cost limit drawn) and of the displacements, and the summary in the title.
+    Both sets on their two widest axes, one segment per pair coloured by its
+    evaluation cost, the unmatched seeds marked apart; beyond 400 seeds in set1,
+    only a slab across the third axis holding the middle 400 of them. Beside it,
+    histograms of the stored costs (cost limit drawn) and of the displacements of
+    all pairs. The title gives the pairs, mean cost and mean relative-position
+    error in words; the report's summary line is the caption.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    matching : Matching
+    seed_weight, hist_weight : float
+        As for `evaluate`.
+    cost_limit : float
+        Drawn on the histogram of stored costs.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        Made without pyplot; saving it renders with Agg.
     """
     from ._picture import pairing_figure
     report = evaluate(set1, set2, matching, seed_weight, hist_weight)
