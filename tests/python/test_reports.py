@@ -43,8 +43,7 @@ def pts_diff(a, b):  # in single precision, then divided in double
 def recomputed(set1, set2, table, seed_weight, hist_weight):
     """The report's fields from the seeds, in plain Python doubles and NumPy element-wise."""
     rows = [(int(p), int(q), cost) for p, q, cost in table.tolist() if cost != -1.0]
-    p = np.array([r[0] for r in rows], np.int64)
-    q = np.array([r[1] for r in rows], np.int64)
+    p, q = (np.array([row[k] for row in rows], np.int64) for k in (0, 1))
     fields = {name: [] for name in ("seed_dist", "pcal", "cost", "d_desc0", "d_desc1",
                                     "d_desc2", "d_pts01", "d_desc4", "d_pts2", "pos_disp")}
     for i, j, _ in rows:
@@ -65,22 +64,13 @@ def recomputed(set1, set2, table, seed_weight, hist_weight):
     for name in ("d_desc0", "d_desc1", "d_desc2", "d_pts01", "d_desc4", "d_pts2"):
         fields["avg_" + name] = total(fields[name]) / n
 
-    def average(within1, within2):  # over row pairs i < j, i ascending, then j
-        if n < 2:
-            return 4.0
-        terms = [np.abs(within1(p[k], p[k + 1:]) - within2(q[k], q[k + 1:]))
-                 for k in range(len(rows))]
-        return total(t for row in terms for t in row.tolist()) / (len(p) * (len(p) - 1) // 2)
+    def average(within):  # over pairs of matched rows i < j, i ascending, then j
+        terms = [abs(within(set1, p[i], p[j]) - within(set2, q[i], q[j]))
+                 for i in range(len(p)) for j in range(i + 1, len(p))]
+        return 4.0 if n < 2 else total(terms) / len(terms)
 
-    def apart(positions):
-        def within(seed, later):
-            d = positions[seed] - positions[later]
-            return np.sqrt(d[:, 0] * d[:, 0] + d[:, 1] * d[:, 1] + d[:, 2] * d[:, 2])
-        return within
-
-    fields["avg_rp"] = average(lambda seed, later: set1.distances[seed, later],
-                               lambda seed, later: set2.distances[seed, later])
-    fields["navg_rp"] = average(apart(set1.positions), apart(set2.positions))
+    fields["avg_rp"] = average(lambda seeds, a, b: seeds.distances[a, b])
+    fields["navg_rp"] = average(lambda seeds, a, b: l2(seeds.positions[a], seeds.positions[b]))
     return fields
 
 
