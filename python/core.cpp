@@ -136,12 +136,14 @@ py::array pairsOf(const PyMatching& m) {
   return readOnly(out);
 }
 
+py::object pathOf(const PySeedSet& s) {
+  if (!s.path) return py::none();
+  return py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
+}
+
 std::string seedSetRepr(const PySeedSet& s) {
   std::string text = "<seedmatch.SeedSet: " + std::to_string(s.seeds.size()) + " seeds";
-  if (s.path) {
-    const py::object path = py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
-    text += " from " + py::repr(path).cast<std::string>();
-  }
+  if (s.path) text += " from " + py::repr(pathOf(s)).cast<std::string>();
   if (!s.seeds.empty()) {
     text += ", descriptor lengths";
     for (const std::vector<double>& d : s.seeds.front().desc) {
@@ -381,12 +383,12 @@ auto refusingBadRows(Run run) {
   }
 }
 
-// The report's per-row fields as read-only float64 columns viewing one copy of
-// the rows; p and q become int64 for indexing.
 struct ReportRows {
   std::vector<ReportRow> rows;
 };
 
+// The report's per-row fields as read-only float64 columns viewing one copy of
+// the rows; p and q become int64 for indexing.
 py::dict rowColumns(std::vector<ReportRow> rows) {
   const auto count = static_cast<py::ssize_t>(rows.size());
   const py::object owner = py::cast(ReportRows{std::move(rows)});
@@ -464,10 +466,7 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 )")
       .def("__len__", [](const PySeedSet& s) { return s.seeds.size(); })
       .def("__repr__", &seedSetRepr)
-      .def_property_readonly("path", [](const PySeedSet& s) -> py::object {
-        if (!s.path) return py::none();
-        return py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
-      }, "The file the seeds were read from, or None.")
+      .def_property_readonly("path", &pathOf, "The file the seeds were read from, or None.")
       .def_property_readonly("positions", &positionsView)
       .def_property_readonly("point_counts", &pointCountsView)
       .def_property_readonly("descriptors", &descriptorsOf)
