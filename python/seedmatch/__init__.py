@@ -34,8 +34,8 @@ try:
     import numpy  # noqa: F401  (every array the package hands out is one)
 except ImportError as error:
     _cannot_import(f"cannot import NumPy, which seedmatch needs ({error}); on Debian, "
-                   f"apt-get install python3-numpy and use /usr/bin/python3, not "
-                   f"{sys.executable}", error)
+                   f"apt-get install python3-numpy and run /usr/bin/python3 (this is "
+                   f"{sys.executable})", error)
 try:
     from . import _core
     from ._core import Matching, SeedSet
