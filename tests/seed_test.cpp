@@ -5,15 +5,8 @@
 
 namespace seedmatch {
 
-using test::dump, test::kInf, test::kNaN;
+using test::dump, test::kInf, test::kNaN, test::load;
 using V = std::vector<double>;
-
-// The seeds a text loads as, or its error.
-std::string load(std::string_view text) {
-  SeedSet seeds;
-  const auto error = readSeedText(text, "FILE", seeds);
-  return error ? formatReadError(*error) : dump(seeds);
-}
 
 // Distances and neibCount; the one bin that must hold value, all others 0.0 (-1: all 0.0).
 TEST(NeibDis, BinsAndWeights) {
@@ -104,10 +97,9 @@ TEST(ReadSeed, FilesAndPipesLargerThanTheBuffer) {
   const auto readWritten = [&](const std::string& text, bool piped = false) {
     std::ofstream(path, std::ios::binary) << text;
     std::FILE* pipe = piped ? ::popen(("dd bs=997 status=none if=" + path).c_str(), "r") : nullptr;
-    SeedSet seeds;
-    const auto error = readSeed(pipe ? "/dev/fd/" + std::to_string(::fileno(pipe)) : path, seeds);
+    const std::string seeds = test::loadFile(pipe ? "/dev/fd/" + std::to_string(::fileno(pipe)) : path);
     if (pipe) ::pclose(pipe);
-    return error ? formatReadError(*error) : dump(seeds);
+    return seeds;
   };
   // One seed of 400000 distances in assorted forms (about 2.3 MB), so that tokens straddle every refill.
   std::string text = kPrefix + "0 0 0 400000";
