@@ -10,11 +10,7 @@
 namespace seedmatch {
 namespace {
 
-using test::dump, test::quoted;
-
-std::string outcome(const std::optional<ReadError>& error, const SeedSet& seeds) {
-  return error ? formatReadError(*error) : dump(seeds);
-}
+using test::dump, test::load, test::loadFile, test::quoted;
 
 // One gzip member holding text.
 std::string gzipped(std::string_view text) {
@@ -61,18 +57,6 @@ std::string sampleText(int distances = 300000) {
   return text;
 }
 
-std::string readText(const std::string& text, const std::string& name) {
-  SeedSet seeds;
-  const auto error = readSeedText(text, name, seeds);
-  return outcome(error, seeds);
-}
-
-std::string readPath(const std::string& path) {
-  SeedSet seeds;
-  const auto error = readSeed(path, seeds);
-  return outcome(error, seeds);
-}
-
 TEST_F(Files, GzipReadsAsItsInflatedText) {
   const std::string text = sampleText();
   const std::string bad = text.substr(0, 900000) + "x" + text.substr(900000);
@@ -83,15 +67,15 @@ TEST_F(Files, GzipReadsAsItsInflatedText) {
                               gzipped(text.substr(third, third)) + gzipped(text.substr(2 * third));
   for (const std::string& bytes : {member, members}) {
     const std::string path = write("seeds", bytes);
-    EXPECT_EQ(readPath(path), readText(text, path));
+    EXPECT_EQ(loadFile(path), load(text, path));
   }
   // The position of a bad token counts lines and columns of the inflated text.
   const std::string path = write("bad", gzipped(bad));
-  EXPECT_EQ(readPath(path), readText(bad, path));
-  EXPECT_EQ(readPath(path).rfind("seedmatch:" + path + ":", 0), 0u);
+  EXPECT_EQ(loadFile(path), load(bad, path));
+  EXPECT_EQ(loadFile(path).rfind("seedmatch:" + path + ":", 0), 0u);
   // Through a pipe, whatever the name.
   std::FILE* pipe = ::popen(("cat " + quoted(write("piped.txt", members))).c_str(), "r");
-  EXPECT_EQ(readPath("/dev/fd/" + std::to_string(::fileno(pipe))), readText(text, "/dev/fd/" + std::to_string(::fileno(pipe))));
+  EXPECT_EQ(loadFile("/dev/fd/" + std::to_string(::fileno(pipe))), load(text, "/dev/fd/" + std::to_string(::fileno(pipe))));
   ::pclose(pipe);
 }
 
@@ -122,12 +106,12 @@ TEST_F(Files, DamagedGzipIsOneError) {
     EXPECT_EQ(seeds.size(), 1u);
   }
   const std::string path = write("flipped", flipped);
-  const std::string message = readPath(path);
+  const std::string message = loadFile(path);
   EXPECT_EQ(message.rfind("seedmatch:" + path + ": corrupt gzip data: ", 0), 0u) << message;
   EXPECT_EQ(message.find('\n'), std::string::npos);
   // Not gzip unless both magic bytes are there.
   const std::string oneByte = write("one_magic_byte", "\x1f");
-  EXPECT_EQ(readPath(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
+  EXPECT_EQ(loadFile(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
 }
 
 // readSeedPair against readSeed on each file in turn: the same seeds, or the
