@@ -35,12 +35,6 @@ def test_picture_has_one_segment_per_pair(files, weights, axes):
         assert f"SUM {report.sum_cost:.3f}" in figure._suptitle.get_text()
 
 
-def plot_command(*args):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    return subprocess.run([sys.executable, "-m", "seedmatch", *map(str, args)],
-                          capture_output=True, text=True, env=env)
-
-
 def plot_in_process(capsys, *args):
     """(status, stdout, stderr) of python3 -m seedmatch, run in this process for speed."""
     from seedmatch.__main__ import main
@@ -54,7 +48,9 @@ def plot_in_process(capsys, *args):
 
 def test_plot_command_writes_each_format(tmp_path, capsys):
     pytest.importorskip("matplotlib")
-    done = plot_command("plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "by_command.png")
+    done = subprocess.run([sys.executable, "-m", "seedmatch", "plot", *map(str, FORTY), "1", "0.5",
+                           "1", "2", "-o", str(tmp_path / "by_command.png")], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert (done.returncode, done.stdout, done.stderr) == (1, "", "")
     starts = {".png": b"\x89PNG", ".svg": b"<?xml", ".pdf": b"%PDF"}
     for extension, start in starts.items():
