@@ -76,9 +76,6 @@ def descriptors_with(d, value):
     return descriptors
 
 
-nan_at_1_2 = np.zeros((3, 3))
-nan_at_1_2[1, 2] = np.nan
-
 BAD_ARRAYS = [
     ("positions", np.zeros((3, 2)), "positions must have shape (N, 3), got (3, 2)"),
     ("positions", [[0, 0], [1]], "positions must be an array of numbers"),
@@ -101,7 +98,8 @@ BAD_ARRAYS = [
     ("point_counts", np.full((3, 3), 2**63, np.uint64), "point_counts[0, 0] = 9223372036854775808 does not fit in 32 bits"),
     ("distances", np.zeros((3, 2)), "distances must have at least one column per seed (3), got 2"),
     ("distances", np.zeros((2, 3)), "distances has 2 rows, positions has 3"),
-    ("distances", nan_at_1_2, "distances[1, 2] is nan; a seed file holds only finite numbers"),
+    ("distances", [[0, 0, 0], [0, 0, np.nan], [0, 0, 0]],
+     "distances[1, 2] is nan; a seed file holds only finite numbers"),
 ]
 
 
