@@ -72,8 +72,9 @@ std::string randomHalfway(std::mt19937_64& random) {
   n -= n % scale;
   if (n % 2 == 0) n += scale;
   if (n >= std::uint64_t{1} << 54) n -= 2 * scale;
-  const std::string exponent = random() % 2 == 0 ? "e" + std::to_string(k) : std::string(static_cast<std::size_t>(k), '0');
-  return std::to_string(n / scale) + exponent;
+  std::string token = std::to_string(n / scale);
+  if (random() % 2 == 0) return token.append("e").append(std::to_string(k));
+  return token.append(static_cast<std::size_t>(k), '0');
 }
 
 std::string bitsOf(std::optional<double> v) { return v ? std::to_string(std::bit_cast<std::uint64_t>(*v)) : "declined"; }
@@ -92,7 +93,9 @@ TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
   for (const auto& c : reals) {
     const auto value = fast<double>(c.token);
     EXPECT_EQ(value.has_value(), c.taken) << c.token;
-    if (value) EXPECT_EQ(bitsOf(value), bitsOf(reference<double>(c.token))) << c.token;
+    if (value) {
+      EXPECT_EQ(bitsOf(value), bitsOf(reference<double>(c.token))) << c.token;
+    }
   }
   // Too close to the end of the bytes: always left to from_chars.
   const std::string shortText = "1.5 ";
@@ -105,7 +108,9 @@ TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
   for (const auto& c : integers) {
     const auto value = fast<std::int32_t>(c.token);
     EXPECT_EQ(value.has_value(), c.taken) << c.token;
-    if (value) EXPECT_EQ(value, reference<std::int32_t>(c.token)) << c.token;
+    if (value) {
+      EXPECT_EQ(value, reference<std::int32_t>(c.token)) << c.token;
+    }
   }
 }
 
@@ -144,7 +149,9 @@ TEST(FastNumbers, AgreeWithFromChars) {
   for (int i = 0; i < 1'000'000; ++i) {
     const char* const signs[] = {"", "-", "+"};
     const std::string token = signs[random() % 3] + digits(random, 1 + static_cast<int>(random() % 12));
-    if (const auto value = fast<std::int32_t>(token)) ASSERT_EQ(value, reference<std::int32_t>(token)) << token;
+    if (const auto value = fast<std::int32_t>(token)) {
+      ASSERT_EQ(value, reference<std::int32_t>(token)) << token;
+    }
   }
 }
 
