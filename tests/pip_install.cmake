@@ -1,7 +1,7 @@
 # Copies the tracked files of SOURCE_DIR into WORK_DIR, as a fresh clone would
 # have them, installs them with pip into a new venv that sees the system's
 # packages, offline, then imports the package from outside both trees, checks
-# its version against VERSION and compares its report of the three-seed example
+# its versions against VERSION and compares its report of the three-seed example
 # with the command's.
 cmake_minimum_required(VERSION 3.25)
 
@@ -41,12 +41,12 @@ run_step("import" ${CMAKE_COMMAND} -E env --unset=PYTHONPATH PYTHONDONTWRITEBYTE
 import importlib.metadata, sys
 import seedmatch
 assert seedmatch.__file__.startswith(sys.argv[1]), seedmatch.__file__
-print(importlib.metadata.version("seedmatch"))
+print(importlib.metadata.version("seedmatch"), seedmatch.__version__)
 a, b = seedmatch.read_seeds(sys.argv[2]), seedmatch.read_seeds(sys.argv[3])
 print(seedmatch.evaluate(a, b, seedmatch.match(a, b, 1, 0.5, 1, 2), 1, 0.5), end="")
 ]=] ${WORK_DIR}/env ${SOURCE_DIR}/examples/three_a.seeds ${SOURCE_DIR}/examples/three_b.seeds)
 file(READ ${SOURCE_DIR}/tests/data/three.expected expected)
-if(NOT out STREQUAL "${VERSION}\n${expected}")
+if(NOT out STREQUAL "${VERSION} ${VERSION}\n${expected}")
   message(FATAL_ERROR "the pip-installed package printed:\n${out}\nexpected version ${VERSION} and:\n${expected}")
 endif()
 file(REMOVE_RECURSE ${WORK_DIR})
