@@ -29,6 +29,9 @@ def project_version() -> str:
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
+        if shutil.which("cmake") is None:
+            raise RuntimeError("seedmatch: building the module needs CMake 3.25 or later "
+                               "(apt-get install cmake)")
         build = pathlib.Path(self.build_temp).resolve() / "cmake"
         configure = [
             "cmake", "-S", str(ROOT), "-B", str(build),
