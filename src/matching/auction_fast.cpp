@@ -25,6 +25,9 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bidder_memory.h"
@@ -75,7 +78,8 @@ float floatAtMost(double v) {
 class Engine {
  public:
   Engine(const SeedSet& set1, const SeedSet& set2, double costLimit, double seedWeight,
-         double histWeight, double rpdWeight, const SeedDistWeights& w, bool countContenders)
+         double histWeight, double rpdWeight, const SeedDistWeights& w, bool countContenders,
+         const PairTerms* terms = nullptr, std::stop_token stop = {})
       : set1Bids_(set1.size() <= set2.size()),
         bidders_(set1Bids_ ? set1 : set2),
         objects_(set1Bids_ ? set2 : set1),
@@ -85,7 +89,9 @@ class Engine {
         histWeight_(histWeight),
         rpdWeight_(rpdWeight),
         w_(w),
-        countContenders_(countContenders) {
+        countContenders_(countContenders),
+        terms_(terms),
+        stop_(std::move(stop)) {
     const std::size_t nObjects = objects_.size();
     for (std::size_t j = 0; j < nObjects; ++j) {
       if (isZero(objects_[j]) == 0) live_.push_back(static_cast<std::int32_t>(j));
@@ -100,8 +106,10 @@ class Engine {
     bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
     bounded_ = rpdWeight >= 0.0;
     rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
-    lazyFixed_ = bounded_ && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2,
-                                                w.wPts01, w.wDesc4, w.wPts2});
+    costsNotNegative_ = bounded_ && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2,
+                                                       w.wPts01, w.wDesc4, w.wPts2});
+    // Prepared terms give every exact fixed part at the cost of a bound.
+    lazyFixed_ = costsNotNegative_ && terms_ == nullptr;
     uniform_ = nLive > 0 && !bidders_.empty() && uniformLayout(bidders_) && uniformLayout(objects_);
     if (lazyFixed_) {
       for (std::size_t k = 0; k < 3; ++k) {
@@ -111,7 +119,7 @@ class Engine {
         }
       }
       fixedLow_.resize(bidders_.size());
-    } else {
+    } else if (terms_ == nullptr) {
       computeFixed();
     }
     symmetric_ = !bounded_ && rpdNeeded_ && distancesSymmetric(objects_);
@@ -134,6 +142,10 @@ class Engine {
     // dropped on its own pass and nothing is won.
     const bool nothingWins = std::isnan(rpdWeight_) || std::isnan(costLimit_) || live_.empty();
     while (!queue.empty() && stats.passes < passLimit) {
+      if (stop_.stop_requested()) {
+        stats.stopped = true;
+        return stats;
+      }
       ++stats.passes;
       const std::int32_t b = queue.front();
       queue.pop_front();
@@ -163,6 +175,7 @@ class Engine {
 
  private:
   static constexpr std::size_t kRunnersUp = 8;
+  static constexpr std::size_t kLanesBetweenStops = 64 * kSumLanes;
   static constexpr std::size_t kRunnersUpCosted = 3;
   static constexpr std::int64_t kSumsBeforeCells = 16;
 
@@ -192,13 +205,17 @@ class Engine {
     const std::size_t nLive = live_.size();
     fixed_.resize(bidders_.size() * nLive);
     if (nLive == 0 || bidders_.empty()) return;
-    for (std::size_t b = 0; b < bidders_.size(); ++b) {
+    for (std::size_t b = 0; b < bidders_.size() && !stop_.stop_requested(); ++b) {
       if (bidderLive_[b]) fullFixedRow(static_cast<std::int32_t>(b), &fixed_[b * nLive]);
     }
   }
 
   // The exact fixed parts of one bidder against every live object.
   void fullFixedRow(std::int32_t b, double* fixed) {
+    if (terms_ != nullptr) {
+      for (std::size_t p = 0; p < live_.size(); ++p) fixed[p] = fixedFromTerms(b, p);
+      return;
+    }
     const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
     if (uniform_) {
       if (columns_.count == 0) columns_ = makeColumns(objects_, live_, bidders_.front());
@@ -209,7 +226,24 @@ class Engine {
   }
 
   double exactFixed(std::int32_t b, std::size_t p) const {
-    return lazyFixed_ ? fixedPart(b, p) : fixed_[static_cast<std::size_t>(b) * live_.size() + p];
+    if (lazyFixed_) return fixedPart(b, p);
+    if (terms_ != nullptr) return fixedFromTerms(b, p);
+    return fixed_[static_cast<std::size_t>(b) * live_.size() + p];
+  }
+
+  // The exact fixed parts of bidder b by live position, when they are not lazy.
+  const double* fixedRowOf(std::int32_t b) {
+    if (terms_ == nullptr) return &fixed_[static_cast<std::size_t>(b) * live_.size()];
+    termsFixedRow_.resize(live_.size());
+    fullFixedRow(b, termsFixedRow_.data());
+    return termsFixedRow_.data();
+  }
+
+  double fixedFromTerms(std::int32_t b, std::size_t p) const {
+    const auto bidder = static_cast<std::size_t>(b);
+    const auto object = static_cast<std::size_t>(live_[p]);
+    const std::size_t at = set1Bids_ ? bidder * terms_->size2 + object : object * terms_->size2 + bidder;
+    return seedWeight_ * terms_->seedDist[at] + histWeight_ * terms_->pcal[at];
   }
 
   double fixedPart(std::int32_t b, std::size_t p) const {
@@ -365,7 +399,7 @@ class Engine {
     if (moved == 0.0) return true;
     // cells_: a finite rpdWeight and moderate distances; lazyFixed_: weights
     // not negative, so that no cost is below 0.
-    if (!cells_ || !lazyFixed_ || held_.size() < 2) return false;
+    if (!cells_ || !costsNotNegative_ || held_.size() < 2) return false;
     const double count = static_cast<double>(held_.size() - 1);
     const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
     drift.none = false;
@@ -420,8 +454,7 @@ class Engine {
                             histWeight_, w_, fixedLowScratch_.data());
       gainBounds(sums, rpdWeight_, fixedLowScratch_.data(), price_.data(), nLive, bound_.data());
     } else {
-      gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
-                 nLive, bound_.data());
+      gainBounds(sums, rpdWeight_, fixedRowOf(b), price_.data(), nLive, bound_.data());
     }
     Best best;
     pending_.clear();
@@ -486,8 +519,7 @@ class Engine {
       }
       gainBounds(sums, rpdWeight_, low.data(), price_.data(), nLive, bound_.data());
     } else {
-      gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
-                 nLive, bound_.data());
+      gainBounds(sums, rpdWeight_, fixedRowOf(b), price_.data(), nLive, bound_.data());
     }
     const double rest = largestBounds(bound_.data(), nLive, kRunnersUp + 1, leaders_);
     Best best;
@@ -553,7 +585,7 @@ class Engine {
 
   // At most the fixed part of bidder b and position p, as laterPass stores it.
   double fixedLowAt(std::int32_t b, std::size_t p) const {
-    if (!lazyFixed_) return fixed_[static_cast<std::size_t>(b) * live_.size() + p];
+    if (!lazyFixed_) return exactFixed(b, p);
     return static_cast<double>(fixedLow_[static_cast<std::size_t>(b)][p]);
   }
 
@@ -665,12 +697,14 @@ class Engine {
       holderDist_[i] = dist[owner_[static_cast<std::size_t>(held_[i])]];
     }
     const std::size_t nLive = live_.size();
-    const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
+    const double* fixed = fixedRowOf(b);
     if (symmetric_) rpdSumsAlongHeldRows(held_, heldRows_, holderDist_, objects_.size(), rowSums_);
     Best best;
     std::array<double, kSumLanes> sum{};
     std::array<std::int32_t, kSumLanes> object{};
     for (std::size_t p = 0; p < nLive;) {
+      // A pass over many held objects is long: a stop leaves its result unused.
+      if (p % kLanesBetweenStops == 0 && stop_.stop_requested()) return best;
       const std::size_t m = std::min(kSumLanes, nLive - p);
       for (std::size_t l = 0; l < m; ++l) object[l] = live_[p + l];
       sum.fill(0.0);
@@ -711,9 +745,12 @@ class Engine {
   double rpdWeight_;
   SeedDistWeights w_;
   bool countContenders_;
+  const PairTerms* terms_;   // the fixed parts' terms, when prepared
+  std::stop_token stop_;
   double bidIncrement_ = 0.0;
   bool bounded_ = true;      // rpdWeight >= 0: a pair costs at least its fixed part
   bool rpdNeeded_ = true;    // rpd can change a cost
+  bool costsNotNegative_ = false;  // bounded_, and fixed parts and their weights finite, >= 0
   bool lazyFixed_ = false;   // fixed parts computed when needed, not stored
   bool uniform_ = false;     // both sets suit the column layout
   bool symmetric_ = false;   // dense sums may read held rows (negative rpdWeight)
@@ -738,6 +775,7 @@ class Engine {
   ObjectColumns columns_;                           // built for the first full row
   std::vector<double> bound_;                       // per live position, for the pass
   std::vector<double> fixedLowScratch_;
+  std::vector<double> termsFixedRow_;
   std::vector<std::size_t> shortlist_;
   std::vector<Pending> pending_;                    // a heap once pendingHeap_ is set
   std::vector<RunnerUp> leaders_;
@@ -764,6 +802,26 @@ AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedS
   Engine engine(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, false);
   const AuctionStats stats = engine.run();
   engine.emit(table);
+  return stats;
+}
+
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w,
+                                                const AuctionOptions& options) {
+  const PairTerms* terms = options.terms;
+  if (terms != nullptr && (terms->size1 != set1.size() || terms->size2 != set2.size() ||
+                           terms->seedDist.size() != set1.size() * set2.size() ||
+                           terms->pcal.size() != terms->seedDist.size())) {
+    throw std::invalid_argument("pair terms of " + std::to_string(terms->size1) + " x " +
+                                std::to_string(terms->size2) + " seeds given for seed sets of " +
+                                std::to_string(set1.size()) + " and " + std::to_string(set2.size()));
+  }
+  Engine engine(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, false, terms,
+                options.stop);
+  AuctionStats stats = engine.run();
+  if (!stats.stopped) engine.emit(table);
   return stats;
 }
 
