@@ -9,6 +9,8 @@ import argparse
 import re
 import sys
 
+from . import _sweep as sweep
+
 EXIT_COMPLETED = 1
 EXIT_ERROR = 2
 FORMATS = (".png", ".svg", ".pdf")
@@ -51,6 +53,7 @@ def parser() -> Parser:
         plot.add_argument(name.lower(), metavar=name, type=atof)
     plot.add_argument("-o", "--output", required=True, metavar="PICTURE",
                       help="the file to write; .png, .svg or .pdf chooses the format")
+    sweep.add_parser(commands)
     return top
 
 
@@ -85,6 +88,8 @@ def main(argv=None) -> int:
     if args.command is None:
         parser().print_help()
         return EXIT_ERROR
+    if args.command == "sweep":
+        return sweep.main(args)
     return run_plot(args)
 
 
