@@ -165,6 +165,18 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
     return table
 
 
+def plot_sweep(table: np.ndarray):
+    """Heat maps of a sweep, as a matplotlib Figure (Agg backend).
+
+    One panel per (hist weight, cost limit), seed weight down and rpd weight
+    across, each cell labelled with its value. With a truth the panels show F1
+    and the best weighting is ringed; without one, two sets of panels show the
+    pair count and ``navg_rp`` (the relative-position error from positions).
+    """
+    from ._sweep_picture import sweep_figure
+    return sweep_figure(table)
+
+
 def check_range(truth: np.ndarray, size1: int, size2: int) -> np.ndarray:
     for side, size in ((0, size1), (1, size2)):
         if len(truth) and truth[:, side].max() >= size:
@@ -228,40 +240,32 @@ def add_parser(commands) -> None:
                          help="draw the table as heat maps; .png, .svg or .pdf")
 
 
-def main(args) -> int:
-    """Runs ``python3 -m seedmatch sweep``: 0 when done, 2 with one line on
-    standard error on any failure."""
-    from . import SeedFileError, read_seeds
-    from .__main__ import FORMATS
-
-    def fail(message: str) -> int:
-        print(message, file=sys.stderr)
-        return 2
+def run(args) -> None:
+    """Runs ``python3 -m seedmatch sweep``; a failure raises the error whose one
+    line the command prints."""
+    from . import read_seeds
+    from .__main__ import FORMATS, Failure
 
     lists = []
     for name in WEIGHTS:
         try:
             lists.append(number_list(getattr(args, name)))
         except ValueError as error:
-            return fail(f"seedmatch: --{name.replace('_', '-')}: {error}")
+            raise Failure(f"--{name.replace('_', '-')}: {error}") from None
     if args.plot and not args.plot.lower().endswith(FORMATS):
-        return fail(f"seedmatch: cannot tell the picture format of '{args.plot}'; "
-                    "end it in .png, .svg or .pdf")
-    try:
-        set1 = read_seeds(args.file1)
-        set2 = read_seeds(args.file2)
-        truth = read_truth(args.truth) if args.truth is not None else None
-    except (SeedFileError, TruthFileError) as error:
-        return fail(str(error))
-    if truth is not None:
+        raise Failure(f"cannot tell the picture format of '{args.plot}'; "
+                      "end it in .png, .svg or .pdf")
+    set1 = read_seeds(args.file1)
+    set2 = read_seeds(args.file2)
+    truth = None
+    if args.truth is not None:
+        truth = read_truth(args.truth)
         try:
             check_range(truth, len(set1), len(set2))
         except ValueError as error:
-            return fail(f"seedmatch:{args.truth}: {error}")
-    try:
-        table = sweep(set1, set2, grid(*lists), truth=truth)
-    except KeyboardInterrupt:
-        return fail("seedmatch: interrupted")
+            raise TruthFileError(f"seedmatch:{args.truth}: {error}", args.truth, None, None) \
+                from None
+    table = sweep(set1, set2, grid(*lists), truth=truth)
 
     try:
         if args.output is None:
@@ -270,14 +274,14 @@ def main(args) -> int:
             with open(args.output, "w") as out:
                 write_csv(table, out)
         if args.plot:
-            from ._sweep_picture import plot_sweep
             plot_sweep(table).savefig(args.plot, dpi=110)
     except OSError as error:
         where = error.filename if error.filename is not None else args.output
-        return fail(f"seedmatch: cannot write {where}: {(error.strerror or str(error)).lower()}")
+        raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
+            from None
     if truth is not None and len(table):
         best = table[best_row(table)]
-        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}" for n in WEIGHTS)
+        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
+                                        for n in WEIGHTS)
               + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
               f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)
-    return 0

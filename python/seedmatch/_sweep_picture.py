@@ -15,14 +15,8 @@ def cell_grid(table: np.ndarray, field: str, hist: float, limit: float, seeds, r
     return values
 
 
-def plot_sweep(table: np.ndarray) -> Figure:
-    """Heat maps of a sweep, as a matplotlib Figure (Agg backend).
-
-    One panel per (hist weight, cost limit), seed weight down and rpd weight
-    across, each cell labelled with its value. With a truth the panels show F1
-    and the best weighting is ringed; without one, two sets of panels show the
-    pair count and ``navg_rp`` (the relative-position error from positions).
-    """
+def sweep_figure(table: np.ndarray) -> Figure:
+    """The figure that ``seedmatch.plot_sweep`` returns."""
     if len(table) == 0:
         raise ValueError("table holds no weighting to draw")
     seeds = sorted(set(table["seed_weight"].tolist()))

@@ -10,7 +10,7 @@ import pytest
 
 import seedmatch
 from seedmatch import _core
-from test_picture_and_many import plot_in_process
+from test_picture_and_many import command_in_process
 
 ERROR = seedmatch.TruthFileError
 
@@ -149,7 +149,7 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
     truth_file.write_text("".join(f"{p}\t{q}\n" for p, q in truth))
     args = ["sweep", *generated[300], "--seed-weight", "1,2", "--hist-weight", "0.5",
             "--rpd-weight", "0:1:2", "--cost-limit", "2", "--truth", truth_file]
-    status, out, err = plot_in_process(capsys, *args, "--plot", tmp_path / "sweep.png")
+    status, out, err = command_in_process(capsys, *args, "--plot", tmp_path / "sweep.png")
     expected = seedmatch.sweep(set1, set2, seedmatch.grid([1, 2], 0.5, [0, 1], 2), truth=truth)
     assert status == 0
     rows = [line.split(",") for line in out.splitlines()]
@@ -164,7 +164,7 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
     assert (tmp_path / "sweep.png").read_bytes().startswith(b"\x89PNG")
 
     csv = tmp_path / "table.csv"
-    assert plot_in_process(capsys, *args, "-o", csv)[:2] == (0, "")
+    assert command_in_process(capsys, *args, "-o", csv)[:2] == (0, "")
     lines = csv.read_text().splitlines()
     assert lines[0] == out.splitlines()[0] and len(lines) == len(rows)
 
@@ -187,8 +187,8 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
         (["--seed-weight", "1", "-o", tmp_path / "no" / "t.csv"],
          f"seedmatch: cannot write {tmp_path}/no/t.csv: no such file or directory"),
     ]:
-        assert plot_in_process(capsys, *base, *extra) == (2, "", message + "\n")
-    status, out, err = plot_in_process(capsys, "sweep", generated[60][0], tmp_path / "none",
+        assert command_in_process(capsys, *base, *extra) == (2, "", message + "\n")
+    status, out, err = command_in_process(capsys, "sweep", generated[60][0], tmp_path / "none",
                                        *base[3:], "--seed-weight", "1")
     assert (status, out, err) == (2, "", f"seedmatch:{tmp_path}/none: cannot open: no such file\n")
 
