@@ -82,7 +82,8 @@ def children_cpu():
 def timed(command, env=None):
     """(wall, cpu) seconds of a command, the CPU time of all its threads."""
     start, cpu = time.perf_counter(), children_cpu()
-    subprocess.run(command, check=False, stdout=subprocess.DEVNULL, env=env)
+    subprocess.run(command, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   env=env)
     return time.perf_counter() - start, children_cpu() - cpu
 
 
