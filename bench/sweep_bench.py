@@ -132,6 +132,11 @@ def main():
         print(line(f"{r + 1:5d} {load:6.2f}", [seconds[name][-1] for name in runs]), flush=True)
     print(line("median       ", [tuple(statistics.median(s[k] for s in seconds[name])
                                        for k in (0, 1)) for name in runs]))
+    for name in ("sweep", "threads"):
+        ratios = [s[0] / loop[0] for s, loop in zip(seconds[name], seconds["loop"])]
+        cpu = [s[1] / loop[1] for s, loop in zip(seconds[name], seconds["loop"])]
+        print(f"{name}/loop by round: median {statistics.median(ratios):.3f} (min "
+              f"{min(ratios):.3f}); of CPU seconds {statistics.median(cpu):.3f}")
 
     peaks = {}
     for what, count in (("match", 1), ("sweep", 36)):
@@ -186,7 +191,8 @@ def many(args, env):
         print(f"{r + 1:5d} {seconds['threads'][-1]:10.2f} {seconds['processes'][-1]:12.2f} "
               f"{seconds['threads'][-1] / seconds['processes'][-1]:18.3f}", flush=True)
     t, p = (statistics.median(seconds[k]) for k in ("threads", "processes"))
-    print(f"median {t:9.2f} {p:12.2f} {t / p:18.3f}")
+    ratio = statistics.median(a / b for a, b in zip(seconds["threads"], seconds["processes"]))
+    print(f"median {t:9.2f} {p:12.2f} {t / p:18.3f}   median of the rounds' ratios {ratio:.3f}")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -67,26 +69,42 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weightin
             unsigned threads, std::vector<Outcome>& outcomes, std::atomic<std::size_t>& finished,
             std::stop_token stop) {
   const PairTerms terms = preparePairTerms(set1, set2, SeedDistWeights{});
+  // A failure on one thread (out of memory, say) stops the others and is
+  // raised once they have ended.
+  std::stop_source failed;
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  std::stop_callback forward(stop, [&] { failed.request_stop(); });
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
-    for (std::size_t k; !stop.stop_requested() && (k = next++) < weightings.size();) {
-      const Weighting& w = weightings[k];
-      Outcome out;
-      const auto start = std::chrono::steady_clock::now();
-      const AuctionStats stats = nModifiedWeightedBipartiteMatching(
-          set1, set2, out.table, w[3], w[0], w[1], w[2], SeedDistWeights{},
-          AuctionOptions{&terms, stop});
-      if (stats.stopped) return;
-      out.passes = stats.passes;
-      summarise(set1, set2, w, out);
-      out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      outcomes[k] = std::move(out);
-      ++finished;
+    try {
+      for (std::size_t k; !failed.stop_requested() && (k = next++) < weightings.size();) {
+        const Weighting& w = weightings[k];
+        Outcome out;
+        const auto start = std::chrono::steady_clock::now();
+        const AuctionStats stats = nModifiedWeightedBipartiteMatching(
+            set1, set2, out.table, w[3], w[0], w[1], w[2], SeedDistWeights{},
+            AuctionOptions{&terms, failed.get_token()});
+        if (stats.stopped) return;
+        out.passes = stats.passes;
+        summarise(set1, set2, w, out);
+        out.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        outcomes[k] = std::move(out);
+        ++finished;
+      }
+    } catch (...) {
+      const std::lock_guard lock(failureLock);
+      if (!failure) failure = std::current_exception();
+      failed.request_stop();
     }
   };
-  std::vector<std::jthread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
-  worker();
+  {
+    std::vector<std::jthread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 py::tuple sweep(const SeedSet& set1, const SeedSet& set2,

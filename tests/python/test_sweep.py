@@ -10,6 +10,7 @@ import pytest
 
 import seedmatch
 from seedmatch import _core
+from conftest import run_command
 from test_picture_and_many import command_in_process
 
 ERROR = seedmatch.TruthFileError
@@ -97,12 +98,13 @@ def scene(generated):
     return set1, set2, truth, seedmatch.sweep(set1, set2, WEIGHTINGS, truth=truth)
 
 
-def test_rows_are_the_reports_of_plain_matchings(scene):
+def test_rows_are_what_the_command_reports(scene, generated):
     set1, set2, truth, table = scene
     fields, tables = _core.sweep(set1, set2, np.array(WEIGHTINGS, float), 2)
     for k, w in enumerate(WEIGHTINGS):
         matching = seedmatch.match(set1, set2, *w)
         report = seedmatch.evaluate(set1, set2, matching, *w[:2])
+        assert str(report) == run_command("seedmatch", *generated[300], *w)
         row = table[k]
         assert tuple(row[["seed_weight", "hist_weight", "rpd_weight", "cost_limit"]]) == w
         assert tables[k].tolist() == matching.table.tolist()
