@@ -42,11 +42,18 @@ def local_threads() -> int:
 def progress_bar(total: int, progress: bool | None, unit: str):
     """A tqdm bar on standard error: shown when asked, or by default when
     standard error is a terminal; None otherwise."""
+    asked = progress
     if progress is None:
         progress = sys.stderr is not None and sys.stderr.isatty()
     if not progress:
         return None
-    from tqdm import tqdm
+    try:
+        from tqdm import tqdm
+    except ImportError as error:
+        if asked:
+            raise ImportError(f"a progress bar needs tqdm ({error}); on Debian, apt-get "
+                              "install python3-tqdm") from error
+        return None
     return tqdm(total=total, file=sys.stderr, unit=unit, leave=False)
 
 
