@@ -138,9 +138,11 @@ class Engine {
     std::deque<std::int32_t> queue;
     for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
     const std::int64_t passLimit = std::int64_t{30} * nBidders;
-    // Every cost is NaN, or no cost can be below the limit: each bidder is
-    // dropped on its own pass and nothing is won.
-    const bool nothingWins = std::isnan(rpdWeight_) || std::isnan(costLimit_) || live_.empty();
+    // Every cost is NaN, or no cost can be below the limit (with weights that
+    // are not negative no cost is below 0.0): each bidder is dropped on its
+    // own pass and nothing is won.
+    const bool nothingWins = std::isnan(rpdWeight_) || std::isnan(costLimit_) || live_.empty() ||
+                             (costsNotNegative_ && !(costLimit_ > 0.0));
     while (!queue.empty() && stats.passes < passLimit) {
       if (stop_.stop_requested()) {
         stats.stopped = true;
@@ -478,16 +480,23 @@ class Engine {
     for (std::size_t p = 0; p < nLive; ++p) {
       if (bound_[p] >= cut) shortlist_.push_back(p);
     }
-    std::sort(shortlist_.begin(), shortlist_.end(), [&](std::size_t x, std::size_t y) {
-      return bound_[x] > bound_[y] || (bound_[x] == bound_[y] && x < y);
-    });
-    for (std::size_t p : shortlist_) {
+    // Largest bound first, the smaller position on a tie. Most passes end
+    // long before the list does, so it is a heap taken from one at a time
+    // rather than sorted.
+    const auto after = [&](std::size_t x, std::size_t y) {
+      return bound_[x] < bound_[y] || (bound_[x] == bound_[y] && x > y);
+    };
+    std::make_heap(shortlist_.begin(), shortlist_.end(), after);
+    for (bool first = true; !shortlist_.empty(); first = false) {
+      std::pop_heap(shortlist_.begin(), shortlist_.end(), after);
+      const std::size_t p = shortlist_.back();
+      shortlist_.pop_back();
       settlePending(bound_[p], best);
       // Later objects have no larger bound, and a larger position on a tie;
       // what is still pending has a smaller bound.
       if (!best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) return best;
       consider(p);
-      if (p == shortlist_.front()) settlePending(-kInfinity, best);
+      if (first) settlePending(-kInfinity, best);
     }
     settlePending(cut, best);
     for (std::size_t p = 0; p < nLive; ++p) {

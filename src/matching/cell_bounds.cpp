@@ -5,6 +5,10 @@
 #include <cmath>
 #include <numeric>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace seedmatch {
 namespace {
 
@@ -89,15 +93,37 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
 double largestDistanceForCells(const SeedSet& seeds) {
   const std::size_t n = seeds.size();
   double largest = 0.0;
-  bool suit = true;
   for (const SEED& s : seeds) {
-    for (std::size_t k = 0; k < n; ++k) {
-      const double d = s.neibDist[k];
-      suit = suit && d >= 0.0 && d <= kLargestDistance;  // NaN fails
-      largest = d > largest ? d : largest;
+    const double* row = s.neibDist.data();
+    double rowLargest = 0.0, rowSmallest = 0.0;
+    bool nan = false;
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    // Two at a time: the compiler does not widen min and max of doubles itself.
+    __m128d hi = _mm_setzero_pd(), lo = _mm_setzero_pd(), unordered = _mm_setzero_pd();
+    for (; k + 2 <= n; k += 2) {
+      const __m128d d = _mm_loadu_pd(row + k);
+      hi = _mm_max_pd(d, hi);  // a NaN d leaves hi as it was
+      lo = _mm_min_pd(d, lo);
+      unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(d, d));
     }
+    std::array<double, 2> h{}, l{};
+    _mm_storeu_pd(h.data(), hi);
+    _mm_storeu_pd(l.data(), lo);
+    rowLargest = std::max(h[0], h[1]);
+    rowSmallest = std::min(l[0], l[1]);
+    nan = _mm_movemask_pd(unordered) != 0;
+#endif
+    for (; k < n; ++k) {
+      const double d = row[k];
+      rowLargest = d > rowLargest ? d : rowLargest;
+      rowSmallest = d < rowSmallest ? d : rowSmallest;
+      nan = nan || std::isnan(d);
+    }
+    if (nan || rowSmallest < 0.0 || rowLargest > kLargestDistance) return -1.0;
+    largest = std::max(largest, rowLargest);
   }
-  return suit ? largest : -1.0;
+  return largest;
 }
 
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {
