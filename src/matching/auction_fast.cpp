@@ -332,6 +332,9 @@ class Engine {
     } else if (!drift.none) {
       cost = costOf(b, last.pos, Best{});
     }
+    // A sum abandoned against no best: the last winner fell below the start
+    // gain, and no bound kept from its pass says which object is best now.
+    if (std::isnan(cost)) return false;
     best = {};
     const double g = (kBase - cost) - price_[last.pos];
     if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
