@@ -40,20 +40,18 @@
 namespace seedmatch {
 namespace {
 
-constexpr double kBase = 999999.0;
-constexpr double kRpdDivisor = 20.0;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct Best {
-  double gain = -9999.0;
-  double cost = 999999.0;
+  double gain = kStartGain;
+  double cost = kBaseValue;
   std::int64_t pos = -1;  // live position of the object, -1 for none
 
   // Whether an object at pos with this gain displaces the best. The objects of
   // a pass are not visited in ascending order, so equal gains compare by
   // position: the result is the one the ascending scan with its strict test
   // gives. A NaN gain never beats anything; with no best yet the gain must
-  // exceed -9999.0 itself.
+  // exceed kStartGain itself.
   bool beatenBy(double g, std::int64_t p) const { return g > gain || (g == gain && p < pos); }
 };
 
@@ -137,7 +135,7 @@ class Engine {
     const auto nBidders = static_cast<std::int32_t>(bidders_.size());
     std::deque<std::int32_t> queue;
     for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
-    const std::int64_t passLimit = std::int64_t{30} * nBidders;
+    const std::int64_t passLimit = kPassesPerBidder * nBidders;
     // Every cost is NaN, or no cost can be below the limit (with weights that
     // are not negative no cost is below 0.0): each bidder is dropped on its
     // own pass and nothing is won.
@@ -317,7 +315,7 @@ class Engine {
     Drift drift;
     if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
-    const double lastWinner = drift.raise((kBase - last.cost) - price_[last.pos]);
+    const double lastWinner = drift.raise((kBaseValue - last.cost) - price_[last.pos]);
     const double runnerUp =
         last.runnersUp.empty() ? -kInfinity : drift.raise(last.runnersUp.front().bound);
     if (!(drift.raise(last.rest) < std::max(lastWinner, runnerUp))) return false;
@@ -336,7 +334,7 @@ class Engine {
     // gain, and no bound kept from its pass says which object is best now.
     if (std::isnan(cost)) return false;
     best = {};
-    const double g = (kBase - cost) - price_[last.pos];
+    const double g = (kBaseValue - cost) - price_[last.pos];
     if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
       best = {g, cost, static_cast<std::int64_t>(last.pos)};
     }
@@ -357,7 +355,7 @@ class Engine {
       if (++costed > kRunnersUpCosted) return false;
       const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost) ? closeCost
                                                                                 : costOf(b, r.pos, best);
-      const double rg = (kBase - c) - price_[r.pos];
+      const double rg = (kBaseValue - c) - price_[r.pos];
       r.bound = std::isnan(c) ? best.gain : rg;
       if (best.beatenBy(rg, pos)) best = {rg, c, pos};
     }
@@ -408,7 +406,7 @@ class Engine {
     const double count = static_cast<double>(held_.size() - 1);
     const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
     drift.none = false;
-    drift.shift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
+    drift.shift = rpdWeight_ * (moved * (1.0 + 1e-6) / (kRpdDivisor * count) + largestRpd_ * relative) + 1e-6;
     return drift.shift < 1e5;
   }
 
@@ -450,8 +448,8 @@ class Engine {
   Best firstPass(std::int32_t b) {
     const std::size_t nLive = live_.size();
     bound_.resize(nLive);
-    // The cells' bound is left to refine(): most objects are ruled out by the
-    // cheaper bound from the point counts alone.
+    // Once the cells have started, each bound also holds their bound on the
+    // rpd term; refine() tightens it further with the exact fixed part.
     const CellSums* sums = cells_ ? &cellSums_ : nullptr;
     if (lazyFixed_) {
       fixedLowScratch_.resize(nLive);
@@ -470,13 +468,13 @@ class Engine {
       const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
       const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
       const double s = pairSeedDist(bidder, object, set1Bids_, w_);
-      if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p],
+      if (!best.beatenBy((kBaseValue - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p],
                          static_cast<std::int64_t>(p))) {
         return;
       }
       refine(p, seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_), best);
     };
-    double top = -kBase * 2.0;
+    double top = -kBaseValue * 2.0;
     for (std::size_t p = 0; p < nLive; ++p) top = std::max(top, bound_[p]);
     const double cut = top - kShortlistWidth;
     shortlist_.clear();
@@ -555,14 +553,14 @@ class Engine {
   // best it waits in pending_ for its exact cost.
   void refine(std::size_t p, double fixed, Best& best) {
     const auto pos = static_cast<std::int64_t>(p);
-    double g = (kBase - fixed) - price_[p];
+    double g = (kBaseValue - fixed) - price_[p];
     tighten(p, g);
     if (!best.beatenBy(g, pos)) return;
     const std::int32_t j = live_[p];
     const std::int32_t count = rpdCount(j);
     if (!rpdNeeded_ || count == 0) {
       const double cost = rpdNeeded_ ? costFromSum(0.0, 0, fixed) : rpdWeight_ * 0.0 + fixed;
-      g = (kBase - cost) - price_[p];
+      g = (kBaseValue - cost) - price_[p];
       tighten(p, g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
       return;
@@ -592,7 +590,7 @@ class Engine {
   double gainWithCells(std::size_t p, double fixed) const {
     const double scale = cellSums_.held[p] ? cellSums_.scaleHeld : cellSums_.scaleFree;
     const double low = rpdSumLowerBound(cellSums_, p);
-    return (kBase - (rpdWeight_ * (low * scale) + fixed)) - price_[p];
+    return (kBaseValue - (rpdWeight_ * (low * scale) + fixed)) - price_[p];
   }
 
   // At most the fixed part of bidder b and position p, as laterPass stores it.
@@ -623,7 +621,7 @@ class Engine {
         continue;
       }
       const double cost = exactCost(next.pos, best, next.fixed);
-      const double g = (kBase - cost) - price_[next.pos];
+      const double g = (kBaseValue - cost) - price_[next.pos];
       // An abandoned sum (NaN) showed a gain of at most the best.
       tighten(next.pos, std::isnan(cost) ? best.gain : g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
@@ -677,7 +675,7 @@ class Engine {
     // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
     // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
     const auto hopeless = [&](double partial) {
-      const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
+      const double g = (kBaseValue - costFromSum(partial, count, fixed)) - price_[p];
       return !best.beatenBy(g, static_cast<std::int64_t>(p));
     };
     // The object's own term is left out by summing around its place in the list.
@@ -727,7 +725,7 @@ class Engine {
       }
       for (std::size_t l = 0; l < m; ++l, ++p) {
         const double c = costFromSum(sum[l], rpdCount(object[l]), fixed[p]);
-        const double g = (kBase - c) - price_[p];
+        const double g = (kBaseValue - c) - price_[p];
         if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p)};
       }
     }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "shared.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -49,7 +51,7 @@ double lowered(const CellSums& sums, double gap, double objectTotal) {
 // (low / count) / 20 for any low of normal size, roundings included: cost
 // bounds then need no division.
 double rpdScale(std::size_t count) {
-  return count == 0 ? 0.0 : (1.0 / (20.0 * static_cast<double>(count))) * (1.0 - 0x1p-49);
+  return count == 0 ? 0.0 : (1.0 / (kRpdDivisor * static_cast<double>(count))) * (1.0 - 0x1p-49);
 }
 
 // sum over the cells of |A[p][c] - H[c]|, with the object's own term taken
@@ -75,7 +77,7 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
            std::size_t n, double* bound) {
   if (sums == nullptr) {
     for (std::size_t p = 0; p < n; ++p) {
-      bound[p] = (999999.0 - static_cast<double>(fixedLow[p])) - price[p];
+      bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
     }
     return;
   }
@@ -84,7 +86,7 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
     const double low = lowered(*sums, cellGap(*sums, p), sums->objectTotal[p]);
     const double scale = sums->held[p] ? sums->scaleHeld : sums->scaleFree;
     const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
-    bound[p] = (999999.0 - cost) - price[p];
+    bound[p] = (kBaseValue - cost) - price[p];
   }
 }
 

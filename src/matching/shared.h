@@ -8,6 +8,12 @@
 
 namespace seedmatch {
 
+// The auction's fixed numbers.
+inline constexpr double kBaseValue = 999999.0;        // a gain is kBaseValue - cost - price
+inline constexpr double kStartGain = -9999.0;         // a pass's best gain before any object
+inline constexpr std::int32_t kRpdDivisor = 20;       // rpd's divisor, in both matchings
+inline constexpr std::int64_t kPassesPerBidder = 30;  // the pass limit per bidder
+
 // seedDist of a bidder and an object, with the seed of set 1 first whichever
 // side bids, since the order of its operands fixes its bits.
 inline double pairSeedDist(const SEED& bidder, const SEED& object, bool set1Bids,
