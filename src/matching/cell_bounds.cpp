@@ -68,11 +68,7 @@ inline double cellGap(const CellSums& sums, std::size_t p) {
 }
 
 template <class Fixed>
-// Sanitizers cannot run the resolver that picks a clone: it runs before them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+SEEDMATCH_CLONES
 void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,
            std::size_t n, double* bound) {
   if (sums == nullptr) {

@@ -4,16 +4,14 @@
 #include <bit>
 #include <cmath>
 
+#include "shared.h"
+
 namespace seedmatch {
 namespace {
 
 // sum[j] += |row[j] - h| for every j < n. The entries are independent, so
 // wide vectors give each the same bits.
-// Sanitizers cannot run the resolver that picks a clone: it runs before them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+SEEDMATCH_CLONES
 void addRow(const double* row, double h, std::size_t n, double* sum) {
   for (std::size_t j = 0; j < n; ++j) sum[j] = sum[j] + std::fabs(row[j] - h);
 }
