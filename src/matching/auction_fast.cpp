@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -57,9 +58,10 @@ struct Best {
 
 // True when no distance can make an rpd term infinite or NaN: with a zero
 // rpdWeight the rpd term then adds a zero of rpdWeight's sign, whatever its value.
-bool distancesModerate(const SeedSet& seeds) {
+bool distancesModerate(const SeedSet& seeds, const std::stop_token& stop) {
   constexpr double kModerate = 1e290;  // 2^31 terms of twice this stay finite
   for (const SEED& s : seeds) {
+    if (stop.stop_requested()) return false;
     for (double d : s.neibDist) {
       if (!(std::fabs(d) <= kModerate)) return false;
     }
@@ -103,7 +105,8 @@ class Engine {
     heldFlag_.assign(nObjects, 0);
     bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
     bounded_ = rpdWeight >= 0.0;
-    rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
+    rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_, stop_) &&
+                   distancesModerate(objects_, stop_));
     costsNotNegative_ = bounded_ && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2,
                                                        w.wPts01, w.wDesc4, w.wPts2});
     // Prepared terms give every exact fixed part at the cost of a bound.
@@ -120,7 +123,7 @@ class Engine {
     } else if (terms_ == nullptr) {
       computeFixed();
     }
-    symmetric_ = !bounded_ && rpdNeeded_ && distancesSymmetric(objects_);
+    symmetric_ = !bounded_ && rpdNeeded_ && distancesSymmetric(objects_, stop_);
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
     // sums alone.
@@ -175,7 +178,7 @@ class Engine {
 
  private:
   static constexpr std::size_t kRunnersUp = 8;
-  static constexpr std::size_t kLanesBetweenStops = 64 * kSumLanes;
+  static constexpr std::size_t kLanesBetweenStops = 16 * kSumLanes;
   static constexpr std::size_t kRunnersUpCosted = 3;
   static constexpr std::int64_t kSumsBeforeCells = 16;
 
@@ -203,8 +206,10 @@ class Engine {
 
   void computeFixed() {
     const std::size_t nLive = live_.size();
-    fixed_.resize(bidders_.size() * nLive);
     if (nLive == 0 || bidders_.empty()) return;
+    // Left unset until its row is filled, so that the pages are first touched
+    // row by row, between looks at the stop token.
+    fixed_ = std::make_unique_for_overwrite<double[]>(bidders_.size() * nLive);
     for (std::size_t b = 0; b < bidders_.size() && !stop_.stop_requested(); ++b) {
       if (bidderLive_[b]) fullFixedRow(static_cast<std::int32_t>(b), &fixed_[b * nLive]);
     }
@@ -430,13 +435,16 @@ class Engine {
   // held so far.
   void startCells() {
     cellsAllowed_ = false;
-    const double largestObject = largestDistanceForCells(objects_);
-    const double largestBidder = largestDistanceForCells(bidders_);
+    const double largestObject = largestDistanceForCells(objects_, stop_);
+    const double largestBidder = largestDistanceForCells(bidders_, stop_);
     if (largestObject < 0.0 || largestBidder < 0.0) return;
     largestRpd_ = (largestObject + largestBidder) / kRpdDivisor;
     cellSums_ = makeCellSums(objects_, live_);
-    const bool symmetric = distancesSymmetric(objects_);
-    for (const std::size_t p : heldPositions_) addHeldObject(cellSums_, objects_, live_, p, symmetric);
+    const bool symmetric = distancesSymmetric(objects_, stop_);
+    for (const std::size_t p : heldPositions_) {
+      if (stop_.stop_requested()) return;  // the cells stay off; the run stops
+      addHeldObject(cellSums_, objects_, live_, p, symmetric);
+    }
     cellsSymmetric_ = symmetric;
     cells_ = true;
   }
@@ -708,7 +716,7 @@ class Engine {
     }
     const std::size_t nLive = live_.size();
     const double* fixed = fixedRowOf(b);
-    if (symmetric_) rpdSumsAlongHeldRows(held_, heldRows_, holderDist_, objects_.size(), rowSums_);
+    if (symmetric_) rpdSumsAlongHeldRows(held_, heldRows_, holderDist_, objects_.size(), rowSums_, stop_);
     Best best;
     std::array<double, kSumLanes> sum{};
     std::array<std::int32_t, kSumLanes> object{};
@@ -770,7 +778,8 @@ class Engine {
 
   std::vector<std::int32_t> live_;          // objects that are not empty, ascending
   std::vector<bool> bidderLive_;
-  std::vector<double> fixed_;               // bidder-major, by live position, unless lazy
+  std::unique_ptr<double[]> fixed_;         // bidder-major, by live position, unless lazy
+                                            // or prepared; rows of empty bidders unset
   std::vector<double> price_;               // by live position
   std::vector<std::int32_t> owner_;         // by object index
   std::vector<double> heldCost_;            // by object index

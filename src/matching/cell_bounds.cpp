@@ -88,10 +88,11 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
 
 }  // namespace
 
-double largestDistanceForCells(const SeedSet& seeds) {
+double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop) {
   const std::size_t n = seeds.size();
   double largest = 0.0;
   for (const SEED& s : seeds) {
+    if (stop.stop_requested()) return -1.0;
     const double* row = s.neibDist.data();
     double rowLargest = 0.0, rowSmallest = 0.0;
     bool nan = false;

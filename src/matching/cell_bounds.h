@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <vector>
 
 #include "../seed/seed.h"
@@ -45,8 +46,8 @@ struct CellSums {
 
 // The largest distance rpd can read in a set (each seed's first set-size
 // entries), or -1.0 when one of them is NaN, negative or beyond 1e150, outside
-// the range the margin is worked out for.
-double largestDistanceForCells(const SeedSet& seeds);
+// the range the margin is worked out for, or when a stop is requested.
+double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop = {});
 
 // Cells from a 2 x 2 x 2 grid over the live objects' positions, split at the
 // medians; no object held yet.
