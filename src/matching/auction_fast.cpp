@@ -81,7 +81,7 @@ struct Modes {
   bool bounded = true;            // rpdWeight >= 0: a pair costs at least its fixed part
   bool rpdNeeded = true;          // rpd can change a cost
   bool costsNotNegative = false;  // bounded, and fixed parts and their weights finite, >= 0
-  bool lazyFixed = false;         // fixed parts computed when needed, not stored
+  bool lazyFixed = false;         // fixed parts formed (or read from terms) when needed
   bool uniform = false;           // both sets suit the column layout
   bool symmetric = false;         // dense sums may read held rows (negative rpdWeight)
 };
@@ -186,11 +186,10 @@ class Engine {
     if (nothingWins_) return;
     mode_.rpdNeeded = !(rpdWeight == 0.0 && distancesModerate(bidders_, stop_) &&
                         distancesModerate(objects_, stop_));
-    // Prepared terms give every exact fixed part at the cost of a bound.
-    mode_.lazyFixed = mode_.costsNotNegative && terms_ == nullptr;
+    mode_.lazyFixed = mode_.costsNotNegative;
     mode_.uniform =
         nLive > 0 && !bidders_.empty() && uniformLayout(bidders_) && uniformLayout(objects_);
-    if (mode_.lazyFixed) {
+    if (mode_.lazyFixed && terms_ == nullptr) {
       for (std::size_t k = 0; k < 3; ++k) {
         objectPts_[k].resize(nLive);
         for (std::size_t p = 0; p < nLive; ++p) {
@@ -198,6 +197,8 @@ class Engine {
               static_cast<float>(objects_[static_cast<std::size_t>(live_[p])].pts[k]);
         }
       }
+    }
+    if (mode_.lazyFixed) {
       memory_.fixedLow.resize(bidders_.size());
     } else if (terms_ == nullptr) {
       computeFixed();
@@ -298,8 +299,8 @@ class Engine {
   }
 
   double exactFixed(std::int32_t b, std::size_t p) const {
-    if (mode_.lazyFixed) return fixedPart(b, p);
     if (terms_ != nullptr) return fixedFromTerms(b, p);
+    if (mode_.lazyFixed) return fixedPart(b, p);
     return fixed_[static_cast<std::size_t>(b) * live_.size() + p];
   }
 
@@ -477,8 +478,8 @@ class Engine {
                                              bidders_[static_cast<std::size_t>(b)].neibDist.data());
     drift = {};
     if (moved == 0.0) return true;
-    // state_.cells: a finite rpdWeight and moderate distances; mode_.lazyFixed: weights
-    // not negative, so that no cost is below 0.
+    // state_.cells: a finite rpdWeight and moderate distances; costsNotNegative:
+    // weights not negative, so that no cost is below 0.
     if (!state_.cells || !mode_.costsNotNegative || state_.held.size() < 2) return false;
     const double count = static_cast<double>(state_.held.size() - 1);
     const double relative = static_cast<double>(state_.held.size() + 8) * 0x1p-50;
@@ -534,9 +535,14 @@ class Engine {
     // rpd term; refine() tightens it further with the exact fixed part.
     const CellSums* sums = state_.cells ? &state_.cellSums : nullptr;
     if (mode_.lazyFixed) {
+      // Prepared terms give the exact fixed parts for what the point counts bound.
       pass_.fixedLow.resize(nLive);
-      pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,
-                            histWeight_, w_, pass_.fixedLow.data());
+      if (terms_ != nullptr) {
+        fullFixedRow(b, pass_.fixedLow.data());
+      } else {
+        pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,
+                              histWeight_, w_, pass_.fixedLow.data());
+      }
       gainBounds(sums, rpdWeight_, pass_.fixedLow.data(), state_.price.data(), nLive,
                  pass_.bound.data());
     } else {
@@ -545,7 +551,7 @@ class Engine {
     Best best;
     pass_.pending.clear();
     const auto consider = [&](std::size_t p) {
-      if (!mode_.lazyFixed) return refine(p, exactFixed(b, p), best);
+      if (!mode_.lazyFixed || terms_ != nullptr) return refine(p, exactFixed(b, p), best);
       // seedDist first: with pcal taken as 0.0 the result is again a lower
       // bound, and pcal is computed only when that bound leaves a chance.
       const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
