@@ -68,7 +68,8 @@ void summarise(const SeedSet& set1, const SeedSet& set2, const Weighting& w, Out
 void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weighting>& weightings,
             unsigned threads, std::vector<Outcome>& outcomes, std::atomic<std::size_t>& finished,
             std::stop_token stop) {
-  const PairTerms terms = preparePairTerms(set1, set2, SeedDistWeights{});
+  const PairTerms terms = preparePairTerms(set1, set2, SeedDistWeights{}, stop);
+  if (stop.stop_requested()) return;
   // A failure on one thread (out of memory, say) stops the others and is
   // raised once they have ended.
   std::stop_source failed;

@@ -15,7 +15,8 @@ constexpr std::size_t kRowsPerThread = 64;  // below this a second thread costs 
 
 }  // namespace
 
-PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedDistWeights& w) {
+PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedDistWeights& w,
+                           std::stop_token stop) {
   PairTerms terms;
   terms.size1 = set1.size();
   terms.size2 = set2.size();
@@ -31,7 +32,7 @@ PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedD
   }
   // Rows i, i + step, ...: the threads write disjoint rows.
   const auto fillRows = [&](std::size_t from, std::size_t step) {
-    for (std::size_t i = from; i < set1.size(); i += step) {
+    for (std::size_t i = from; i < set1.size() && !stop.stop_requested(); i += step) {
       double* seedDistRow = terms.seedDist.data() + i * terms.size2;
       double* pcalRow = terms.pcal.data() + i * terms.size2;
       if (columnar) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <stop_token>
 #include <vector>
 
 #include "../measure/measure.h"
@@ -19,7 +20,9 @@ struct PairTerms {
 
 // The terms of every pair, with the bits the auction computes them with. Uses
 // up to two threads over the rows; each value is formed on its own, so the
-// result does not depend on them.
-PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedDistWeights& w);
+// result does not depend on them. On a stop request it returns soon, with the
+// terms incomplete.
+PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedDistWeights& w,
+                           std::stop_token stop = {});
 
 }  // namespace seedmatch
