@@ -139,15 +139,17 @@ def main():
               f"{min(ratios):.3f}); of CPU seconds {statistics.median(cpu):.3f}")
 
     peaks = {}
-    for what, count in (("match", 1), ("sweep", 36)):
+    for what, count in (("match", 1), ("sweep", 1), ("sweep", 36)):
         out = subprocess.run([sys.executable, "-c", PEAK, file1, file2, what, str(count)],
                              env=env, capture_output=True, text=True, check=True).stdout
-        peaks[what] = int(out)
+        peaks[what, count] = int(out) / 2**20
     with open(file1) as f1, open(file2) as f2:
         n1, n2 = int(f1.readline().split()[0]), int(f2.readline().split()[0])
-    print(f"peak memory: read + one matching {peaks['match'] / 2**20:.1f} MiB, read + sweep of "
-          f"36 on one thread {peaks['sweep'] / 2**20:.1f} MiB: {(peaks['sweep'] - peaks['match']) / 2**20:.1f} "
-          f"MiB more; 2 x 8 B x N1 x N2 = {16 * n1 * n2 / 2**20:.1f} MiB")
+    one = peaks["match", 1]
+    print(f"peak memory: read + one matching {one:.1f} MiB; read + sweep of that weighting "
+          f"{peaks['sweep', 1]:.1f} MiB ({peaks['sweep', 1] - one:.1f} more), of it 36 times on "
+          f"one thread {peaks['sweep', 36]:.1f} MiB ({peaks['sweep', 36] - one:.1f} more); "
+          f"2 x 8 B x N1 x N2 = {16 * n1 * n2 / 2**20:.1f} MiB")
 
     if args.many:
         many(args, env)
