@@ -144,11 +144,12 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
   double* row = fields.mutable_data();
   py::list tables;
   for (const Outcome& o : outcomes) {
-    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost, o.avgCost,  o.avgRp,
-                                           o.navgRp,        double(o.passes), o.seconds};
+    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost, o.avgCost, o.avgRp,
+                                           o.navgRp, double(o.passes), o.seconds};
     row = std::copy(values, values + kOutcomeFields, row);
-    py::array_t<double> table(std::vector<py::ssize_t>{static_cast<py::ssize_t>(o.table.size()), 3});
-    if (!o.table.empty()) std::copy_n(o.table.front().data(), 3 * o.table.size(), table.mutable_data());
+    const auto rows = static_cast<py::ssize_t>(o.table.size());
+    py::array_t<double> table(std::vector<py::ssize_t>{rows, 3});
+    if (rows > 0) std::copy_n(o.table.front().data(), 3 * o.table.size(), table.mutable_data());
     tables.append(table);
   }
   return py::make_tuple(fields, tables);

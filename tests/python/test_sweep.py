@@ -65,9 +65,10 @@ def test_score(table, truth, partial, expected):
             got.f1) == expected
 
 
-@pytest.mark.parametrize("truth, message", [([[0, 1], [0, 2]], "truth pairs a seed of file 1 twice"),
-                                            ([[0, -1]], "truth holds a negative index"),
-                                            ([[0.5, 1]], "truth must be an .M, 2. array")])
+@pytest.mark.parametrize("truth, message", [
+    ([[0, 1], [0, 2]], "truth pairs a seed of file 1 twice"),
+    ([[0, -1]], "truth holds a negative index"),
+    ([[0.5, 1]], "truth must be an .M, 2. array")])
 def test_score_refuses_bad_truth(truth, message):
     with pytest.raises(ValueError, match=message):
         seedmatch.score(TABLE, truth)
@@ -179,7 +180,8 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
     base = ["sweep", *generated[60], "--hist-weight", "0", "--rpd-weight", "1", "--cost-limit", "2"]
     for extra, message in [
         (["--seed-weight", "1,x"],
-         "seedmatch: --seed-weight: '1,x': expected numbers separated by commas, or START:STOP:COUNT"),
+         "seedmatch: --seed-weight: '1,x': expected numbers separated by commas, or "
+         "START:STOP:COUNT"),
         (["--seed-weight", "1", "--truth", bad_truth],
          f"seedmatch:{bad_truth}:2:1: seed 0 of file 1 is paired again (first on line 1)"),
         (["--seed-weight", "1", "--truth", far_truth],
