@@ -217,7 +217,7 @@ def test_picture_of_a_sweep(scene):
 
 # A hard structure-only scene, built in the child, that matches for several seconds.
 LONG_RUN = """
-import os, numpy as np, seedmatch
+import os, time, numpy as np, seedmatch
 rng = np.random.default_rng(1)
 n = 3000
 p1 = rng.uniform(0, 10 * n ** (1 / 3), (n, 3))
@@ -233,6 +233,10 @@ try:
     CALL
     print("finished", flush=True)
 except KeyboardInterrupt:
+    for _ in range(50):  # a joined thread may take a moment to leave the task list
+        if len(os.listdir("/proc/self/task")) == threads:
+            break
+        time.sleep(0.01)
     print("interrupted, threads left:", len(os.listdir("/proc/self/task")) - threads, flush=True)
 """
 
