@@ -172,7 +172,7 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
     return table
 
 
-def plot_sweep(table: np.ndarray):
+def plot_sweep(table: np.ndarray) -> "matplotlib.figure.Figure":  # noqa: F821
     """Heat maps of a sweep, as a matplotlib Figure (Agg backend).
 
     One panel per (hist weight, cost limit), seed weight down and rpd weight
