@@ -26,7 +26,11 @@ descriptor noise of the second view grow with it, and the shared distributions
 narrow, so that more seeds look alike. At weights 1 0.5 1 2 a hard scene keeps
 the auction busy for many passes per bidder, an easy one for one to a few.
 
+--truth FILE also writes the true pairs: one line per seed of file 1 that
+file 2 holds again, its index in file 1, a tab, its index in file 2.
+
 usage: gen_scenes.py N OUT1 OUT2 [--noise L] [--seed S] [--lost F] [--added F]
+                     [--truth FILE]
 """
 import argparse
 import math
@@ -212,9 +216,17 @@ def scenes(n: int, level: float, seed: int, lost: float, added: float):
             continue
         again = seen_again(rng, s, level)
         again["pos"] = [x + rng.gauss(0.0, jitter) for x in move(s["pos"])]
+        again["origin"] = i if i < n else None
         second.append(again)
     rng.shuffle(second)
     return first, second
+
+
+def write_truth(path: str, second: List[Seed]) -> None:
+    pairs = sorted((s["origin"], j) for j, s in enumerate(second) if s["origin"] is not None)
+    with open(path, "w") as out:
+        out.write("index1\tindex2\n")
+        out.writelines("%d\t%d\n" % pair for pair in pairs)
 
 
 def main() -> None:
@@ -229,12 +241,16 @@ def main() -> None:
                         help="fraction of file 1's seeds absent from file 2 (default 0.08)")
     parser.add_argument("--added", type=float, default=0.08,
                         help="new seeds in file 2, as a fraction of N (default 0.08)")
+    parser.add_argument("--truth", metavar="FILE",
+                        help="also write the true pairs: index in file 1, tab, index in file 2")
     args = parser.parse_args()
     if args.n < 0 or not 0.0 <= args.lost <= 1.0 or args.added < 0.0 or args.noise < 0.0:
         parser.error("N, --noise and --added must not be negative, --lost lies in [0, 1]")
     first, second = scenes(args.n, args.noise, args.seed, args.lost, args.added)
     write_seed_file(args.out1, first)
     write_seed_file(args.out2, second)
+    if args.truth:
+        write_truth(args.truth, second)
 
 
 if __name__ == "__main__":

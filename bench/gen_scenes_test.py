@@ -80,7 +80,8 @@ def main() -> int:
                 empty = sum(1 for d in descs if sum(d[0]) <= 0.0)
                 check(empty <= max(2, len(descs) // 20), "%s: %d empty seeds" % (path, empty))
 
-        a, b = generate("same", "200", "--noise", "2", "--seed", "7")
+        truth = os.path.join(tmp, "truth")
+        a, b = generate("same", "200", "--noise", "2", "--seed", "7", "--truth", truth)
         again = generate("again", "200", "--noise", "2", "--seed", "7")
         other = generate("other", "200", "--noise", "2", "--seed", "8")
         contents = [open(p, "rb").read() for p in (a, b) + again + other]
@@ -99,6 +100,23 @@ def main() -> int:
               "seedmatch: status %d, %r" % (run.returncode, run.stderr))
         matched = len(run.stdout.splitlines()) - 1
         check(matched > 150, "seedmatch matched %d of 200 seeds" % matched)
+
+        # The true pairs: a header, each seed once, every seed of file 2 that
+        # is one of file 1 (the 16 added ones are not), near where it was, and
+        # most of them found by seedmatch.
+        with open(truth) as f:
+            lines = f.read().splitlines()
+        pairs = [tuple(map(int, line.split("\t"))) for line in lines[1:]]
+        positions1, positions2 = read(a)[0], read(b)[0]
+        check(lines[0] == "index1\tindex2", "truth header %r" % lines[0])
+        check(len({p for p, _ in pairs}) == len({q for _, q in pairs}) == len(pairs)
+              == len(positions2) - 16, "truth: %d pairs for %d seeds of file 2"
+              % (len(pairs), len(positions2)))
+        far = max(math.dist(positions1[p], positions2[q]) for p, q in pairs)
+        check(far < 15.0, "a true pair lies %g apart" % far)
+        found = {tuple(map(int, line.split()[:2])) for line in run.stdout.splitlines()[:-1]}
+        check(len(found & set(pairs)) > 0.9 * matched,
+              "%d of seedmatch's %d pairs are true" % (len(found & set(pairs)), matched))
 
     for failure in failures:
         print("FAIL:", failure)

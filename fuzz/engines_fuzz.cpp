@@ -1,7 +1,8 @@
-// Runs the fast auction and the plain one on the same small seed sets and
-// weights, decoded from the fuzz input, and aborts on any difference in the
-// rows they append or in the passes they make. Rows of the plain engine are
-// also checked against what every auction result must satisfy.
+// Runs the fast auction (also on prepared pair terms) and the plain one on the
+// same small seed sets and weights, decoded from the fuzz input, and aborts on
+// any difference in the rows they append or in the passes they make. Rows of
+// the plain engine are also checked against what every auction result must
+// satisfy.
 //
 // Input layout (missing bytes read as 0):
 //   4 numbers   costLimit, seedWeight, histWeight, rpdWeight
@@ -201,6 +202,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        run.histWeight, run.rpdWeight, weights).passes;
   if (run.plainPasses != run.fastPasses) fail(run, "the engines made different passes");
   if (run.plain.size() != run.fast.size() || !startsWith(run.plain, run.fast)) fail(run, "the engines appended different rows");
+  const seedmatch::PairTerms terms = seedmatch::preparePairTerms(run.set1, run.set2, weights);
+  seedmatch::MatchTable prepared = run.prior;
+  const std::int64_t preparedPasses = seedmatch::nModifiedWeightedBipartiteMatching(
+                                          run.set1, run.set2, prepared, run.costLimit, run.seedWeight,
+                                          run.histWeight, run.rpdWeight, weights, {&terms, {}}).passes;
+  if (preparedPasses != run.plainPasses || prepared.size() != run.plain.size() || !startsWith(run.plain, prepared)) {
+    fail(run, "the fast engine on prepared pair terms differs from the plain one");
+  }
   checkResult(run);
   return 0;
 }

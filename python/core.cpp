@@ -18,10 +18,12 @@
 #include <type_traits>
 #include <vector>
 
+#include "interruptible.h"
 #include "matching/matching.h"
 #include "measure/measure.h"
 #include "report/report.h"
 #include "seed/seed.h"
+#include "sweep.h"
 
 namespace py = pybind11;
 using namespace seedmatch;
@@ -497,17 +499,30 @@ distances, counts beyond 32 bits, and NaN or infinite values.
       .def("__repr__", &matchingRepr)
       .def("__len__", [](const PyMatching& m) { return m.table.size(); });
 
-  m.def("match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
-                    double histWeight, double rpdWeight, double costLimit) {
-    PyMatching result;
-    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
-    py::gil_scoped_release release;
-    result.passes = nModifiedWeightedBipartiteMatching(set1.seeds, set2.seeds, result.table,
-                                                       costLimit, seedWeight, histWeight,
-                                                       rpdWeight, SeedDistWeights{})
-                        .passes;
-    return result;
-  });
+  // Ctrl-C stops it, and so does cancel.is_set() (a threading.Event) turning true.
+  m.def(
+      "match",
+      [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight, double histWeight,
+         double rpdWeight, double costLimit, const py::object& cancel) {
+        PyMatching result;
+        result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
+        result.passes = seedmatch_python::runInterruptibly(
+            [&](std::stop_token stop) {
+              return nModifiedWeightedBipartiteMatching(
+                         set1.seeds, set2.seeds, result.table, costLimit, seedWeight,
+                         histWeight, rpdWeight, SeedDistWeights{}, AuctionOptions{nullptr, stop})
+                  .passes;
+            },
+            [&] {
+              if (!cancel.is_none() && cancel.attr("is_set")().cast<bool>()) {
+                PyErr_SetNone(PyExc_KeyboardInterrupt);
+                throw py::error_already_set();
+              }
+            });
+        return result;
+      },
+      py::arg("set1"), py::arg("set2"), py::arg("seed_weight"), py::arg("hist_weight"),
+      py::arg("rpd_weight"), py::arg("cost_limit"), py::arg("cancel") = py::none());
 
   // Keeps the GIL: the baseline draws from the process-wide rand() generator.
   m.def("random_match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
@@ -524,6 +539,9 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 
   m.def("atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
         py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
+
+  seedmatch_python::bindSweep(
+      m, [](py::handle set) -> const SeedSet& { return set.cast<const PySeedSet&>().seeds; });
 
   m.def("pair_listing", [](const PySeedSet& set1, const PySeedSet& set2,
                            const PyMatching& matching) {

@@ -58,4 +58,21 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
   }
 }
 
+// The largest distance the cells may work with, or -1.0 for a set whose
+// distances fall outside the range their margin covers, wherever the odd value sits.
+TEST(CellBounds, LargestDistanceOrRefusal) {
+  const double nan = test::kNaN;
+  const struct { std::vector<double> row; std::size_t at; double expected; } cases[] = {
+      {{1.0, 2.0, 3.0, 0.0, 5.0}, 0, 5.0}, {{0.0, 7.5}, 1, 7.5}, {{1e150, 0.0, 0.0}, 0, 1e150},
+      {{2.0, -0.0, 1.0}, 0, 2.0},          {{2.0, 1.0, nan}, 2, -1.0},  {{2.0, nan, 1.0, 3.0}, 1, -1.0},
+      {{2.0, 1.0, -1e-300}, 2, -1.0},      {{1e151, 1.0, 1.0}, 0, -1.0}, {{1.0, 1.0, 1.0, 1.0, test::kInf}, 4, -1.0},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> plain(c.row.size(), 1.0);
+    SeedSet seeds(c.row.size(), test::makeSeed(0, 0, 0, plain));
+    seeds[c.at].neibDist = c.row;
+    EXPECT_EQ(largestDistanceForCells(seeds), c.expected) << "odd row at " << c.at;
+  }
+}
+
 }  // namespace seedmatch

@@ -1,4 +1,5 @@
-// The auction's behaviours, run against both engines, and the random baseline.
+// The auction's behaviours, run against both engines (the fast one also on
+// prepared pair terms), and the random baseline.
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -9,7 +10,7 @@ namespace seedmatch {
 
 using test::kNaN;
 
-using Engine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double, double, double, const SeedDistWeights&);
+using Engine = test::AuctionEngine;
 
 // Seeds on a line, pts2 / 100 apart; a negative pts2 marks an empty seed. With
 // only the point-count term of seedDist weighted, and no weight on pcal and
@@ -72,8 +73,8 @@ TEST_P(Auction, FixedCosts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Auction,
-                         testing::Values(&referenceAuction, &nModifiedWeightedBipartiteMatching),
-                         [](const auto& info) { return info.index == 0 ? "Reference" : "Fast"; });
+                         testing::Values(&referenceAuction, test::fastAuction, &test::preparedAuction),
+                         [](const auto& info) { return std::string(info.index == 0 ? "Reference" : info.index == 1 ? "Fast" : "Prepared"); });
 
 // n seeds of assorted point counts; every seed k with k % emptyEvery == 1 is empty.
 SeedSet seeds(int n, int salt, int emptyEvery) {

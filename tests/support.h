@@ -30,6 +30,17 @@ inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist 
   return seed;
 }
 
+using AuctionEngine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double, double,
+                                       double, const SeedDistWeights&);
+inline constexpr AuctionEngine fastAuction = &nModifiedWeightedBipartiteMatching;
+
+// The fast engine on every pair's seedDist and pcal prepared beforehand.
+inline AuctionStats preparedAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table, double costLimit,
+                                    double seedWeight, double histWeight, double rpdWeight, const SeedDistWeights& w) {
+  const PairTerms terms = preparePairTerms(set1, set2, w);
+  return nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, w, {&terms, {}});
+}
+
 // Every field of a table by its bits, so that 0.0 and -0.0 differ.
 inline std::vector<std::uint64_t> bits(const MatchTable& table) {
   std::vector<std::uint64_t> result;

@@ -48,6 +48,7 @@ except ImportError as error:
 __all__ = [
     "SeedFileError", "SeedSet", "Matching", "Report", "read_seeds", "match",
     "random_match", "evaluate", "pair_listing", "plot", "match_many",
+    "TruthFileError", "Score", "read_truth", "score", "grid", "sweep", "plot_sweep",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -276,3 +277,5 @@ def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
 
 
 from ._many import match_many  # noqa: E402  (it runs the functions above)
+from ._sweep import grid, plot_sweep, sweep  # noqa: E402
+from ._truth import Score, TruthFileError, read_truth, score  # noqa: E402

@@ -13,6 +13,7 @@ import sys
 import warnings
 
 import seedmatch
+from seedmatch import _sweep as sweep
 
 EXIT_DONE = 0
 EXIT_ERROR = 2
@@ -51,6 +52,7 @@ def parser() -> Parser:
         plot.add_argument(name.lower(), metavar=name, type=atof)
     plot.add_argument("-o", "--output", required=True, metavar="PICTURE",
                       help="the file to write; .png, .svg or .pdf chooses the format")
+    sweep.add_parser(commands)
     return top
 
 
@@ -78,7 +80,7 @@ def run_plot(args) -> None:
 
 def one_line(error: BaseException) -> str:
     """The error as the line the commands print."""
-    if isinstance(error, seedmatch.SeedFileError):
+    if isinstance(error, (seedmatch.SeedFileError, seedmatch.TruthFileError)):
         return str(error)
     if isinstance(error, KeyboardInterrupt):
         text = "interrupted"
@@ -97,7 +99,8 @@ def main(argv=None) -> int:
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         try:
-            run_plot(parser().parse_args(argv))
+            args = parser().parse_args(argv)
+            (sweep.run if args.command == "sweep" else run_plot)(args)
         except (Exception, KeyboardInterrupt) as error:
             print(one_line(error), file=sys.stderr)
             return EXIT_ERROR

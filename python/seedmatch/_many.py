@@ -1,29 +1,31 @@
-"""Many independent pairs of seed files, on a Dask cluster or a local process pool."""
+"""Many independent pairs of seed files, on a Dask cluster or local threads."""
 from __future__ import annotations
 
-import multiprocessing
 import os
-from concurrent.futures import ProcessPoolExecutor
+import threading
+from concurrent.futures import ThreadPoolExecutor, as_completed
 from typing import Any, Sequence, Tuple, Union
 
 Pair = Tuple[Union[str, "os.PathLike[str]"], Union[str, "os.PathLike[str]"]]
 
 
 def run_pair(file1, file2, seed_weight: float, hist_weight: float, rpd_weight: float,
-             cost_limit: float):
+             cost_limit: float, cancel: threading.Event | None = None):
     """Read, match and evaluate one pair; an error comes back as the value."""
-    from . import evaluate, match, read_seeds
+    from . import _core, evaluate, read_seeds
     try:
         set1 = read_seeds(file1)
         set2 = read_seeds(file2)
-        matching = match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit)
+        matching = _core.match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit,
+                               cancel=cancel)
         return evaluate(set1, set2, matching, seed_weight, hist_weight)
     except Exception as error:  # the caller gets it in this pair's slot
         return error
 
 
 def match_many(pairs: Sequence[Pair], seed_weight: float, hist_weight: float,
-               rpd_weight: float, cost_limit: float, client: Any = None) -> list:
+               rpd_weight: float, cost_limit: float, client: Any = None,
+               progress: bool | None = None) -> list:
     """Match and evaluate many pairs of seed files, each on its own.
 
     Parameters
@@ -31,29 +33,47 @@ def match_many(pairs: Sequence[Pair], seed_weight: float, hist_weight: float,
     pairs : sequence of (file1, file2) paths; on a cluster, paths the workers can read
     seed_weight, hist_weight, rpd_weight, cost_limit : as for ``match``
     client : dask.distributed.Client, optional
-        Runs each pair as a task on the client's cluster. Without one, a local
-        pool of fresh processes, one per core, runs them; a script that calls
-        it so needs the usual ``if __name__ == "__main__":`` guard.
+        Runs each pair as a task on the client's cluster. Without one, a pool
+        of one thread per core runs them (the matching releases the GIL), so a
+        script needs no ``if __name__ == "__main__":`` guard.
+    progress : bool, optional
+        A progress bar on standard error; by default when it is a terminal.
 
     Returns
     -------
     list
         One entry per pair, in order: its ``Report``, or the exception it raised
         (``SeedFileError`` for a bad file). One bad pair does not stop the others.
+        Ctrl-C stops the local pool and raises KeyboardInterrupt.
     """
+    from ._sweep import local_threads, progress_bar
     pairs = [(os.fspath(a), os.fspath(b)) for a, b in pairs]
     weights = (seed_weight, hist_weight, rpd_weight, cost_limit)
     if not pairs:
         return []
-    if client is not None:
-        futures = [client.submit(run_pair, a, b, *weights, pure=False) for a, b in pairs]
-        return [_outcome(f.result) for f in futures]
-    # spawn: the caller may hold threads (a Dask client, say), which fork would copy half-done.
-    context = multiprocessing.get_context("spawn")
-    workers = min(len(pairs), os.cpu_count() or 1)
-    with ProcessPoolExecutor(max_workers=workers, mp_context=context) as pool:
-        futures = [pool.submit(run_pair, a, b, *weights) for a, b in pairs]
-        return [_outcome(f.result) for f in futures]
+    bar = progress_bar(len(pairs), progress, "pair")
+    try:
+        if client is not None:
+            from distributed import as_completed as completed_on_cluster
+            futures = [client.submit(run_pair, a, b, *weights, pure=False) for a, b in pairs]
+            for _ in completed_on_cluster(futures):
+                if bar is not None:
+                    bar.update()
+            return [_outcome(f.result) for f in futures]
+        cancel = threading.Event()
+        pool = ThreadPoolExecutor(max_workers=min(len(pairs), local_threads()))
+        try:
+            futures = [pool.submit(run_pair, a, b, *weights, cancel) for a, b in pairs]
+            for _ in as_completed(futures):
+                if bar is not None:
+                    bar.update()
+            return [_outcome(f.result) for f in futures]
+        finally:
+            cancel.set()  # on Ctrl-C, running matchings stop within a slice
+            pool.shutdown(wait=True, cancel_futures=True)
+    finally:
+        if bar is not None:
+            bar.close()
 
 
 def _outcome(result):

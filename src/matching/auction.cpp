@@ -41,7 +41,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
   std::deque<std::int32_t> queue;
   for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
   const double bidIncrement = 1.0 / (nObjects + 1.0);
-  const std::int64_t passLimit = std::int64_t{30} * nBidders;
+  const std::int64_t passLimit = kPassesPerBidder * nBidders;
 
   AuctionStats stats;
   const auto pairCost = [&](std::int32_t b, std::int32_t j) {
@@ -53,7 +53,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
       histCost[p] = pcal(bidder, object, set1Size);
       known[p] = true;
     }
-    const double r = rpd(bidders, objects, b, j, owner, 20);
+    const double r = rpd(bidders, objects, b, j, owner, kRpdDivisor);
     ++stats.exactSums;
     return rpdWeight * r + (seedWeight * descCost[p] + histWeight * histCost[p]);
   };
@@ -64,13 +64,13 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     queue.pop_front();
     if (bidderEmpty[static_cast<std::size_t>(b)]) continue;
 
-    double bestGain = -9999.0;
-    double bestCost = 999999.0;
+    double bestGain = kStartGain;
+    double bestCost = kBaseValue;
     std::int32_t best = -1;
     for (std::int32_t j = 0; j < nObjects; ++j) {
       if (objectEmpty[static_cast<std::size_t>(j)]) continue;
       const double c = pairCost(b, j);
-      const double g = (999999.0 - c) - price[static_cast<std::size_t>(j)];
+      const double g = (kBaseValue - c) - price[static_cast<std::size_t>(j)];
       if (g > bestGain) {
         bestGain = g;
         bestCost = c;

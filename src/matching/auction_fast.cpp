@@ -25,6 +25,10 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bidder_memory.h"
@@ -37,28 +41,27 @@
 namespace seedmatch {
 namespace {
 
-constexpr double kBase = 999999.0;
-constexpr double kRpdDivisor = 20.0;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct Best {
-  double gain = -9999.0;
-  double cost = 999999.0;
+  double gain = kStartGain;
+  double cost = kBaseValue;
   std::int64_t pos = -1;  // live position of the object, -1 for none
 
   // Whether an object at pos with this gain displaces the best. The objects of
   // a pass are not visited in ascending order, so equal gains compare by
   // position: the result is the one the ascending scan with its strict test
   // gives. A NaN gain never beats anything; with no best yet the gain must
-  // exceed -9999.0 itself.
+  // exceed kStartGain itself.
   bool beatenBy(double g, std::int64_t p) const { return g > gain || (g == gain && p < pos); }
 };
 
 // True when no distance can make an rpd term infinite or NaN: with a zero
 // rpdWeight the rpd term then adds a zero of rpdWeight's sign, whatever its value.
-bool distancesModerate(const SeedSet& seeds) {
+bool distancesModerate(const SeedSet& seeds, const std::stop_token& stop) {
   constexpr double kModerate = 1e290;  // 2^31 terms of twice this stay finite
   for (const SEED& s : seeds) {
+    if (stop.stop_requested()) return false;
     for (double d : s.neibDist) {
       if (!(std::fabs(d) <= kModerate)) return false;
     }
@@ -69,13 +72,84 @@ bool distancesModerate(const SeedSet& seeds) {
 // The largest float at most v (NaN stays NaN).
 float floatAtMost(double v) {
   const auto f = static_cast<float>(v);
-  return static_cast<double>(f) > v ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
+  return static_cast<double>(f) > v ? std::nextafter(f, -std::numeric_limits<float>::infinity())
+                                    : f;
 }
 
+// How the weights and the sets let the engine work, settled before the first pass.
+struct Modes {
+  bool bounded = true;            // rpdWeight >= 0: a pair costs at least its fixed part
+  bool rpdNeeded = true;          // rpd can change a cost
+  bool costsNotNegative = false;  // bounded, and fixed parts and their weights finite, >= 0
+  bool lazyFixed = false;         // fixed parts formed (or read from terms) when needed
+  bool uniform = false;           // both sets suit the column layout
+  bool symmetric = false;         // dense sums may read held rows (negative rpdWeight)
+};
+
+// What the auction holds from pass to pass: prices, owners, the held objects
+// and the cells over them.
+struct AuctionState {
+  std::vector<double> price;               // by live position
+  std::vector<std::int32_t> owner;         // by object index
+  std::vector<double> heldCost;            // by object index
+  std::vector<std::int32_t> heldFlag;      // 1 when the object has an owner
+  std::vector<std::int32_t> held;          // held objects, ascending
+  std::vector<const double*> heldRows;     // their neibDist rows
+  std::vector<std::size_t> heldPositions;  // their live positions, in the order taken
+  HandoverLog handovers;
+  CellSums cellSums;
+  bool cells = false;         // rpd sums bounded from cell sums first
+  bool cellsAllowed = false;  // and they may start
+  bool cellsSymmetric = false;
+  double largestRpd = 0.0;  // no rpd is larger, when cells
+};
+
+struct Pending {
+  double gain;  // at least the object's gain
+  std::size_t pos;
+  double fixed;  // the fixed part, or a lower bound of it
+  bool fixedIsExact;
+};
+
+inline bool lowerPriority(const Pending& x, const Pending& y) {
+  return x.gain < y.gain || (x.gain == y.gain && x.pos > y.pos);
+}
+
+// Working space of one pass, kept for the next so that it is allocated once.
+struct PassScratch {
+  std::int32_t bidder = -1;
+  std::vector<double> bound;       // per live position
+  std::vector<double> fixedLow;    // per live position
+  std::vector<double> termsFixed;  // per live position, from prepared terms
+  std::vector<std::size_t> shortlist;
+  std::vector<Pending> pending;  // a heap once pendingHeap is set
+  bool pendingHeap = false;
+  std::vector<RunnerUp> leaders;
+  std::vector<double> holderDist;  // per held object, dense passes
+  std::vector<double> rowSums;     // per object, dense passes
+};
+
+// What each bidder keeps from one of its passes to the next, by bidder.
+struct BidderMemories {
+  std::vector<std::uint8_t> seen;            // has had a pass
+  std::vector<std::vector<float>> fixedLow;  // from its second pass, when lazy
+  std::vector<BidderMemory> last;
+};
+
+struct Counts {
+  std::int64_t exactSums = 0;
+  std::int64_t fullPasses = 0;
+  std::int64_t returns = 0;  // full passes of bidders that had one before
+  std::int64_t repeats = 0;
+};
+
+// One call's auction: the sets and weights, the modes they allow, and the
+// state, the pass scratch and the bidders' memories above.
 class Engine {
  public:
   Engine(const SeedSet& set1, const SeedSet& set2, double costLimit, double seedWeight,
-         double histWeight, double rpdWeight, const SeedDistWeights& w, bool countContenders)
+         double histWeight, double rpdWeight, const SeedDistWeights& w, bool countContenders,
+         const PairTerms* terms = nullptr, std::stop_token stop = {})
       : set1Bids_(set1.size() <= set2.size()),
         bidders_(set1Bids_ ? set1 : set2),
         objects_(set1Bids_ ? set2 : set1),
@@ -85,7 +159,9 @@ class Engine {
         histWeight_(histWeight),
         rpdWeight_(rpdWeight),
         w_(w),
-        countContenders_(countContenders) {
+        countContenders_(countContenders),
+        terms_(terms),
+        stop_(std::move(stop)) {
     const std::size_t nObjects = objects_.size();
     for (std::size_t j = 0; j < nObjects; ++j) {
       if (isZero(objects_[j]) == 0) live_.push_back(static_cast<std::int32_t>(j));
@@ -93,35 +169,49 @@ class Engine {
     const std::size_t nLive = live_.size();
     bidderLive_.resize(bidders_.size());
     for (std::size_t b = 0; b < bidders_.size(); ++b) bidderLive_[b] = isZero(bidders_[b]) == 0;
-    price_.assign(nLive, 0.0);
-    owner_.assign(nObjects, -1);
-    heldCost_.assign(nObjects, -1.0);
-    heldFlag_.assign(nObjects, 0);
+    state_.price.assign(nLive, 0.0);
+    state_.owner.assign(nObjects, -1);
+    state_.heldCost.assign(nObjects, -1.0);
+    state_.heldFlag.assign(nObjects, 0);
     bidIncrement_ = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
-    bounded_ = rpdWeight >= 0.0;
-    rpdNeeded_ = !(rpdWeight == 0.0 && distancesModerate(bidders_) && distancesModerate(objects_));
-    lazyFixed_ = bounded_ && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2,
-                                                w.wPts01, w.wDesc4, w.wPts2});
-    uniform_ = nLive > 0 && !bidders_.empty() && uniformLayout(bidders_) && uniformLayout(objects_);
-    if (lazyFixed_) {
+    mode_.bounded = rpdWeight >= 0.0;
+    mode_.costsNotNegative =
+        mode_.bounded && finiteNonNegative({seedWeight, histWeight, w.wDesc1, w.wDesc2, w.wPts01,
+                                            w.wDesc4, w.wPts2});
+    // Every cost is NaN, or no cost can be below the limit (with weights that
+    // are not negative no cost is below 0.0): each bidder is dropped on its
+    // own pass, nothing is won, and nothing else needs setting up.
+    nothingWins_ = std::isnan(rpdWeight_) || std::isnan(costLimit_) || nLive == 0 ||
+                   (mode_.costsNotNegative && !(costLimit_ > 0.0));
+    if (nothingWins_) return;
+    mode_.rpdNeeded = !(rpdWeight == 0.0 && distancesModerate(bidders_, stop_) &&
+                        distancesModerate(objects_, stop_));
+    mode_.lazyFixed = mode_.costsNotNegative;
+    mode_.uniform =
+        nLive > 0 && !bidders_.empty() && uniformLayout(bidders_) && uniformLayout(objects_);
+    if (mode_.lazyFixed && terms_ == nullptr) {
       for (std::size_t k = 0; k < 3; ++k) {
         objectPts_[k].resize(nLive);
         for (std::size_t p = 0; p < nLive; ++p) {
-          objectPts_[k][p] = static_cast<float>(objects_[static_cast<std::size_t>(live_[p])].pts[k]);
+          objectPts_[k][p] =
+              static_cast<float>(objects_[static_cast<std::size_t>(live_[p])].pts[k]);
         }
       }
-      fixedLow_.resize(bidders_.size());
-    } else {
+    }
+    if (mode_.lazyFixed) {
+      memory_.fixedLow.resize(bidders_.size());
+    } else if (terms_ == nullptr) {
       computeFixed();
     }
-    symmetric_ = !bounded_ && rpdNeeded_ && distancesSymmetric(objects_);
+    mode_.symmetric = !mode_.bounded && mode_.rpdNeeded && distancesSymmetric(objects_, stop_);
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
     // sums alone.
-    cellsAllowed_ = bounded_ && rpdNeeded_ && std::isfinite(rpdWeight) && rpdWeight > 0.0 && nLive > 0;
-    seen_.assign(bidders_.size(), 0);
-    lastPass_.resize(bidders_.size());
-    handovers_.seenAt.assign(nObjects, -1);
+    state_.cellsAllowed = mode_.bounded && mode_.rpdNeeded && std::isfinite(rpdWeight) &&
+                          rpdWeight > 0.0 && nLive > 0;
+    memory_.seen.assign(bidders_.size(), 0);
+    memory_.last.resize(bidders_.size());
+    state_.handovers.seenAt.assign(nObjects, -1);
   }
 
   AuctionStats run() {
@@ -129,78 +219,78 @@ class Engine {
     const auto nBidders = static_cast<std::int32_t>(bidders_.size());
     std::deque<std::int32_t> queue;
     for (std::int32_t b = 0; b < nBidders; ++b) queue.push_back(b);
-    const std::int64_t passLimit = std::int64_t{30} * nBidders;
-    // Every cost is NaN, or no cost can be below the limit: each bidder is
-    // dropped on its own pass and nothing is won.
-    const bool nothingWins = std::isnan(rpdWeight_) || std::isnan(costLimit_) || live_.empty();
+    const std::int64_t passLimit = kPassesPerBidder * nBidders;
     while (!queue.empty() && stats.passes < passLimit) {
+      if (stop_.stop_requested()) {
+        stats.stopped = true;
+        return stats;
+      }
       ++stats.passes;
       const std::int32_t b = queue.front();
       queue.pop_front();
-      if (!bidderLive_[static_cast<std::size_t>(b)] || nothingWins) continue;
-      const Best best = bounded_ ? boundedPass(b) : densePass(b);
+      if (!bidderLive_[static_cast<std::size_t>(b)] || nothingWins_) continue;
+      const Best best = mode_.bounded ? boundedPass(b) : densePass(b);
       if (countContenders_) stats.contenders += contenders(b, best);
       if (!(best.gain >= 0.0) || !(costLimit_ > best.cost)) continue;
       const auto p = static_cast<std::size_t>(best.pos);
       const auto j = static_cast<std::size_t>(live_[p]);
-      heldCost_[j] = best.cost;
-      handovers_.object.push_back(static_cast<std::int32_t>(j));
-      handovers_.ownerBefore.push_back(owner_[j]);
-      if (owner_[j] != -1) {
-        queue.push_back(owner_[j]);
+      state_.heldCost[j] = best.cost;
+      state_.handovers.object.push_back(static_cast<std::int32_t>(j));
+      state_.handovers.ownerBefore.push_back(state_.owner[j]);
+      if (state_.owner[j] != -1) {
+        queue.push_back(state_.owner[j]);
       } else {
         newlyHeld(p);
       }
-      owner_[j] = b;
-      price_[p] = price_[p] + bidIncrement_;
+      state_.owner[j] = b;
+      state_.price[p] = state_.price[p] + bidIncrement_;
     }
-    stats.exactSums = exactSums_;
-    stats.repeats = repeats_;
+    stats.exactSums = count_.exactSums;
+    stats.repeats = count_.repeats;
     return stats;
   }
 
-  void emit(MatchTable& table) const { appendHeldRows(owner_, heldCost_, set1Bids_, table); }
+  void emit(MatchTable& table) const {
+    appendHeldRows(state_.owner, state_.heldCost, set1Bids_, table);
+  }
 
  private:
   static constexpr std::size_t kRunnersUp = 8;
+  static constexpr std::size_t kLanesBetweenStops = 16 * kSumLanes;
   static constexpr std::size_t kRunnersUpCosted = 3;
   static constexpr std::int64_t kSumsBeforeCells = 16;
-
-  struct Pending {
-    double gain;  // at least the object's gain
-    std::size_t pos;
-    double fixed;       // the fixed part, or a lower bound of it
-    bool fixedIsExact;
-  };
-  static bool lowerPriority(const Pending& x, const Pending& y) {
-    return x.gain < y.gain || (x.gain == y.gain && x.pos > y.pos);
-  }
 
   // Objects only ever become held; the held list stays in ascending order.
   void newlyHeld(std::size_t p) {
     const std::int32_t j = live_[p];
-    const auto at = std::upper_bound(held_.begin(), held_.end(), j);
-    heldRows_.insert(heldRows_.begin() + (at - held_.begin()),
-                     objects_[static_cast<std::size_t>(j)].neibDist.data());
-    held_.insert(at, j);
-    heldPositions_.push_back(p);
-    heldFlag_[static_cast<std::size_t>(j)] = 1;
-    if (cells_) addHeldObject(cellSums_, objects_, live_, p, cellsSymmetric_);
+    const auto at = std::upper_bound(state_.held.begin(), state_.held.end(), j);
+    state_.heldRows.insert(state_.heldRows.begin() + (at - state_.held.begin()),
+                           objects_[static_cast<std::size_t>(j)].neibDist.data());
+    state_.held.insert(at, j);
+    state_.heldPositions.push_back(p);
+    state_.heldFlag[static_cast<std::size_t>(j)] = 1;
+    if (state_.cells) addHeldObject(state_.cellSums, objects_, live_, p, state_.cellsSymmetric);
   }
 
   void computeFixed() {
     const std::size_t nLive = live_.size();
-    fixed_.resize(bidders_.size() * nLive);
     if (nLive == 0 || bidders_.empty()) return;
-    for (std::size_t b = 0; b < bidders_.size(); ++b) {
+    // Left unset until its row is filled, so that the pages are first touched
+    // row by row, between looks at the stop token.
+    fixed_ = std::make_unique_for_overwrite<double[]>(bidders_.size() * nLive);
+    for (std::size_t b = 0; b < bidders_.size() && !stop_.stop_requested(); ++b) {
       if (bidderLive_[b]) fullFixedRow(static_cast<std::int32_t>(b), &fixed_[b * nLive]);
     }
   }
 
   // The exact fixed parts of one bidder against every live object.
   void fullFixedRow(std::int32_t b, double* fixed) {
+    if (terms_ != nullptr) {
+      for (std::size_t p = 0; p < live_.size(); ++p) fixed[p] = fixedFromTerms(b, p);
+      return;
+    }
     const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
-    if (uniform_) {
+    if (mode_.uniform) {
       if (columns_.count == 0) columns_ = makeColumns(objects_, live_, bidders_.front());
       fixedRow(bidder, columns_, seedWeight_, histWeight_, w_, fixed);
       return;
@@ -209,7 +299,25 @@ class Engine {
   }
 
   double exactFixed(std::int32_t b, std::size_t p) const {
-    return lazyFixed_ ? fixedPart(b, p) : fixed_[static_cast<std::size_t>(b) * live_.size() + p];
+    if (terms_ != nullptr) return fixedFromTerms(b, p);
+    if (mode_.lazyFixed) return fixedPart(b, p);
+    return fixed_[static_cast<std::size_t>(b) * live_.size() + p];
+  }
+
+  // The exact fixed parts of bidder b by live position, when they are not lazy.
+  const double* fixedRowOf(std::int32_t b) {
+    if (terms_ == nullptr) return &fixed_[static_cast<std::size_t>(b) * live_.size()];
+    pass_.termsFixed.resize(live_.size());
+    fullFixedRow(b, pass_.termsFixed.data());
+    return pass_.termsFixed.data();
+  }
+
+  double fixedFromTerms(std::int32_t b, std::size_t p) const {
+    const auto bidder = static_cast<std::size_t>(b);
+    const auto object = static_cast<std::size_t>(live_[p]);
+    const std::size_t at =
+        set1Bids_ ? bidder * terms_->size2 + object : object * terms_->size2 + bidder;
+    return seedWeight_ * terms_->seedDist[at] + histWeight_ * terms_->pcal[at];
   }
 
   double fixedPart(std::int32_t b, std::size_t p) const {
@@ -221,7 +329,8 @@ class Engine {
 
   // The number of held objects rpd averages over for object j.
   std::int32_t rpdCount(std::int32_t j) const {
-    return static_cast<std::int32_t>(held_.size()) - heldFlag_[static_cast<std::size_t>(j)];
+    return static_cast<std::int32_t>(state_.held.size()) -
+           state_.heldFlag[static_cast<std::size_t>(j)];
   }
 
   double costFromSum(double sum, std::int32_t count, double fixed) const {
@@ -230,8 +339,8 @@ class Engine {
   }
 
   Best boundedPass(std::int32_t b) {
-    bidder_ = b;
-    BidderMemory& last = lastPass_[static_cast<std::size_t>(b)];
+    pass_.bidder = b;
+    BidderMemory& last = memory_.last[static_cast<std::size_t>(b)];
     if (last.mark >= 0) {
       Best best;
       if (passFromLast(b, last, best)) return best;
@@ -241,27 +350,28 @@ class Engine {
     const Best best = fullPass(b);
     // Many exact sums per pass, or bidders that keep coming back: the cheap
     // bounds do not tell the objects apart, and the cells will.
-    if (cellsAllowed_ && (exactSums_ > 4 * ++fullPasses_ + kSumsBeforeCells ||
-                          returns_ > static_cast<std::int64_t>(bidders_.size() / 32) + 8)) {
+    if (state_.cellsAllowed &&
+        (count_.exactSums > 4 * ++count_.fullPasses + kSumsBeforeCells ||
+         count_.returns > static_cast<std::int64_t>(bidders_.size() / 32) + 8)) {
       startCells();
     }
     if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
-    last.mark = static_cast<std::int64_t>(handovers_.object.size());
-    last.heldAtMark = held_.size();
+    last.mark = static_cast<std::int64_t>(state_.handovers.object.size());
+    last.heldAtMark = state_.held.size();
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
     return best;
   }
 
   // Keeps the winner and the objects with the largest gain bounds of a full
-  // pass, and a bound on all the others. bound_ holds the tightest bounds the
+  // pass, and a bound on all the others. pass_.bound holds the tightest bounds the
   // pass found, and bounds only ever tighten, so a rest taken from leaders
   // gathered earlier in the pass still holds.
   void remember(const Best& best, double rest, BidderMemory& last) {
     const auto won = static_cast<std::size_t>(best.pos);
     last.runnersUp.clear();
-    for (const RunnerUp& r : leaders_) {
-      if (r.pos != won) last.runnersUp.push_back({bound_[r.pos], r.pos});
+    for (const RunnerUp& r : pass_.leaders) {
+      if (r.pos != won) last.runnersUp.push_back({pass_.bound[r.pos], r.pos});
     }
     std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     if (last.runnersUp.size() > kRunnersUp) {
@@ -281,7 +391,7 @@ class Engine {
     Drift drift;
     if (!driftSince(b, last, drift)) return false;
     // No gain can come out above these, so the rest must stay below them.
-    const double lastWinner = drift.raise((kBase - last.cost) - price_[last.pos]);
+    const double lastWinner = drift.raise((kBaseValue - last.cost) - state_.price[last.pos]);
     const double runnerUp =
         last.runnersUp.empty() ? -kInfinity : drift.raise(last.runnersUp.front().bound);
     if (!(drift.raise(last.rest) < std::max(lastWinner, runnerUp))) return false;
@@ -296,8 +406,11 @@ class Engine {
     } else if (!drift.none) {
       cost = costOf(b, last.pos, Best{});
     }
+    // A sum abandoned against no best: the last winner fell below the start
+    // gain, and no bound kept from its pass says which object is best now.
+    if (std::isnan(cost)) return false;
     best = {};
-    const double g = (kBase - cost) - price_[last.pos];
+    const double g = (kBaseValue - cost) - state_.price[last.pos];
     if (best.beatenBy(g, static_cast<std::int64_t>(last.pos))) {
       best = {g, cost, static_cast<std::int64_t>(last.pos)};
     }
@@ -316,9 +429,10 @@ class Engine {
       // pass decides at less cost.
       if (!(best.gain > rest) && !(bound > rest)) return false;
       if (++costed > kRunnersUpCosted) return false;
-      const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost) ? closeCost
-                                                                                : costOf(b, r.pos, best);
-      const double rg = (kBase - c) - price_[r.pos];
+      const double c = &r == &last.runnersUp.front() && !std::isnan(closeCost)
+                           ? closeCost
+                           : costOf(b, r.pos, best);
+      const double rg = (kBaseValue - c) - state_.price[r.pos];
       r.bound = std::isnan(c) ? best.gain : rg;
       if (best.beatenBy(rg, pos)) best = {rg, c, pos};
     }
@@ -333,10 +447,10 @@ class Engine {
       }
       std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
     }
-    last.mark = static_cast<std::int64_t>(handovers_.object.size());
+    last.mark = static_cast<std::int64_t>(state_.handovers.object.size());
     last.pos = static_cast<std::size_t>(best.pos);
     last.cost = best.cost;
-    ++repeats_;
+    ++count_.repeats;
     return true;
   }
 
@@ -357,33 +471,36 @@ class Engine {
   bool driftSince(std::int32_t b, const BidderMemory& last, Drift& drift) {
     // After many handovers the drift leaves little to go on, and reading the
     // log would cost as much as a full pass.
-    if (handovers_.object.size() - static_cast<std::size_t>(last.mark) > 2 * live_.size()) return false;
-    if (held_.size() != last.heldAtMark) return false;
-    const double moved = movedHolderDistance(handovers_, last.mark, owner_,
+    if (state_.handovers.object.size() - static_cast<std::size_t>(last.mark) > 2 * live_.size())
+      return false;
+    if (state_.held.size() != last.heldAtMark) return false;
+    const double moved = movedHolderDistance(state_.handovers, last.mark, state_.owner,
                                              bidders_[static_cast<std::size_t>(b)].neibDist.data());
     drift = {};
     if (moved == 0.0) return true;
-    // cells_: a finite rpdWeight and moderate distances; lazyFixed_: weights
-    // not negative, so that no cost is below 0.
-    if (!cells_ || !lazyFixed_ || held_.size() < 2) return false;
-    const double count = static_cast<double>(held_.size() - 1);
-    const double relative = static_cast<double>(held_.size() + 8) * 0x1p-50;
+    // state_.cells: a finite rpdWeight and moderate distances; costsNotNegative:
+    // weights not negative, so that no cost is below 0.
+    if (!state_.cells || !mode_.costsNotNegative || state_.held.size() < 2) return false;
+    const double count = static_cast<double>(state_.held.size() - 1);
+    const double relative = static_cast<double>(state_.held.size() + 8) * 0x1p-50;
     drift.none = false;
-    drift.shift = rpdWeight_ * (moved * (1.0 + 1e-6) / (20.0 * count) + largestRpd_ * relative) + 1e-6;
+    drift.shift =
+        rpdWeight_ * (moved * (1.0 + 1e-6) / (kRpdDivisor * count) + state_.largestRpd * relative) +
+        1e-6;
     return drift.shift < 1e5;
   }
 
   Best fullPass(std::int32_t b) {
     const auto at = static_cast<std::size_t>(b);
-    if (cells_) {
-      gatherBidderSums(cellSums_, heldPositions_, live_, owner_,
+    if (state_.cells) {
+      gatherBidderSums(state_.cellSums, state_.heldPositions, live_, state_.owner,
                        bidders_[static_cast<std::size_t>(b)].neibDist);
     }
-    if (!seen_[at]) {
-      seen_[at] = 1;
+    if (!memory_.seen[at]) {
+      memory_.seen[at] = 1;
       return firstPass(b);
     }
-    ++returns_;
+    ++count_.returns;
     return laterPass(b);
   }
 
@@ -392,16 +509,19 @@ class Engine {
   // parts find the partners, never needs them. They start from the objects
   // held so far.
   void startCells() {
-    cellsAllowed_ = false;
-    const double largestObject = largestDistanceForCells(objects_);
-    const double largestBidder = largestDistanceForCells(bidders_);
+    state_.cellsAllowed = false;
+    const double largestObject = largestDistanceForCells(objects_, stop_);
+    const double largestBidder = largestDistanceForCells(bidders_, stop_);
     if (largestObject < 0.0 || largestBidder < 0.0) return;
-    largestRpd_ = (largestObject + largestBidder) / kRpdDivisor;
-    cellSums_ = makeCellSums(objects_, live_);
-    const bool symmetric = distancesSymmetric(objects_);
-    for (const std::size_t p : heldPositions_) addHeldObject(cellSums_, objects_, live_, p, symmetric);
-    cellsSymmetric_ = symmetric;
-    cells_ = true;
+    state_.largestRpd = (largestObject + largestBidder) / kRpdDivisor;
+    state_.cellSums = makeCellSums(objects_, live_);
+    const bool symmetric = distancesSymmetric(objects_, stop_);
+    for (const std::size_t p : state_.heldPositions) {
+      if (stop_.stop_requested()) return;  // the cells stay off; the run stops
+      addHeldObject(state_.cellSums, objects_, live_, p, symmetric);
+    }
+    state_.cellsSymmetric = symmetric;
+    state_.cells = true;
   }
 
   // A bidder's first pass. Most bidders have no other, so its fixed parts are
@@ -410,55 +530,68 @@ class Engine {
   // best gain is high early and most other objects are skipped.
   Best firstPass(std::int32_t b) {
     const std::size_t nLive = live_.size();
-    bound_.resize(nLive);
-    // The cells' bound is left to refine(): most objects are ruled out by the
-    // cheaper bound from the point counts alone.
-    const CellSums* sums = cells_ ? &cellSums_ : nullptr;
-    if (lazyFixed_) {
-      fixedLowScratch_.resize(nLive);
-      pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,
-                            histWeight_, w_, fixedLowScratch_.data());
-      gainBounds(sums, rpdWeight_, fixedLowScratch_.data(), price_.data(), nLive, bound_.data());
+    pass_.bound.resize(nLive);
+    // Once the cells have started, each bound also holds their bound on the
+    // rpd term; refine() tightens it further with the exact fixed part.
+    const CellSums* sums = state_.cells ? &state_.cellSums : nullptr;
+    if (mode_.lazyFixed) {
+      // Prepared terms give the exact fixed parts for what the point counts bound.
+      pass_.fixedLow.resize(nLive);
+      if (terms_ != nullptr) {
+        fullFixedRow(b, pass_.fixedLow.data());
+      } else {
+        pointCountLowerBounds(bidders_[static_cast<std::size_t>(b)], objectPts_, seedWeight_,
+                              histWeight_, w_, pass_.fixedLow.data());
+      }
+      gainBounds(sums, rpdWeight_, pass_.fixedLow.data(), state_.price.data(), nLive,
+                 pass_.bound.data());
     } else {
-      gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
-                 nLive, bound_.data());
+      gainBounds(sums, rpdWeight_, fixedRowOf(b), state_.price.data(), nLive, pass_.bound.data());
     }
     Best best;
-    pending_.clear();
+    pass_.pending.clear();
     const auto consider = [&](std::size_t p) {
-      if (!lazyFixed_) return refine(p, exactFixed(b, p), best);
+      if (!mode_.lazyFixed || terms_ != nullptr) return refine(p, exactFixed(b, p), best);
       // seedDist first: with pcal taken as 0.0 the result is again a lower
       // bound, and pcal is computed only when that bound leaves a chance.
       const SEED& bidder = bidders_[static_cast<std::size_t>(b)];
       const SEED& object = objects_[static_cast<std::size_t>(live_[p])];
       const double s = pairSeedDist(bidder, object, set1Bids_, w_);
-      if (!best.beatenBy((kBase - (seedWeight_ * s + histWeight_ * 0.0)) - price_[p],
+      if (!best.beatenBy((kBaseValue - (seedWeight_ * s + histWeight_ * 0.0)) - state_.price[p],
                          static_cast<std::int64_t>(p))) {
         return;
       }
       refine(p, seedWeight_ * s + histWeight_ * pcal(bidder, object, set1Size_), best);
     };
-    double top = -kBase * 2.0;
-    for (std::size_t p = 0; p < nLive; ++p) top = std::max(top, bound_[p]);
+    double top = -kBaseValue * 2.0;
+    for (std::size_t p = 0; p < nLive; ++p) top = std::max(top, pass_.bound[p]);
     const double cut = top - kShortlistWidth;
-    shortlist_.clear();
+    pass_.shortlist.clear();
     for (std::size_t p = 0; p < nLive; ++p) {
-      if (bound_[p] >= cut) shortlist_.push_back(p);
+      if (pass_.bound[p] >= cut) pass_.shortlist.push_back(p);
     }
-    std::sort(shortlist_.begin(), shortlist_.end(), [&](std::size_t x, std::size_t y) {
-      return bound_[x] > bound_[y] || (bound_[x] == bound_[y] && x < y);
-    });
-    for (std::size_t p : shortlist_) {
-      settlePending(bound_[p], best);
+    // Largest bound first, the smaller position on a tie. Most passes end
+    // long before the list does, so it is a heap taken from one at a time
+    // rather than sorted.
+    const auto after = [&](std::size_t x, std::size_t y) {
+      return pass_.bound[x] < pass_.bound[y] || (pass_.bound[x] == pass_.bound[y] && x > y);
+    };
+    std::make_heap(pass_.shortlist.begin(), pass_.shortlist.end(), after);
+    for (bool first = true; !pass_.shortlist.empty(); first = false) {
+      std::pop_heap(pass_.shortlist.begin(), pass_.shortlist.end(), after);
+      const std::size_t p = pass_.shortlist.back();
+      pass_.shortlist.pop_back();
+      settlePending(pass_.bound[p], best);
       // Later objects have no larger bound, and a larger position on a tie;
       // what is still pending has a smaller bound.
-      if (!best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) return best;
+      if (!best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p))) return best;
       consider(p);
-      if (p == shortlist_.front()) settlePending(-kInfinity, best);
+      if (first) settlePending(-kInfinity, best);
     }
     settlePending(cut, best);
     for (std::size_t p = 0; p < nLive; ++p) {
-      if (!(bound_[p] >= cut) && best.beatenBy(bound_[p], static_cast<std::int64_t>(p))) consider(p);
+      if (!(pass_.bound[p] >= cut) && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
+        consider(p);
     }
     settlePending(-kInfinity, best);
     return best;
@@ -474,56 +607,56 @@ class Engine {
   // their bound beats it.
   Best laterPass(std::int32_t b) {
     const std::size_t nLive = live_.size();
-    bound_.resize(nLive);
-    const CellSums* sums = cells_ ? &cellSums_ : nullptr;
-    if (lazyFixed_) {
-      std::vector<float>& low = fixedLow_[static_cast<std::size_t>(b)];
+    pass_.bound.resize(nLive);
+    const CellSums* sums = state_.cells ? &state_.cellSums : nullptr;
+    if (mode_.lazyFixed) {
+      std::vector<float>& low = memory_.fixedLow[static_cast<std::size_t>(b)];
       if (low.empty()) {
-        fixedLowScratch_.resize(nLive);
-        fullFixedRow(b, fixedLowScratch_.data());
+        pass_.fixedLow.resize(nLive);
+        fullFixedRow(b, pass_.fixedLow.data());
         low.resize(nLive);
-        for (std::size_t p = 0; p < nLive; ++p) low[p] = floatAtMost(fixedLowScratch_[p]);
+        for (std::size_t p = 0; p < nLive; ++p) low[p] = floatAtMost(pass_.fixedLow[p]);
       }
-      gainBounds(sums, rpdWeight_, low.data(), price_.data(), nLive, bound_.data());
+      gainBounds(sums, rpdWeight_, low.data(), state_.price.data(), nLive, pass_.bound.data());
     } else {
-      gainBounds(sums, rpdWeight_, &fixed_[static_cast<std::size_t>(b) * nLive], price_.data(),
-                 nLive, bound_.data());
+      gainBounds(sums, rpdWeight_, fixedRowOf(b), state_.price.data(), nLive, pass_.bound.data());
     }
-    const double rest = largestBounds(bound_.data(), nLive, kRunnersUp + 1, leaders_);
+    const double rest = largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders);
     Best best;
-    if (leaders_.empty()) return best;  // every bound is NaN or -inf: nothing can win
-    const std::size_t top = leaders_.front().pos;
-    pending_.clear();
+    if (pass_.leaders.empty()) return best;  // every bound is NaN or -inf: nothing can win
+    const std::size_t top = pass_.leaders.front().pos;
+    pass_.pending.clear();
     refine(top, exactFixed(b, top), best);
     settlePending(-kInfinity, best);
     for (std::size_t p = 0; p < nLive; ++p) {
       const auto pos = static_cast<std::int64_t>(p);
-      // The exact fixed part waits until the object comes up in pending_.
-      if (p != top && best.beatenBy(bound_[p], pos)) addPending({bound_[p], p, fixedLowAt(b, p), false});
+      // The exact fixed part waits until the object comes up in pass_.pending.
+      if (p != top && best.beatenBy(pass_.bound[p], pos))
+        addPending({pass_.bound[p], p, fixedLowAt(b, p), false});
     }
     settlePending(-kInfinity, best);
-    if (best.pos >= 0) remember(best, rest, lastPass_[static_cast<std::size_t>(b)]);
+    if (best.pos >= 0) remember(best, rest, memory_.last[static_cast<std::size_t>(b)]);
     return best;
   }
 
   // An object whose gain bound still beats the best, with its exact fixed
   // part: its bound is tightened by the cell sums, and if it still beats the
-  // best it waits in pending_ for its exact cost.
+  // best it waits in pass_.pending for its exact cost.
   void refine(std::size_t p, double fixed, Best& best) {
     const auto pos = static_cast<std::int64_t>(p);
-    double g = (kBase - fixed) - price_[p];
+    double g = (kBaseValue - fixed) - state_.price[p];
     tighten(p, g);
     if (!best.beatenBy(g, pos)) return;
     const std::int32_t j = live_[p];
     const std::int32_t count = rpdCount(j);
-    if (!rpdNeeded_ || count == 0) {
-      const double cost = rpdNeeded_ ? costFromSum(0.0, 0, fixed) : rpdWeight_ * 0.0 + fixed;
-      g = (kBase - cost) - price_[p];
+    if (!mode_.rpdNeeded || count == 0) {
+      const double cost = mode_.rpdNeeded ? costFromSum(0.0, 0, fixed) : rpdWeight_ * 0.0 + fixed;
+      g = (kBaseValue - cost) - state_.price[p];
       tighten(p, g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
       return;
     }
-    if (cells_) {
+    if (state_.cells) {
       g = gainWithCells(p, fixed);
       tighten(p, g);
       if (!best.beatenBy(g, pos)) return;
@@ -532,66 +665,68 @@ class Engine {
   }
 
   void addPending(const Pending& entry) {
-    pending_.push_back(entry);
-    if (pendingHeap_) std::push_heap(pending_.begin(), pending_.end(), lowerPriority);
+    pass_.pending.push_back(entry);
+    if (pass_.pendingHeap)
+      std::push_heap(pass_.pending.begin(), pass_.pending.end(), lowerPriority);
   }
 
-  // bound_[p] keeps the tightest upper bound on the gain found in the pass,
+  // pass_.bound[p] keeps the tightest upper bound on the gain found in the pass,
   // for the next pass's second best.
   void tighten(std::size_t p, double g) {
     if (std::isnan(g)) g = -kInfinity;
-    if (g < bound_[p]) bound_[p] = g;
+    if (g < pass_.bound[p]) pass_.bound[p] = g;
   }
 
   // At least the gain of position p for a fixed part of at least fixed, from
   // the cells' bound on its rpd sum.
   double gainWithCells(std::size_t p, double fixed) const {
-    const double scale = cellSums_.held[p] ? cellSums_.scaleHeld : cellSums_.scaleFree;
-    const double low = rpdSumLowerBound(cellSums_, p);
-    return (kBase - (rpdWeight_ * (low * scale) + fixed)) - price_[p];
+    const double scale =
+        state_.cellSums.held[p] ? state_.cellSums.scaleHeld : state_.cellSums.scaleFree;
+    const double low = rpdSumLowerBound(state_.cellSums, p);
+    return (kBaseValue - (rpdWeight_ * (low * scale) + fixed)) - state_.price[p];
   }
 
   // At most the fixed part of bidder b and position p, as laterPass stores it.
   double fixedLowAt(std::int32_t b, std::size_t p) const {
-    if (!lazyFixed_) return fixed_[static_cast<std::size_t>(b) * live_.size() + p];
-    return static_cast<double>(fixedLow_[static_cast<std::size_t>(b)][p]);
+    if (!mode_.lazyFixed) return exactFixed(b, p);
+    return static_cast<double>(memory_.fixedLow[static_cast<std::size_t>(b)][p]);
   }
 
   // Gives every pending object whose bound is at least above, largest first,
   // its exact cost. What is left has a smaller bound.
   void settlePending(double above, Best& best) {
-    if (pending_.empty()) return;
-    if (!pendingHeap_) {
-      std::make_heap(pending_.begin(), pending_.end(), lowerPriority);
-      pendingHeap_ = true;
+    if (pass_.pending.empty()) return;
+    if (!pass_.pendingHeap) {
+      std::make_heap(pass_.pending.begin(), pass_.pending.end(), lowerPriority);
+      pass_.pendingHeap = true;
     }
-    while (!pending_.empty() && !(pending_.front().gain < above)) {
-      std::pop_heap(pending_.begin(), pending_.end(), lowerPriority);
-      const Pending next = pending_.back();
-      pending_.pop_back();
+    while (!pass_.pending.empty() && !(pass_.pending.front().gain < above)) {
+      std::pop_heap(pass_.pending.begin(), pass_.pending.end(), lowerPriority);
+      const Pending next = pass_.pending.back();
+      pass_.pending.pop_back();
       const auto pos = static_cast<std::int64_t>(next.pos);
       if (!best.beatenBy(next.gain, pos)) {
-        pending_.clear();  // the rest have no larger bound
+        pass_.pending.clear();  // the rest have no larger bound
         break;
       }
       if (!next.fixedIsExact) {
-        refine(next.pos, exactFixed(bidder_, next.pos), best);  // back with its true bound
+        refine(next.pos, exactFixed(pass_.bidder, next.pos), best);  // back with its true bound
         continue;
       }
       const double cost = exactCost(next.pos, best, next.fixed);
-      const double g = (kBase - cost) - price_[next.pos];
+      const double g = (kBaseValue - cost) - state_.price[next.pos];
       // An abandoned sum (NaN) showed a gain of at most the best.
       tighten(next.pos, std::isnan(cost) ? best.gain : g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
     }
-    if (pending_.empty()) pendingHeap_ = false;
+    if (pass_.pending.empty()) pass_.pendingHeap = false;
   }
 
   // The pair cost of bidder b and position p, or NaN when its partial rpd sum
   // already shows that it cannot displace best.
   double costOf(std::int32_t b, std::size_t p, const Best& best) {
     const double fixed = exactFixed(b, p);
-    if (!rpdNeeded_) return rpdWeight_ * 0.0 + fixed;
+    if (!mode_.rpdNeeded) return rpdWeight_ * 0.0 + fixed;
     if (rpdCount(live_[p]) == 0) return costFromSum(0.0, 0, fixed);
     return exactCost(p, best, fixed);
   }
@@ -600,16 +735,16 @@ class Engine {
 
   // The exact costs of two positions, whose rpd sums run side by side over
   // the held objects, each in rpd's order: an object's own entry adds +0.0,
-  // which leaves its sum as skipping it would. Needs cells_ and two held.
+  // which leaves its sum as skipping it would. Needs state_.cells and two held.
   std::array<double, 2> exactCostsTogether(std::int32_t b, std::size_t p1, std::size_t p2) {
-    exactSums_ += 2;
+    count_.exactSums += 2;
     const std::int32_t j1 = live_[p1], j2 = live_[p2];
     const double* row1 = objects_[static_cast<std::size_t>(j1)].neibDist.data();
     const double* row2 = objects_[static_cast<std::size_t>(j2)].neibDist.data();
     const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
     double sum1 = 0.0, sum2 = 0.0;
-    for (const std::int32_t k : held_) {
-      const double h = dist[owner_[static_cast<std::size_t>(k)]];
+    for (const std::int32_t k : state_.held) {
+      const double h = dist[state_.owner[static_cast<std::size_t>(k)]];
       sum1 = sum1 + (k == j1 ? 0.0 : std::fabs(row1[k] - h));
       sum2 = sum2 + (k == j2 ? 0.0 : std::fabs(row2[k] - h));
     }
@@ -622,23 +757,23 @@ class Engine {
   // runs over the held objects in ascending order as rpd's does, so a cost that
   // is returned has rpd's bits.
   double exactCost(std::size_t p, const Best& best, double fixed) {
-    ++exactSums_;
+    ++count_.exactSums;
     const std::int32_t j = live_[p];
     const std::int32_t count = rpdCount(j);
     const double* row = objects_[static_cast<std::size_t>(j)].neibDist.data();
-    const std::int32_t* held = held_.data();
-    const std::int32_t* owner = owner_.data();
-    const double* dist = bidders_[static_cast<std::size_t>(bidder_)].neibDist.data();
-    const std::size_t n = held_.size();
+    const std::int32_t* held = state_.held.data();
+    const std::int32_t* owner = state_.owner.data();
+    const double* dist = bidders_[static_cast<std::size_t>(pass_.bidder)].neibDist.data();
+    const std::size_t n = state_.held.size();
     // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
     // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
     const auto hopeless = [&](double partial) {
-      const double g = (kBase - costFromSum(partial, count, fixed)) - price_[p];
+      const double g = (kBaseValue - costFromSum(partial, count, fixed)) - state_.price[p];
       return !best.beatenBy(g, static_cast<std::int64_t>(p));
     };
     // The object's own term is left out by summing around its place in the list.
     const std::size_t self =
-        heldFlag_[static_cast<std::size_t>(j)]
+        state_.heldFlag[static_cast<std::size_t>(j)]
             ? static_cast<std::size_t>(std::lower_bound(held, held + n, j) - held)
             : n;
     constexpr std::size_t kCheckEvery = 32;
@@ -660,28 +795,33 @@ class Engine {
 
   Best densePass(std::int32_t b) {
     const double* dist = bidders_[static_cast<std::size_t>(b)].neibDist.data();
-    holderDist_.resize(held_.size());
-    for (std::size_t i = 0; i < held_.size(); ++i) {
-      holderDist_[i] = dist[owner_[static_cast<std::size_t>(held_[i])]];
+    pass_.holderDist.resize(state_.held.size());
+    for (std::size_t i = 0; i < state_.held.size(); ++i) {
+      pass_.holderDist[i] = dist[state_.owner[static_cast<std::size_t>(state_.held[i])]];
     }
     const std::size_t nLive = live_.size();
-    const double* fixed = &fixed_[static_cast<std::size_t>(b) * nLive];
-    if (symmetric_) rpdSumsAlongHeldRows(held_, heldRows_, holderDist_, objects_.size(), rowSums_);
+    const double* fixed = fixedRowOf(b);
+    if (mode_.symmetric)
+      rpdSumsAlongHeldRows(state_.held, state_.heldRows, pass_.holderDist, objects_.size(),
+                           pass_.rowSums, stop_);
     Best best;
     std::array<double, kSumLanes> sum{};
     std::array<std::int32_t, kSumLanes> object{};
     for (std::size_t p = 0; p < nLive;) {
+      // A pass over many held objects is long: a stop leaves its result unused.
+      if (p % kLanesBetweenStops == 0 && stop_.stop_requested()) return best;
       const std::size_t m = std::min(kSumLanes, nLive - p);
       for (std::size_t l = 0; l < m; ++l) object[l] = live_[p + l];
       sum.fill(0.0);
-      if (symmetric_) {
-        for (std::size_t l = 0; l < m; ++l) sum[l] = rowSums_[static_cast<std::size_t>(object[l])];
-      } else if (rpdNeeded_) {
-        rpdSumsSideBySide(objects_, object, m, held_, holderDist_, heldFlag_, sum);
+      if (mode_.symmetric) {
+        for (std::size_t l = 0; l < m; ++l)
+          sum[l] = pass_.rowSums[static_cast<std::size_t>(object[l])];
+      } else if (mode_.rpdNeeded) {
+        rpdSumsSideBySide(objects_, object, m, state_.held, pass_.holderDist, state_.heldFlag, sum);
       }
       for (std::size_t l = 0; l < m; ++l, ++p) {
         const double c = costFromSum(sum[l], rpdCount(object[l]), fixed[p]);
-        const double g = (kBase - c) - price_[p];
+        const double g = (kBaseValue - c) - state_.price[p];
         if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p)};
       }
     }
@@ -693,11 +833,11 @@ class Engine {
   std::int64_t contenders(std::int32_t b, const Best& best) {
     if (best.pos < 0) return 0;
     const std::size_t nLive = live_.size();
-    fixedLowScratch_.resize(nLive);  // free once the pass is over
-    fullFixedRow(b, fixedLowScratch_.data());
-    const double winner = best.cost + price_[static_cast<std::size_t>(best.pos)];
+    pass_.fixedLow.resize(nLive);  // free once the pass is over
+    fullFixedRow(b, pass_.fixedLow.data());
+    const double winner = best.cost + state_.price[static_cast<std::size_t>(best.pos)];
     std::int64_t count = 0;
-    for (std::size_t p = 0; p < nLive; ++p) count += fixedLowScratch_[p] + price_[p] < winner;
+    for (std::size_t p = 0; p < nLive; ++p) count += pass_.fixedLow[p] + state_.price[p] < winner;
     return count;
   }
 
@@ -711,48 +851,22 @@ class Engine {
   double rpdWeight_;
   SeedDistWeights w_;
   bool countContenders_;
+  const PairTerms* terms_;   // the fixed parts' terms, when prepared
+  std::stop_token stop_;
   double bidIncrement_ = 0.0;
-  bool bounded_ = true;      // rpdWeight >= 0: a pair costs at least its fixed part
-  bool rpdNeeded_ = true;    // rpd can change a cost
-  bool lazyFixed_ = false;   // fixed parts computed when needed, not stored
-  bool uniform_ = false;     // both sets suit the column layout
-  bool symmetric_ = false;   // dense sums may read held rows (negative rpdWeight)
-  bool cells_ = false;       // rpd sums bounded from cell sums first
-  bool cellsAllowed_ = false;  // and they may start
-  bool cellsSymmetric_ = false;
-
+  bool nothingWins_ = false;
+  Modes mode_;
   std::vector<std::int32_t> live_;          // objects that are not empty, ascending
   std::vector<bool> bidderLive_;
-  std::vector<double> fixed_;               // bidder-major, by live position, unless lazy
-  std::vector<double> price_;               // by live position
-  std::vector<std::int32_t> owner_;         // by object index
-  std::vector<double> heldCost_;            // by object index
-  std::vector<std::int32_t> heldFlag_;      // 1 when the object has an owner
-  std::vector<std::int32_t> held_;          // held objects, ascending
-  std::vector<const double*> heldRows_;     // their neibDist rows
-  std::vector<std::size_t> heldPositions_;  // their live positions, in the order taken
-  CellSums cellSums_;
-  std::vector<std::uint8_t> seen_;                  // by bidder: has had a pass
-  std::array<std::vector<float>, 3> objectPts_;     // point counts by live position
-  std::vector<std::vector<float>> fixedLow_;        // by bidder, from its second pass
-  ObjectColumns columns_;                           // built for the first full row
-  std::vector<double> bound_;                       // per live position, for the pass
-  std::vector<double> fixedLowScratch_;
-  std::vector<std::size_t> shortlist_;
-  std::vector<Pending> pending_;                    // a heap once pendingHeap_ is set
-  std::vector<RunnerUp> leaders_;
-  bool pendingHeap_ = false;
-  std::vector<double> holderDist_;                  // per held object, dense passes
-  std::vector<double> rowSums_;                     // per object, dense passes
-  std::int64_t exactSums_ = 0;
-  std::int64_t fullPasses_ = 0;
-  std::int64_t returns_ = 0;  // full passes of bidders that had one before
-  std::int64_t repeats_ = 0;
-  double largestRpd_ = 0.0;  // no rpd is larger, when cells_
-  std::int32_t bidder_ = -1;  // of the pass
+  std::unique_ptr<double[]> fixed_;         // bidder-major, by live position, unless lazy
+                                            // or prepared; rows of empty bidders unset
+  std::array<std::vector<float>, 3> objectPts_;  // point counts by live position, when lazy
+  ObjectColumns columns_;                        // built for the first full row
 
-  std::vector<BidderMemory> lastPass_;
-  HandoverLog handovers_;
+  AuctionState state_;
+  PassScratch pass_;
+  BidderMemories memory_;
+  Counts count_;
 };
 
 }  // namespace
@@ -764,6 +878,27 @@ AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedS
   Engine engine(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, false);
   const AuctionStats stats = engine.run();
   engine.emit(table);
+  return stats;
+}
+
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w,
+                                                const AuctionOptions& options) {
+  const PairTerms* terms = options.terms;
+  if (terms != nullptr && (terms->size1 != set1.size() || terms->size2 != set2.size() ||
+                           terms->seedDist.size() != set1.size() * set2.size() ||
+                           terms->pcal.size() != terms->seedDist.size())) {
+    throw std::invalid_argument("pair terms of " + std::to_string(terms->size1) + " x " +
+                                std::to_string(terms->size2) + " seeds given for seed sets of " +
+                                std::to_string(set1.size()) + " and " +
+                                std::to_string(set2.size()));
+  }
+  Engine engine(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, false, terms,
+                options.stop);
+  AuctionStats stats = engine.run();
+  if (!stats.stopped) engine.emit(table);
   return stats;
 }
 

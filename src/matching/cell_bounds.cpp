@@ -5,6 +5,12 @@
 #include <cmath>
 #include <numeric>
 
+#include "shared.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace seedmatch {
 namespace {
 
@@ -45,7 +51,7 @@ double lowered(const CellSums& sums, double gap, double objectTotal) {
 // (low / count) / 20 for any low of normal size, roundings included: cost
 // bounds then need no division.
 double rpdScale(std::size_t count) {
-  return count == 0 ? 0.0 : (1.0 / (20.0 * static_cast<double>(count))) * (1.0 - 0x1p-49);
+  return count == 0 ? 0.0 : (1.0 / (kRpdDivisor * static_cast<double>(count))) * (1.0 - 0x1p-49);
 }
 
 // sum over the cells of |A[p][c] - H[c]|, with the object's own term taken
@@ -62,16 +68,12 @@ inline double cellGap(const CellSums& sums, std::size_t p) {
 }
 
 template <class Fixed>
-// Sanitizers cannot run the resolver that picks a clone: it runs before them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+SEEDMATCH_CLONES
 void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,
            std::size_t n, double* bound) {
   if (sums == nullptr) {
     for (std::size_t p = 0; p < n; ++p) {
-      bound[p] = (999999.0 - static_cast<double>(fixedLow[p])) - price[p];
+      bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
     }
     return;
   }
@@ -80,24 +82,47 @@ void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const 
     const double low = lowered(*sums, cellGap(*sums, p), sums->objectTotal[p]);
     const double scale = sums->held[p] ? sums->scaleHeld : sums->scaleFree;
     const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
-    bound[p] = (999999.0 - cost) - price[p];
+    bound[p] = (kBaseValue - cost) - price[p];
   }
 }
 
 }  // namespace
 
-double largestDistanceForCells(const SeedSet& seeds) {
+double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop) {
   const std::size_t n = seeds.size();
   double largest = 0.0;
-  bool suit = true;
   for (const SEED& s : seeds) {
-    for (std::size_t k = 0; k < n; ++k) {
-      const double d = s.neibDist[k];
-      suit = suit && d >= 0.0 && d <= kLargestDistance;  // NaN fails
-      largest = d > largest ? d : largest;
+    if (stop.stop_requested()) return -1.0;
+    const double* row = s.neibDist.data();
+    double rowLargest = 0.0, rowSmallest = 0.0;
+    bool nan = false;
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    // Two at a time: the compiler does not widen min and max of doubles itself.
+    __m128d hi = _mm_setzero_pd(), lo = _mm_setzero_pd(), unordered = _mm_setzero_pd();
+    for (; k + 2 <= n; k += 2) {
+      const __m128d d = _mm_loadu_pd(row + k);
+      hi = _mm_max_pd(d, hi);  // a NaN d leaves hi as it was
+      lo = _mm_min_pd(d, lo);
+      unordered = _mm_or_pd(unordered, _mm_cmpunord_pd(d, d));
     }
+    std::array<double, 2> h{}, l{};
+    _mm_storeu_pd(h.data(), hi);
+    _mm_storeu_pd(l.data(), lo);
+    rowLargest = std::max(h[0], h[1]);
+    rowSmallest = std::min(l[0], l[1]);
+    nan = _mm_movemask_pd(unordered) != 0;
+#endif
+    for (; k < n; ++k) {
+      const double d = row[k];
+      rowLargest = d > rowLargest ? d : rowLargest;
+      rowSmallest = d < rowSmallest ? d : rowSmallest;
+      nan = nan || std::isnan(d);
+    }
+    if (nan || rowSmallest < 0.0 || rowLargest > kLargestDistance) return -1.0;
+    largest = std::max(largest, rowLargest);
   }
-  return suit ? largest : -1.0;
+  return largest;
 }
 
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {

@@ -7,9 +7,8 @@
 //   sum over C of |A[j][C] - H[C]|  <=  sum over held k of |d(j,k) - h(k)|,
 // which is rpd's sum. Objects only ever become held (a win changes an owner,
 // never frees an object), so A grows by one column per newly held object:
-// O(objects) each time, O(objects^2) in all. H is gathered once per pass.
-// With one cell the bound is looser but costs a single term, and it is
-// worked out for every object of a pass in one sweep.
+// O(objects) each time, O(objects^2) in all. H is gathered once per pass,
+// and a sweep then bounds every object of the pass from its eight cells.
 //
 // Both sides are rounded sums in another order than rpd's, so the bound is
 // lowered by a margin that covers every rounding on either side; the engine
@@ -23,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <vector>
 
 #include "../seed/seed.h"
@@ -33,21 +33,21 @@ struct CellSums {
   std::size_t cells = 0;
   std::vector<std::uint32_t> cellOf;  // by position
   std::vector<double> object;         // object[p * cells + c] = A[p][c]
-  std::vector<double> objectTotal;    // by position: all of A[p], one cell
+  std::vector<double> objectTotal;    // by position: all of A[p], for the margin
   std::vector<std::uint8_t> held;     // by position
   std::size_t heldCount = 0;          // the terms of rpd's sum
   double delta = 0.0;                 // relative margin for heldCount + cells roundings
   double scaleFree = 0.0;             // at most 1 / (20 * rpd's count), free object
   double scaleHeld = 0.0;             // the same for a held object
   std::vector<double> bidder;         // H[c] for the bidder of the pass
-  double bidderTotal = 0.0;           // all of H, one cell
+  double bidderTotal = 0.0;           // all of H, for the margin
   std::vector<double> ownTerm;        // by held position: the bidder's distance to its holder
 };
 
 // The largest distance rpd can read in a set (each seed's first set-size
 // entries), or -1.0 when one of them is NaN, negative or beyond 1e150, outside
-// the range the margin is worked out for.
-double largestDistanceForCells(const SeedSet& seeds);
+// the range the margin is worked out for, or when a stop is requested.
+double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop = {});
 
 // Cells from a 2 x 2 x 2 grid over the live objects' positions, split at the
 // medians; no object held yet.
@@ -67,9 +67,9 @@ void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositi
 // bidder gathered last, rounding included.
 double rpdSumLowerBound(const CellSums& sums, std::size_t p);
 
-// bound[p] = a value at least the gain (999999.0 - cost) - price[p] of every
+// bound[p] = a value at least the gain (kBaseValue - cost) - price[p] of every
 // position, from a lower bound fixedLow[p] of its fixed part and, with sums,
-// the one-cell bound on its rpd term (rpdWeight finite and positive).
+// rpdSumLowerBound's bound on its rpd term (rpdWeight finite and positive).
 void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
                 const double* price, std::size_t n, double* bound);
 void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow,

@@ -4,26 +4,25 @@
 #include <bit>
 #include <cmath>
 
+#include "shared.h"
+
 namespace seedmatch {
 namespace {
 
 // sum[j] += |row[j] - h| for every j < n. The entries are independent, so
 // wide vectors give each the same bits.
-// Sanitizers cannot run the resolver that picks a clone: it runs before them.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+SEEDMATCH_CLONES
 void addRow(const double* row, double h, std::size_t n, double* sum) {
   for (std::size_t j = 0; j < n; ++j) sum[j] = sum[j] + std::fabs(row[j] - h);
 }
 
 }  // namespace
 
-bool distancesSymmetric(const SeedSet& objects) {
+bool distancesSymmetric(const SeedSet& objects, const std::stop_token& stop) {
   const std::size_t n = objects.size();
   constexpr std::size_t kTile = 64;
   for (std::size_t a = 0; a < n; a += kTile) {
+    if (stop.stop_requested()) return false;
     for (std::size_t c = a; c < n; c += kTile) {
       for (std::size_t j = a; j < std::min(n, a + kTile); ++j) {
         for (std::size_t k = c; k < std::min(n, c + kTile); ++k) {
@@ -41,9 +40,11 @@ bool distancesSymmetric(const SeedSet& objects) {
 void rpdSumsAlongHeldRows(const std::vector<std::int32_t>& held,
                           const std::vector<const double*>& heldRows,
                           const std::vector<double>& holderDist, std::size_t objectCount,
-                          std::vector<double>& sums) {
+                          std::vector<double>& sums, const std::stop_token& stop) {
+  constexpr std::size_t kRowsBetweenStops = 64;
   sums.assign(objectCount, 0.0);
   for (std::size_t i = 0; i < held.size(); ++i) {
+    if (i % kRowsBetweenStops == 0 && stop.stop_requested()) return;
     // Object k's own entry is skipped by putting its sum back.
     const auto k = static_cast<std::size_t>(held[i]);
     const double own = sums[k];

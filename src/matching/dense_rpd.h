@@ -7,22 +7,25 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <vector>
 
 #include "../seed/seed.h"
 
 namespace seedmatch {
 
-// True when every object's distance to every other reads the same both ways.
-bool distancesSymmetric(const SeedSet& objects);
+// True when every object's distance to every other reads the same both ways;
+// false as soon as a stop is requested.
+bool distancesSymmetric(const SeedSet& objects, const std::stop_token& stop = {});
 
 // sums[j] = rpd's sum for every object j, given symmetric distances: the held
 // objects' own rows (heldRows, in ascending object order, with the bidder's
 // distance to each one's holder in holderDist) are read one after the other.
+// A stop request leaves the sums unfinished.
 void rpdSumsAlongHeldRows(const std::vector<std::int32_t>& held,
                           const std::vector<const double*>& heldRows,
                           const std::vector<double>& holderDist, std::size_t objectCount,
-                          std::vector<double>& sums);
+                          std::vector<double>& sums, const std::stop_token& stop = {});
 
 inline constexpr std::size_t kSumLanes = 8;
 

@@ -82,33 +82,58 @@ ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t
   return c;
 }
 
+namespace {
+
+// seedDist and pcal of bidder against columns first .. first + m (m <= kBlock).
+void termsBlock(const SEED& bidder, const std::array<float, 3>& pts, const ObjectColumns& c,
+                const SeedDistWeights& w, std::size_t first, std::size_t m, double* seedDist,
+                double* pcal) {
+  const std::size_t n = c.count;
+  std::array<std::array<double, kBlock>, 4> dDesc{};
+  for (std::size_t d = 0; d < 4; ++d) {
+    const auto desc = static_cast<std::size_t>(kCostDescs[d]);
+    squaredDistances(bidder.desc[desc].data(), c.descLen[d], c.desc[d].data(), n, first, m,
+                     dDesc[d].data());
+    sqrtInPlace(dDesc[d].data(), m);
+  }
+  squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, pcal);
+  sqrtInPlace(pcal, m);
+  for (std::size_t p = 0; p < m; ++p) {
+    const double dPts01 = ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
+    const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
+    double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
+    t = t + w.wDesc2 * dDesc[2][p];
+    t = t + w.wPts01 * dPts01;
+    t = t + w.wDesc4 * dDesc[3][p];
+    seedDist[p] = t + w.wPts2 * dPts2;
+  }
+}
+
+std::array<float, 3> singlePts(const SEED& seed) {
+  std::array<float, 3> pts{};
+  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(seed.pts[k]);
+  return pts;
+}
+
+}  // namespace
+
 void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, double histWeight,
               const SeedDistWeights& w, double* fixed) {
-  const std::size_t n = c.count;
-  std::array<float, 3> pts{};
-  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
-  std::array<std::array<double, kBlock>, 4> dDesc{};
-  std::array<double, kBlock> hist{};
-  for (std::size_t first = 0; first < n; first += kBlock) {
-    const std::size_t m = std::min(kBlock, n - first);
-    for (std::size_t d = 0; d < 4; ++d) {
-      const auto desc = static_cast<std::size_t>(kCostDescs[d]);
-      squaredDistances(bidder.desc[desc].data(), c.descLen[d], c.desc[d].data(), n, first, m,
-                       dDesc[d].data());
-      sqrtInPlace(dDesc[d].data(), m);
-    }
-    squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, hist.data());
-    sqrtInPlace(hist.data(), m);
-    for (std::size_t p = 0; p < m; ++p) {
-      const double dPts01 = ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
-      const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
-      double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
-      t = t + w.wDesc2 * dDesc[2][p];
-      t = t + w.wPts01 * dPts01;
-      t = t + w.wDesc4 * dDesc[3][p];
-      const double s = t + w.wPts2 * dPts2;
-      fixed[first + p] = seedWeight * s + histWeight * hist[p];
-    }
+  const std::array<float, 3> pts = singlePts(bidder);
+  std::array<double, kBlock> s{}, h{};
+  for (std::size_t first = 0; first < c.count; first += kBlock) {
+    const std::size_t m = std::min(kBlock, c.count - first);
+    termsBlock(bidder, pts, c, w, first, m, s.data(), h.data());
+    for (std::size_t p = 0; p < m; ++p) fixed[first + p] = seedWeight * s[p] + histWeight * h[p];
+  }
+}
+
+void termsRow(const SEED& seed, const ObjectColumns& c, const SeedDistWeights& w,
+              double* seedDist, double* pcal) {
+  const std::array<float, 3> pts = singlePts(seed);
+  for (std::size_t first = 0; first < c.count; first += kBlock) {
+    const std::size_t m = std::min(kBlock, c.count - first);
+    termsBlock(seed, pts, c, w, first, m, seedDist + first, pcal + first);
   }
 }
 

@@ -45,6 +45,11 @@ void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<floa
                            double seedWeight, double histWeight, const SeedDistWeights& w,
                            double* low);
 
+// seedDist[p] and pcal[p] of seed against column p, with the same bits as
+// seedDist and pcal (both are symmetric in their operands).
+void termsRow(const SEED& seed, const ObjectColumns& columns, const SeedDistWeights& w,
+              double* seedDist, double* pcal);
+
 bool finiteNonNegative(std::initializer_list<double> values);
 
 }  // namespace seedmatch

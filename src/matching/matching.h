@@ -3,10 +3,12 @@
 
 #include <array>
 #include <cstdint>
+#include <stop_token>
 #include <vector>
 
 #include "../measure/measure.h"
 #include "../seed/seed.h"
+#include "pair_terms.h"
 
 namespace seedmatch {
 
@@ -23,6 +25,14 @@ struct AuctionStats {
                                 // is below the winner's cost + price, so rpd decides
   std::int64_t exactSums = 0;   // rpd sums begun in rpd's own order
   std::int64_t repeats = 0;     // passes that found every cost as the bidder left it
+  bool stopped = false;         // a stop was requested; nothing was appended
+};
+
+struct AuctionOptions {
+  // seedDist and pcal of every pair, from these two sets and these seedDist
+  // weights; computed by the auction when null.
+  const PairTerms* terms = nullptr;
+  std::stop_token stop;  // looked at every few milliseconds of work
 };
 
 // Pairs seeds of set1 and set2 by auction and appends one row per pair to table,
@@ -34,6 +44,14 @@ AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedS
                                                 MatchTable& table, double costLimit,
                                                 double seedWeight, double histWeight,
                                                 double rpdWeight, const SeedDistWeights& w);
+// The same with prepared terms or a stop token. Throws std::invalid_argument
+// when the terms' sizes are not those of the sets. On a stop request it
+// returns soon with stats.stopped set and table unchanged.
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, double costLimit,
+                                                double seedWeight, double histWeight,
+                                                double rpdWeight, const SeedDistWeights& w,
+                                                const AuctionOptions& options);
 
 // The same auction written as plainly as possible: every pass evaluates every
 // object's full cost. It is the reference the fast engine is tested against.

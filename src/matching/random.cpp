@@ -39,7 +39,7 @@ void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
     if (isZero(object) == 1) continue;
     const double s = pairSeedDist(bidder, object, set1Bids, w);
     const double h = pcal(bidder, object, setSize);
-    const double r = rpd(bidders, objects, b, j, owner, 20);
+    const double r = rpd(bidders, objects, b, j, owner, kRpdDivisor);
     heldCost[static_cast<std::size_t>(j)] = rpdWeight * r + (seedWeight * s + histWeight * h);
     owner[static_cast<std::size_t>(j)] = b;
   }

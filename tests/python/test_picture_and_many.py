@@ -88,7 +88,7 @@ def test_command_errors(tmp_path, capsys):
          f"seedmatch: cannot write {tmp_path}/no/p.png: no such file or directory\n"),
         (["plot", *FORTY, 1], "seedmatch: the following arguments are required: "
                               "HIST_WEIGHT, RPD_WEIGHT, COST_LIMIT, -o/--output\n"),
-        (["draw"], "seedmatch: argument COMMAND: invalid choice: 'draw' (choose from 'plot')\n"),
+        (["draw"], "seedmatch: argument COMMAND: invalid choice: 'draw' (choose from 'plot', 'sweep')\n"),
         ([], "seedmatch: the following arguments are required: COMMAND\n"),
     ]
     for args, message in cases:

@@ -1,0 +1,294 @@
+"""Many weightings over one pair of seed sets, and the ``sweep`` command."""
+from __future__ import annotations
+
+import itertools
+import os
+import sys
+from typing import Any, Iterable, Sequence, Union
+
+import numpy as np
+
+from . import _core
+from ._truth import TruthFileError, checked_truth, read_truth, score
+
+WEIGHTS = ("seed_weight", "hist_weight", "rpd_weight", "cost_limit")
+FIELDS = [*((name, "f8") for name in WEIGHTS), ("pairs", "i8"), ("sum_cost", "f8"),
+          ("avg_cost", "f8"), ("avg_rp", "f8"), ("navg_rp", "f8"), ("passes", "i8"),
+          ("seconds", "f8")]
+TRUTH_FIELDS = [("true_pairs", "i8"), ("precision", "f8"), ("recall", "f8"), ("f1", "f8")]
+
+Numbers = Union[float, Sequence[float]]
+
+
+def grid(seed_weight: Numbers, hist_weight: Numbers, rpd_weight: Numbers,
+         cost_limit: Numbers) -> list[tuple[float, float, float, float]]:
+    """Every combination of the given values, as (seed_weight, hist_weight,
+    rpd_weight, cost_limit) tuples; cost_limit varies fastest.
+
+    Each argument is one number or a sequence of them.
+    """
+    lists = [[float(v) for v in np.atleast_1d(values)]
+             for values in (seed_weight, hist_weight, rpd_weight, cost_limit)]
+    return list(itertools.product(*lists))
+
+
+def local_threads() -> int:
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
+def progress_bar(total: int, progress: bool | None, unit: str):
+    """A tqdm bar on standard error: shown when asked, or by default when
+    standard error is a terminal; None otherwise."""
+    asked = progress
+    if progress is None:
+        progress = sys.stderr is not None and sys.stderr.isatty()
+    if not progress:
+        return None
+    try:
+        from tqdm import tqdm
+    except ImportError as error:
+        if asked:
+            raise ImportError(f"a progress bar needs tqdm ({error}); on Debian, apt-get "
+                              "install python3-tqdm") from error
+        return None
+    return tqdm(total=total, file=sys.stderr, unit=unit, leave=False)
+
+
+def portable(seeds) -> tuple:
+    """What SeedSet.from_arrays needs to build the same seeds on another worker."""
+    return seeds.positions, seeds.descriptors, seeds.point_counts, seeds.distances
+
+
+def sweep_group(parts1: tuple, parts2: tuple, weightings: np.ndarray, threads: int):
+    """One cluster task: the seed sets built once, then the weightings on threads."""
+    set1 = _core.SeedSet.from_arrays(*parts1)
+    set2 = _core.SeedSet.from_arrays(*parts2)
+    return _core.sweep(set1, set2, weightings, threads)
+
+
+def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
+    """fields and tables of every weighting, one task per worker, each worker
+    building the two seed sets and their pair terms once."""
+    from distributed import as_completed
+    nthreads = client.nthreads()
+    workers = sorted(nthreads)[:len(weightings)]
+    parts = client.scatter([portable(set1), portable(set2)], broadcast=True)
+    groups = {}
+    for w, worker in enumerate(workers):
+        rows = np.arange(w, len(weightings), len(workers))
+        future = client.submit(sweep_group, *parts, weightings[rows], nthreads[worker],
+                               workers=[worker], allow_other_workers=True, pure=False)
+        groups[future] = rows
+    fields = np.empty((len(weightings), 7))
+    tables = [None] * len(weightings)
+    try:
+        for future in as_completed(list(groups)):
+            group_fields, group_tables = future.result()
+            rows = groups[future]
+            fields[rows] = group_fields
+            for row, table in zip(rows, group_tables):
+                tables[row] = table
+            if bar is not None:
+                bar.update(len(rows))
+    except BaseException:
+        client.cancel(list(groups))
+        raise
+    return fields, tables
+
+
+def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client: Any = None,
+          progress: bool | None = None) -> np.ndarray:
+    """Match set1 with set2 under every weighting and report each matching.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet or path
+        Read once when given as paths.
+    weightings : iterable of (seed_weight, hist_weight, rpd_weight, cost_limit)
+        For example ``grid(...)``.
+    truth : (M, 2) array of integers or path, optional
+        The true pairs, as ``read_truth`` reads them; adds a score to each row.
+    client : dask.distributed.Client, optional
+        Runs the weightings on the client's cluster, one task per worker, each
+        worker building the sets from their arrays once. Without it, a pool of
+        one thread per core runs them.
+    progress : bool, optional
+        A progress bar on standard error; by default when it is a terminal.
+
+    Returns
+    -------
+    numpy.ndarray
+        A structured array, one row per weighting in the given order, with the
+        fields ``seed_weight``, ``hist_weight``, ``rpd_weight``, ``cost_limit``,
+        ``pairs`` (matched rows), ``sum_cost``, ``avg_cost``, ``avg_rp``,
+        ``navg_rp`` (the report's summary at full precision, NaN when no pair
+        is made), ``passes``, ``seconds`` (of that weighting's matching and
+        summary), and with a truth ``true_pairs``, ``precision``, ``recall``
+        and ``f1`` (see ``score``).
+
+    Each row is what ``seedmatch`` reports for its weights, bit for bit. The
+    parts of the pair costs that no weight changes are computed once and
+    shared, which takes 16 bytes per pair of seeds. Ctrl-C stops the sweep
+    and raises KeyboardInterrupt.
+    """
+    from . import read_seeds
+    if not isinstance(set1, _core.SeedSet):
+        set1 = read_seeds(set1)
+    if not isinstance(set2, _core.SeedSet):
+        set2 = read_seeds(set2)
+    rows = np.asarray(list(weightings), dtype=np.float64)
+    if rows.size == 0:
+        rows = rows.reshape(0, 4)
+    if rows.ndim != 2 or rows.shape[1] != 4:
+        raise ValueError("weightings must be (seed_weight, hist_weight, rpd_weight, "
+                         f"cost_limit) tuples, got an array of shape {rows.shape}")
+    if truth is not None:
+        truth = check_range(read_truth(truth) if isinstance(truth, (str, bytes, os.PathLike))
+                            else checked_truth(truth), len(set1), len(set2))
+
+    bar = progress_bar(len(rows), progress, "weighting")
+    try:
+        if client is not None and len(rows):
+            fields, tables = sweep_on_cluster(client, set1, set2, rows, bar)
+        else:
+            fields, tables = _core.sweep(set1, set2, rows, local_threads(),
+                                         bar.update if bar is not None else None)
+    finally:
+        if bar is not None:
+            bar.close()
+
+    table = np.zeros(len(rows), dtype=FIELDS + (TRUTH_FIELDS if truth is not None else []))
+    for k, name in enumerate(WEIGHTS):
+        table[name] = rows[:, k]
+    for k, (name, _) in enumerate(FIELDS[4:]):
+        table[name] = fields[:, k]
+    if truth is not None:
+        scores = [score(matching, truth) for matching in tables]
+        for name, _ in TRUTH_FIELDS:
+            table[name] = [getattr(s, name) for s in scores]
+    return table
+
+
+def plot_sweep(table: np.ndarray) -> "matplotlib.figure.Figure":  # noqa: F821
+    """Heat maps of a sweep, as a matplotlib Figure (Agg backend).
+
+    One panel per (hist weight, cost limit), seed weight down and rpd weight
+    across, each cell labelled with its value. With a truth the panels show F1
+    and the best weighting is ringed; without one, two sets of panels show the
+    pair count and ``navg_rp`` (the relative-position error from positions).
+    """
+    from ._sweep_picture import sweep_figure
+    return sweep_figure(table)
+
+
+def check_range(truth: np.ndarray, size1: int, size2: int) -> np.ndarray:
+    for side, size in ((0, size1), (1, size2)):
+        if len(truth) and truth[:, side].max() >= size:
+            raise ValueError(f"the truth pairs seed {truth[:, side].max()} of file {side + 1}, "
+                             f"which holds {size} seeds")
+    return truth
+
+
+def best_row(table: np.ndarray) -> int:
+    """The row of the highest F1, the first among equals."""
+    return int(np.argmax(table["f1"]))
+
+
+def write_csv(table: np.ndarray, out) -> None:
+    """The table as CSV: a header of field names, reals at full precision (repr)."""
+    names = table.dtype.names
+    out.write(",".join(names) + "\n")
+    for row in table.tolist():
+        out.write(",".join(repr(v) for v in row) + "\n")
+
+
+# ---- the sweep command ----------------------------------------------------------
+
+def number_list(text: str) -> list[float]:
+    """Comma-separated numbers, or START:STOP:COUNT for COUNT evenly spaced values."""
+    try:
+        if ":" in text:
+            start, stop, count = text.split(":")
+            if not count.strip().isdigit() or int(count) < 1:
+                raise ValueError(f"COUNT must be a whole number of at least 1, not '{count}'")
+            values = np.linspace(float(start), float(stop), int(count)).tolist()
+        else:
+            values = [float(item) for item in text.split(",")]
+    except ValueError as error:
+        reason = str(error)
+        if reason.startswith("could not convert"):
+            reason = "expected numbers separated by commas, or START:STOP:COUNT"
+        raise ValueError(f"'{text}': {reason}") from None
+    return values
+
+
+def add_parser(commands) -> None:
+    command = commands.add_parser(
+        "sweep", help="match two seed files under many weightings and tabulate the results",
+        description="Pairs the seeds of FILE1 with those of FILE2 under every combination of "
+                    "the weights given, as seedmatch does for each, and writes one CSV row "
+                    "per weighting: the weights, the pairs made, the report's summary at full "
+                    "precision, the passes and the seconds; with --truth also the pairs that "
+                    "are true, precision, recall and F1, and the best weighting by F1 on "
+                    "standard error. LIST is comma-separated numbers or START:STOP:COUNT.")
+    command.add_argument("file1", metavar="FILE1")
+    command.add_argument("file2", metavar="FILE2")
+    for name in WEIGHTS:
+        option = "--" + name.replace("_", "-")
+        command.add_argument(option, required=True, metavar="LIST", dest=name)
+    command.add_argument("--truth", metavar="FILE",
+                         help="true pairs: index in FILE1 and index in FILE2 per line")
+    command.add_argument("-o", "--output", metavar="TABLE.csv",
+                         help="write the table here instead of standard output")
+    command.add_argument("--plot", metavar="PICTURE",
+                         help="draw the table as heat maps; .png, .svg or .pdf")
+
+
+def run(args) -> None:
+    """Runs ``python3 -m seedmatch sweep``; a failure raises the error whose one
+    line the command prints."""
+    from . import read_seeds
+    from .__main__ import FORMATS, Failure
+
+    lists = []
+    for name in WEIGHTS:
+        try:
+            lists.append(number_list(getattr(args, name)))
+        except ValueError as error:
+            raise Failure(f"--{name.replace('_', '-')}: {error}") from None
+    if args.plot and not args.plot.lower().endswith(FORMATS):
+        raise Failure(f"cannot tell the picture format of '{args.plot}'; "
+                      "end it in .png, .svg or .pdf")
+    set1 = read_seeds(args.file1)
+    set2 = read_seeds(args.file2)
+    truth = None
+    if args.truth is not None:
+        truth = read_truth(args.truth)
+        try:
+            check_range(truth, len(set1), len(set2))
+        except ValueError as error:
+            raise TruthFileError(f"seedmatch:{args.truth}: {error}", args.truth, None, None) \
+                from None
+    table = sweep(set1, set2, grid(*lists), truth=truth)
+
+    try:
+        if args.output is None:
+            write_csv(table, sys.stdout)
+        else:
+            with open(args.output, "w") as out:
+                write_csv(table, out)
+        if args.plot:
+            plot_sweep(table).savefig(args.plot, dpi=110)
+    except OSError as error:
+        where = error.filename if error.filename is not None else args.output
+        raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
+            from None
+    if truth is not None and len(table):
+        best = table[best_row(table)]
+        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
+                                        for n in WEIGHTS)
+              + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
+              f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)

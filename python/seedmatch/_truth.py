@@ -1,0 +1,177 @@
+"""Known pairs, and how many of a matching's pairs they confirm."""
+from __future__ import annotations
+
+import os
+import re
+from dataclasses import dataclass
+
+import numpy as np
+
+_FIELD = re.compile(r"[^\t, ]+")
+_INTEGER = re.compile(r"[+-]?\d+")
+_NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
+
+
+class TruthFileError(ValueError):
+    """A file of true pairs that cannot be read.
+
+    ``str(error)`` is ``seedmatch:FILE:LINE:COLUMN: what is wrong``, or
+    ``seedmatch:FILE: what is wrong`` when the file could not be opened.
+    """
+
+    def __init__(self, message: str, path: str, line: int | None, column: int | None):
+        super().__init__(message)
+        self.path = path
+        self.line = line
+        self.column = column
+
+    def __reduce__(self):
+        return type(self), (str(self), self.path, self.line, self.column)
+
+
+def read_truth(path) -> np.ndarray:
+    """Read the true pairs of two seed files.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A text file of two integer columns, the index of a seed in file 1 and
+        the index of its partner in file 2, counted from 0, separated by tabs,
+        commas or spaces. A first line that holds no number is a header; ``#``
+        starts a comment; blank lines are skipped.
+
+    Returns
+    -------
+    numpy.ndarray
+        (M, 2) int64 array of the pairs, in file order.
+
+    Raises
+    ------
+    TruthFileError
+        A ValueError naming the file, line and column of the first line that is
+        not two integers, holds a negative index, or pairs a seed a second time.
+    """
+    name = os.fsdecode(path)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as file:
+            lines = file.read().splitlines()
+    except OSError as error:
+        reason = (error.strerror or str(error)).lower()
+        raise TruthFileError(f"seedmatch:{name}: cannot open: {reason}", name, None, None) \
+            from None
+
+    def fail(number: int, column: int, what: str):
+        raise TruthFileError(f"seedmatch:{name}:{number}:{column}: {what}", name, number, column)
+
+    pairs: list[tuple[int, int]] = []
+    first_of = ({}, {})  # per file: index -> line that paired it
+    header_possible = True
+    for number, line in enumerate(lines, start=1):
+        text = line.split("#", 1)[0].rstrip()
+        fields = [(m.start() + 1, m.group()) for m in _FIELD.finditer(text)]
+        if not fields:
+            continue
+        if header_possible:
+            header_possible = False
+            if not any(_NUMBER.fullmatch(field) for _, field in fields):
+                continue
+        if len(fields) != 2:
+            column = fields[2][0] if len(fields) > 2 else len(text) + 1
+            fail(number, column, f"expected two indices, found {len(fields)} fields")
+        indices = []
+        for side, (column, field) in enumerate(fields):
+            if not _INTEGER.fullmatch(field):
+                fail(number, column, f"expected an index of file {side + 1} (an integer), "
+                                     f"found '{field}'")
+            value = int(field)
+            if value < 0:
+                fail(number, column, f"index {value} of file {side + 1} is negative")
+            if value in first_of[side]:
+                fail(number, column, f"seed {value} of file {side + 1} is paired again "
+                                     f"(first on line {first_of[side][value]})")
+            first_of[side][value] = number
+            indices.append(value)
+        pairs.append((indices[0], indices[1]))
+    return np.array(pairs, dtype=np.int64).reshape(-1, 2)
+
+
+@dataclass(frozen=True)
+class Score:
+    """How a matching's pairs agree with the true pairs.
+
+    ``pairs`` matched rows counted, ``truth_pairs`` true pairs, ``true_pairs``
+    counted rows that are true pairs; ``precision`` = true_pairs / pairs,
+    ``recall`` = true_pairs / truth_pairs, ``f1`` = 2 * true_pairs / (pairs +
+    truth_pairs), their harmonic mean. A ratio over nothing is 0.0.
+    """
+
+    pairs: int
+    truth_pairs: int
+    true_pairs: int
+    precision: float
+    recall: float
+    f1: float
+
+
+def _ratio(part: int, whole: int) -> float:
+    return part / whole if whole else 0.0
+
+
+def checked_truth(truth) -> np.ndarray:
+    """truth as an (M, 2) int64 array of indices, each seed paired at most once."""
+    pairs = np.asarray(truth)
+    if pairs.size == 0:
+        return np.zeros((0, 2), np.int64)
+    if pairs.ndim != 2 or pairs.shape[1] != 2 or pairs.dtype.kind not in "iu":
+        raise ValueError(f"truth must be an (M, 2) array of integers, got "
+                         f"{pairs.dtype} of shape {pairs.shape}")
+    pairs = pairs.astype(np.int64)
+    if (pairs < 0).any():
+        raise ValueError("truth holds a negative index")
+    for side in (0, 1):
+        if len(np.unique(pairs[:, side])) != len(pairs):
+            raise ValueError(f"truth pairs a seed of file {side + 1} twice")
+    return pairs
+
+
+def matched_pairs(matching) -> np.ndarray:
+    """The (p, q) of a matching's matched rows, indices truncated as the reports take them."""
+    table = np.asarray(getattr(matching, "table", matching), dtype=np.float64)
+    if table.size == 0:
+        return np.zeros((0, 2), np.int64)
+    if table.ndim != 2 or table.shape[1] != 3:
+        raise ValueError(f"matching must be a Matching or an (R, 3) table, got shape "
+                         f"{table.shape}")
+    rows = table[table[:, 2] != -1.0]
+    return rows[:, :2].astype(np.int32).astype(np.int64)
+
+
+def score(matching, truth, partial: bool = False) -> Score:
+    """Score a matching against the true pairs.
+
+    Parameters
+    ----------
+    matching : Matching or (R, 3) array
+        Its matched rows (cost not exactly -1.0) are the pairs made.
+    truth : (M, 2) array of integers
+        The true pairs, as ``read_truth`` returns them.
+    partial : bool
+        False: the truth is complete, and every pair made counts. True: only
+        the seeds of file 1 that the truth names were annotated, and only pairs
+        made for those seeds count (a frame annotated in part).
+
+    Returns
+    -------
+    Score
+    """
+    made = matched_pairs(matching)
+    pairs = checked_truth(truth)
+    if partial:
+        made = made[np.isin(made[:, 0], pairs[:, 0])]
+    size = int(max(made[:, 0].max(initial=-1), pairs[:, 0].max(initial=-1))) + 1
+    partner = np.full(size, -1, np.int64)
+    partner[pairs[:, 0]] = pairs[:, 1]
+    named = made[made[:, 0] >= 0]
+    true_pairs = int(np.count_nonzero(partner[named[:, 0]] == named[:, 1]))
+    return Score(len(made), len(pairs), true_pairs, _ratio(true_pairs, len(made)),
+                 _ratio(true_pairs, len(pairs)), _ratio(2 * true_pairs, len(made) + len(pairs)))

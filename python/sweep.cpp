@@ -1,0 +1,175 @@
+// Many weightings over one pair of seed sets. The terms that no weight changes
+// are prepared once and shared; the auctions run on a pool of threads, each
+// on its own weighting, so every row is what a run of its own would give.
+#include "sweep.h"
+
+#include <pybind11/numpy.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "interruptible.h"
+#include "matching/matching.h"
+#include "report/report.h"
+
+namespace py = pybind11;
+using namespace seedmatch;
+
+namespace seedmatch_python {
+namespace {
+
+using Weighting = std::array<double, 4>;  // seed, hist, rpd weight, cost limit
+
+// What the report prints for one weighting, at full precision.
+struct Outcome {
+  MatchTable table;
+  std::int64_t pairs = 0;
+  std::int64_t passes = 0;
+  double sumCost = 0.0, avgCost = 0.0, avgRp = 0.0, navgRp = 0.0;
+  double seconds = 0.0;
+};
+
+constexpr int kOutcomeFields = 7;
+
+// The summary the report computes from the table, by the same functions in
+// the same order; NaN where the report prints its fixed line for no row.
+void summarise(const SeedSet& set1, const SeedSet& set2, const Weighting& w, Outcome& out) {
+  const MatchTable& table = out.table;
+  if (table.empty()) {
+    out.sumCost = out.avgCost = out.avgRp = out.navgRp = std::numeric_limits<double>::quiet_NaN();
+    return;
+  }
+  const SeedDistWeights fixed{};
+  const auto setSize = static_cast<std::int32_t>(set1.size());
+  double sum = 0.0;
+  for (const MatchRow& row : table) {
+    if (row[2] == kUnmatched) continue;
+    const SEED& a = set1[static_cast<std::size_t>(static_cast<std::int32_t>(row[0]))];
+    const SEED& b = set2[static_cast<std::size_t>(static_cast<std::int32_t>(row[1]))];
+    sum = sum + (w[0] * seedDistTerms(a, b, fixed).seedDist + w[1] * pcal(a, b, setSize));
+    ++out.pairs;
+  }
+  out.sumCost = sum;
+  out.avgCost = sum / static_cast<double>(static_cast<std::int32_t>(table.size()));
+  out.avgRp = nComputeAvgRP(set1, set2, table);
+  out.navgRp = ComputeAvgRP(set1, set2, table);
+}
+
+// Runs weightings[k] for every k on `threads` threads, counting each finished
+// one in `finished`. Returns early, with some outcomes left empty, on a stop.
+void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weighting>& weightings,
+            unsigned threads, std::vector<Outcome>& outcomes, std::atomic<std::size_t>& finished,
+            std::stop_token stop) {
+  const PairTerms terms = preparePairTerms(set1, set2, SeedDistWeights{}, stop);
+  if (stop.stop_requested()) return;
+  // A failure on one thread (out of memory, say) stops the others and is
+  // raised once they have ended.
+  std::stop_source failed;
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  std::stop_callback forward(stop, [&] { failed.request_stop(); });
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    try {
+      for (std::size_t k; !failed.stop_requested() && (k = next++) < weightings.size();) {
+        const Weighting& w = weightings[k];
+        Outcome out;
+        const auto start = std::chrono::steady_clock::now();
+        const AuctionStats stats = nModifiedWeightedBipartiteMatching(
+            set1, set2, out.table, w[3], w[0], w[1], w[2], SeedDistWeights{},
+            AuctionOptions{&terms, failed.get_token()});
+        if (stats.stopped) return;
+        out.passes = stats.passes;
+        summarise(set1, set2, w, out);
+        out.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        outcomes[k] = std::move(out);
+        ++finished;
+      }
+    } catch (...) {
+      const std::lock_guard lock(failureLock);
+      if (!failure) failure = std::current_exception();
+      failed.request_stop();
+    }
+  };
+  {
+    std::vector<std::jthread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
+                const py::array_t<double, py::array::c_style | py::array::forcecast>& weightingsArg,
+                unsigned threads, const py::object& progress) {
+  if (weightingsArg.ndim() != 2 || weightingsArg.shape(1) != 4) {
+    throw py::value_error("weightings must have shape (K, 4)");
+  }
+  if (threads == 0) throw py::value_error("threads must be at least 1");
+  std::vector<Weighting> weightings(static_cast<std::size_t>(weightingsArg.shape(0)));
+  for (std::size_t k = 0; k < weightings.size(); ++k) {
+    std::copy_n(weightingsArg.data() + 4 * k, 4, weightings[k].data());
+  }
+
+  std::vector<Outcome> outcomes(weightings.size());
+  std::atomic<std::size_t> finished{0};
+  std::size_t reported = 0;
+  auto report = [&] {
+    const std::size_t now = finished.load();
+    if (progress.is_none() || now == reported) return;
+    progress(now - reported);
+    reported = now;
+  };
+  if (!weightings.empty()) {
+    runInterruptibly(
+        [&, threads](std::stop_token stop) {
+          runAll(set1, set2, weightings, std::min<std::size_t>(threads, weightings.size()),
+                 outcomes, finished, stop);
+        },
+        report);
+    report();
+  }
+
+  py::array_t<double> fields(std::vector<py::ssize_t>{static_cast<py::ssize_t>(outcomes.size()),
+                                                      kOutcomeFields});
+  double* row = fields.mutable_data();
+  py::list tables;
+  for (const Outcome& o : outcomes) {
+    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost, o.avgCost, o.avgRp,
+                                           o.navgRp, double(o.passes), o.seconds};
+    row = std::copy(values, values + kOutcomeFields, row);
+    const auto rows = static_cast<py::ssize_t>(o.table.size());
+    py::array_t<double> table(std::vector<py::ssize_t>{rows, 3});
+    if (rows > 0) std::copy_n(o.table.front().data(), 3 * o.table.size(), table.mutable_data());
+    tables.append(table);
+  }
+  return py::make_tuple(fields, tables);
+}
+
+}  // namespace
+
+void bindSweep(py::module_& m, SeedsOf seedsOf) {
+  m.def(
+      "sweep",
+      [seedsOf](py::handle set1, py::handle set2,
+                const py::array_t<double, py::array::c_style | py::array::forcecast>& weightings,
+                unsigned threads, const py::object& progress) {
+        return sweep(seedsOf(set1), seedsOf(set2), weightings, threads, progress);
+      },
+      py::arg("set1"), py::arg("set2"), py::arg("weightings"), py::arg("threads"),
+      py::arg("progress") = py::none(),
+      "(fields, tables): per weighting (seed, hist, rpd weight, cost limit) the pairs, sum,\n"
+      "mean, avg_rp, navg_rp, passes and seconds, and its match table. progress(n) is\n"
+      "called on the calling thread as n more weightings finish.");
+}
+
+}  // namespace seedmatch_python

@@ -1,0 +1,60 @@
+#include "pair_terms.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <thread>
+
+#include "fixed_part.h"
+
+namespace seedmatch {
+namespace {
+
+constexpr std::size_t kMostThreads = 2;
+constexpr std::size_t kRowsPerThread = 64;  // below this a second thread costs more than it saves
+
+}  // namespace
+
+PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedDistWeights& w,
+                           std::stop_token stop) {
+  PairTerms terms;
+  terms.size1 = set1.size();
+  terms.size2 = set2.size();
+  terms.seedDist.resize(terms.size1 * terms.size2);
+  terms.pcal.resize(terms.size1 * terms.size2);
+  if (terms.seedDist.empty()) return terms;
+  const bool columnar = uniformLayout(set1) && uniformLayout(set2);
+  ObjectColumns columns;
+  if (columnar) {
+    std::vector<std::int32_t> all(set2.size());
+    std::iota(all.begin(), all.end(), 0);
+    columns = makeColumns(set2, all, set1.front());
+  }
+  // Rows i, i + step, ...: the threads write disjoint rows.
+  const auto fillRows = [&](std::size_t from, std::size_t step) {
+    for (std::size_t i = from; i < set1.size() && !stop.stop_requested(); i += step) {
+      double* seedDistRow = terms.seedDist.data() + i * terms.size2;
+      double* pcalRow = terms.pcal.data() + i * terms.size2;
+      if (columnar) {
+        termsRow(set1[i], columns, w, seedDistRow, pcalRow);
+        continue;
+      }
+      for (std::size_t k = 0; k < set2.size(); ++k) {
+        seedDistRow[k] = seedDist(set1[i], set2[k], w);
+        pcalRow[k] = pcal(set1[i], set2[k], static_cast<std::int32_t>(set1.size()));
+      }
+    }
+  };
+  const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostThreads);
+  if (threads == 1 || set1.size() < kRowsPerThread) {
+    fillRows(0, 1);
+    return terms;
+  }
+  std::jthread helper(fillRows, 1, 2);
+  fillRows(0, 2);
+  helper.join();
+  return terms;
+}
+
+}  // namespace seedmatch

@@ -1,0 +1,257 @@
+"""Known pairs, scores, the sweep of weightings, its command and its picture."""
+import importlib.util
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+import seedmatch
+from seedmatch import _core
+from conftest import run_command
+from test_picture_and_many import command_in_process
+
+ERROR = seedmatch.TruthFileError
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("index1\tindex2\n0\t4\n1\t16\n", [[0, 4], [1, 16]]),
+    ("# made by hand\n\n3,1  # a comment\n 2 , 0\n", [[3, 1], [2, 0]]),
+    ("", np.zeros((0, 2))),
+    ("a b\n1 x\n", "2:3: expected an index of file 2 (an integer), found 'x'"),
+    ("0 1\n1.5 2\n", "2:1: expected an index of file 1 (an integer), found '1.5'"),
+    ("0 -2\n", "1:3: index -2 of file 2 is negative"),
+    ("0 1\n\n0 2\n", "3:1: seed 0 of file 1 is paired again (first on line 1)"),
+    ("0 1\n2 1\n", "2:3: seed 1 of file 2 is paired again (first on line 1)"),
+    ("0 1 2\n", "1:5: expected two indices, found 3 fields"),
+    ("0\n", "1:2: expected two indices, found 1 fields"),
+    ("0 1\nindex1 index2\n", "2:1: expected an index of file 1 (an integer), found 'index1'"),
+])
+def test_read_truth(tmp_path, text, expected):
+    path = tmp_path / "pairs.txt"
+    path.write_text(text)
+    if isinstance(expected, str):
+        with pytest.raises(ERROR) as error:
+            seedmatch.read_truth(path)
+        assert str(error.value) == f"seedmatch:{path}:{expected}"
+    else:
+        truth = seedmatch.read_truth(path)
+        assert truth.dtype == np.int64 and truth.tolist() == np.asarray(expected).tolist()
+
+
+def test_missing_truth_file(tmp_path):
+    with pytest.raises(ERROR, match=f"^seedmatch:{tmp_path}/none: cannot open: no such file"):
+        seedmatch.read_truth(tmp_path / "none")
+
+
+TABLE = np.array([[0, 0, 0.5], [1, 2, 0.2], [2, 1, -1.0], [3, 3, 0.1], [4.9, 5, np.nan]])
+
+
+@pytest.mark.parametrize("table, truth, partial, expected", [
+    # matched rows: (0,0) (1,2) (3,3) (4,5); the -1.0 row is unmatched, 4.9 truncates to 4
+    (TABLE, [[0, 0], [1, 1], [4, 5], [7, 7]], False, (4, 4, 2, 0.5, 0.5, 0.5)),
+    (TABLE, [[0, 0], [1, 1], [4, 5], [7, 7]], True, (3, 4, 2, 2 / 3, 0.5, 4 / 7)),
+    (TABLE, [[3, 3]], False, (4, 1, 1, 0.25, 1.0, 0.4)),
+    (TABLE, np.zeros((0, 2), int), False, (4, 0, 0, 0.0, 0.0, 0.0)),
+    (np.zeros((0, 3)), [[1, 1]], False, (0, 1, 0, 0.0, 0.0, 0.0)),
+    (np.zeros((0, 3)), np.zeros((0, 2), int), True, (0, 0, 0, 0.0, 0.0, 0.0)),
+])
+def test_score(table, truth, partial, expected):
+    got = seedmatch.score(table, truth, partial=partial)
+    assert (got.pairs, got.truth_pairs, got.true_pairs, got.precision, got.recall,
+            got.f1) == expected
+
+
+@pytest.mark.parametrize("truth, message", [
+    ([[0, 1], [0, 2]], "truth pairs a seed of file 1 twice"),
+    ([[0, -1]], "truth holds a negative index"),
+    ([[0.5, 1]], "truth must be an .M, 2. array")])
+def test_score_refuses_bad_truth(truth, message):
+    with pytest.raises(ValueError, match=message):
+        seedmatch.score(TABLE, truth)
+
+
+def test_grid_and_lists():
+    from seedmatch._sweep import number_list
+    assert seedmatch.grid([1, 2], 0.5, (0, 1), [3]) == [
+        (1.0, 0.5, 0.0, 3.0), (1.0, 0.5, 1.0, 3.0), (2.0, 0.5, 0.0, 3.0), (2.0, 0.5, 1.0, 3.0)]
+    table = {"1,2.5,-3": [1.0, 2.5, -3.0], "0:1:3": [0.0, 0.5, 1.0], "2:2:1": [2.0], "1e1": [10.0]}
+    assert {text: number_list(text) for text in table} == table
+    for bad in ("1,,2", "a", "0:1", "0:1:0", "0:1:x", "0:x:2"):
+        with pytest.raises(ValueError, match=f"^'{bad}': "):
+            number_list(bad)
+
+
+WEIGHTINGS = [(1, 0.5, 1, 2), (0, 0, 1, 2), (2, 0, 0.5, 4), (0.5, 1, 0, 3), (1, 0.5, 1, 0),
+              (1, -0.5, 1, 2)]
+
+
+@pytest.fixture(scope="module")
+def scene(generated):
+    """The 300-seed pair, its true pairs (every seed of file 2 is one of file 1,
+    found by position), and the sweep of WEIGHTINGS with them."""
+    set1, set2 = map(seedmatch.read_seeds, generated[300])
+    nearest = np.linalg.norm(set2.positions[:, None] - set1.positions[None], axis=2).argmin(1)
+    _, first = np.unique(nearest, return_index=True)
+    truth = np.stack([nearest[first], first], 1)
+    return set1, set2, truth, seedmatch.sweep(set1, set2, WEIGHTINGS, truth=truth)
+
+
+def test_rows_are_what_the_command_reports(scene, generated):
+    set1, set2, truth, table = scene
+    fields, tables = _core.sweep(set1, set2, np.array(WEIGHTINGS, float), 2)
+    for k, w in enumerate(WEIGHTINGS):
+        matching = seedmatch.match(set1, set2, *w)
+        report = seedmatch.evaluate(set1, set2, matching, *w[:2])
+        assert str(report) == run_command("seedmatch", *generated[300], *w)
+        row = table[k]
+        assert tuple(row[["seed_weight", "hist_weight", "rpd_weight", "cost_limit"]]) == w
+        assert tables[k].tolist() == matching.table.tolist()
+        assert (row["pairs"], row["passes"]) == (len(report), matching.passes)
+        summary = [report.sum_cost, report.avg_cost, report.avg_rp, report.navg_rp]
+        if report.sum_cost is None:  # no row: the report's fixed line
+            assert np.isnan(row[["sum_cost", "avg_cost", "avg_rp", "navg_rp"]].tolist()).all()
+        else:
+            assert row[["sum_cost", "avg_cost", "avg_rp", "navg_rp"]].tolist() == tuple(summary)
+        s = seedmatch.score(matching, truth)
+        assert row[["true_pairs", "precision", "recall", "f1"]].tolist() == (
+            s.true_pairs, s.precision, s.recall, s.f1)
+    assert table["pairs"][4] == 0 and table["f1"][0] > 0.9
+
+
+def test_sweep_on_a_cluster_gives_the_same_rows(scene):
+    distributed = pytest.importorskip("distributed")
+    set1, set2, truth, table = scene
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        on_cluster = seedmatch.sweep(set1, set2, WEIGHTINGS, truth=truth, client=client)
+    for name in table.dtype.names[:-5] + table.dtype.names[-4:]:  # all but seconds
+        np.testing.assert_array_equal(on_cluster[name], table[name])
+
+
+def test_sweep_arguments(scene, generated, capsys):
+    set1, set2, truth, _ = scene
+    assert len(seedmatch.sweep(*generated[60], [])) == 0
+    if importlib.util.find_spec("tqdm"):
+        seedmatch.sweep(*generated[60], [(1, 0.5, 1, 2)] * 3, progress=True)
+        assert "/3 [" in capsys.readouterr().err  # a bar on standard error
+    seedmatch.sweep(*generated[60], [(1, 0.5, 1, 2)])
+    assert capsys.readouterr().err == ""
+    with pytest.raises(ValueError, match="shape \\(2, 3\\)"):
+        seedmatch.sweep(set1, set2, [(1, 2, 3)] * 2)
+    n = len(set2)
+    with pytest.raises(ValueError, match=f"^the truth pairs seed {n} of file 2, which holds {n} "):
+        seedmatch.sweep(set1, set2, WEIGHTINGS[:1], truth=[[0, n]])
+
+
+def test_sweep_command(scene, generated, tmp_path, capsys):
+    set1, set2, truth, table = scene
+    truth_file = tmp_path / "truth.tsv"
+    truth_file.write_text("".join(f"{p}\t{q}\n" for p, q in truth))
+    args = ["sweep", *generated[300], "--seed-weight", "1,2", "--hist-weight", "0.5",
+            "--rpd-weight", "0:1:2", "--cost-limit", "2", "--truth", truth_file]
+    status, out, err = command_in_process(capsys, *args, "--plot", tmp_path / "sweep.png")
+    expected = seedmatch.sweep(set1, set2, seedmatch.grid([1, 2], 0.5, [0, 1], 2), truth=truth)
+    assert status == 0
+    rows = [line.split(",") for line in out.splitlines()]
+    assert rows[0] == list(expected.dtype.names)
+    names = [n for n in expected.dtype.names if n != "seconds"]
+    got = [[float(row[rows[0].index(n)]) for n in names] for row in rows[1:]]
+    assert got == [list(r) for r in expected[names].tolist()]
+    best = expected[int(np.argmax(expected["f1"]))]
+    assert err.startswith(f"best by F1: --seed-weight {float(best['seed_weight'])!r} "
+                          "--hist-weight 0.5 ")
+    assert len(err.splitlines()) == 1
+    assert (tmp_path / "sweep.png").read_bytes().startswith(b"\x89PNG")
+
+    csv = tmp_path / "table.csv"
+    assert command_in_process(capsys, *args, "-o", csv)[:2] == (0, "")
+    lines = csv.read_text().splitlines()
+    assert lines[0] == out.splitlines()[0] and len(lines) == len(rows)
+
+    bad_truth = tmp_path / "bad.tsv"
+    bad_truth.write_text("0 1\n0 2\n")
+    far_truth = tmp_path / "far.tsv"
+    far_truth.write_text("0 999\n")
+    base = ["sweep", *generated[60], "--hist-weight", "0", "--rpd-weight", "1", "--cost-limit", "2"]
+    for extra, message in [
+        (["--seed-weight", "1,x"],
+         "seedmatch: --seed-weight: '1,x': expected numbers separated by commas, or "
+         "START:STOP:COUNT"),
+        (["--seed-weight", "1", "--truth", bad_truth],
+         f"seedmatch:{bad_truth}:2:1: seed 0 of file 1 is paired again (first on line 1)"),
+        (["--seed-weight", "1", "--truth", far_truth],
+         f"seedmatch:{far_truth}: the truth pairs seed 999 of file 2, which holds "
+         f"{len(seedmatch.read_seeds(generated[60][1]))} seeds"),
+        (["--seed-weight", "1", "--plot", tmp_path / "p.jpg"],
+         f"seedmatch: cannot tell the picture format of '{tmp_path}/p.jpg'; end it in .png, "
+         ".svg or .pdf"),
+        (["--seed-weight", "1", "-o", tmp_path / "no" / "t.csv"],
+         f"seedmatch: cannot write {tmp_path}/no/t.csv: no such file or directory"),
+    ]:
+        assert command_in_process(capsys, *base, *extra) == (2, "", message + "\n")
+    status, out, err = command_in_process(capsys, "sweep", generated[60][0], tmp_path / "none",
+                                       *base[3:], "--seed-weight", "1")
+    assert (status, out, err) == (2, "", f"seedmatch:{tmp_path}/none: cannot open: no such file\n")
+
+
+def test_picture_of_a_sweep(scene):
+    set1, set2, truth, table = scene
+    four = seedmatch.sweep(set1, set2, seedmatch.grid([0.5, 1], [0, 0.5], [1, 2], [2, 4]),
+                           truth=truth)
+    figure = seedmatch.plot_sweep(four)
+    panels = [ax for ax in figure.axes if ax.get_images()]
+    assert len(panels) == 4
+    best = four[int(np.argmax(four["f1"]))]
+    (ringed,) = [ax for ax in panels if ax.collections]
+    assert ringed.get_title() == f"hist {best['hist_weight']:g}, limit {best['cost_limit']:g}"
+    assert ringed.collections[0].get_offsets().tolist() == [
+        [[1, 2].index(best["rpd_weight"]), [0.5, 1].index(best["seed_weight"])]]
+    unscored = seedmatch.plot_sweep(four[[n for n, _ in seedmatch._sweep.FIELDS]])
+    assert len([ax for ax in unscored.axes if ax.get_images()]) == 8  # pairs and navg_rp
+
+
+# A hard structure-only scene, built in the child, that matches for several seconds.
+LONG_RUN = """
+import os, time, numpy as np, seedmatch
+rng = np.random.default_rng(1)
+n = 3000
+p1 = rng.uniform(0, 10 * n ** (1 / 3), (n, 3))
+p2 = p1[rng.permutation(n)] + rng.normal(0, 1.0, (n, 3))
+def seeds(p):
+    d = np.sqrt(sum((p[:, None, k] - p[None, :, k]) ** 2 for k in range(3)))
+    return seedmatch.SeedSet.from_arrays(p, [np.ones((n, 1))] + [np.zeros((n, 0))] * 5,
+                                         np.full((n, 3), 100), d)
+a, b = seeds(p1), seeds(p2)
+threads = len(os.listdir("/proc/self/task"))
+print("ready", flush=True)
+try:
+    CALL
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    for _ in range(50):  # a joined thread may take a moment to leave the task list
+        if len(os.listdir("/proc/self/task")) == threads:
+            break
+        time.sleep(0.01)
+    print("interrupted, threads left:", len(os.listdir("/proc/self/task")) - threads, flush=True)
+"""
+
+
+@pytest.mark.parametrize("call", ["seedmatch.match(a, b, 0, 0, 1, 2)",
+                                  "seedmatch.sweep(a, b, [(0, 0, 1, 2), (0, 0, 1, 3)] * 2)"])
+def test_ctrl_c_stops_a_long_run(call):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.Popen([sys.executable, "-c", LONG_RUN.replace("CALL", call)],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                             env=env)
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(1.0)
+    child.send_signal(signal.SIGINT)
+    sent = time.monotonic()
+    out, _ = child.communicate(timeout=30)
+    assert (out, child.returncode) == ("interrupted, threads left: 0\n", 0)
+    assert time.monotonic() - sent < 2.0
