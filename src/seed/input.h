@@ -10,6 +10,9 @@
 
 namespace seedmatch {
 
+// The path that names standard input.
+inline constexpr const char* kStandardInput = "-";
+
 // Lets one thread stop another's reading: set requested, then write a byte to
 // wakeFd so that a reader waiting on a pipe or terminal sees it.
 struct Cancellation {
@@ -26,7 +29,7 @@ class Input {
   Input& operator=(const Input&) = delete;
   ~Input();
 
-  // Opens path; the message of why not on failure. With a cancellation, waits
+  // Opens path, or standard input for kStandardInput; the message of why not on failure. With a cancellation, waits
   // for data on pipes and terminals so that it can give up when asked; a FIFO
   // is then opened without blocking, then waited on as any pipe.
   std::optional<std::string> open(const std::string& path, const Cancellation* cancel = nullptr);

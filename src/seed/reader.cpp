@@ -1,6 +1,7 @@
 // The seed file reader: a tokenizer over a refilling buffer, and the header and
 // block layout on top of it.
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +10,9 @@
 #include <emmintrin.h>
 #endif
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "input.h"
+#include "memory_limit.h"
 #include "number.h"
 #include "seed.h"
 #include "system_error.h"
@@ -231,10 +233,15 @@ class Scanner {
 
   // from_chars reports values below the normal range as out of range and
   // leaves value unset; strtod gives the correctly rounded subnormal or signed
-  // zero for them, as formatted extraction does. Overflow stays an error.
+  // zero for them, as formatted extraction does. Overflow stays an error. The
+  // C locale is named, since a program may have set one whose decimal point
+  // is a comma.
   [[gnu::cold]] static bool belowNormalRange(const char* first, const char* end, double& value) {
     const std::string token(first, end);
-    const double parsed = std::strtod(token.c_str(), nullptr);
+    const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (c == locale_t{}) throw std::bad_alloc();
+    const double parsed = ::strtod_l(token.c_str(), nullptr, c);
+    ::freelocale(c);
     if (std::isinf(parsed)) return false;
     value = parsed;
     return true;
@@ -317,6 +324,15 @@ void prefault(const std::vector<double>& values) {
 bool readBlocks(Scanner& in, SeedSet& seeds) {
   std::int32_t count = 0;
   if (!in.integer(count)) return in.explain({Slot::seedCount});
+  // The distances alone take 8 N^2 bytes. Checked from the header, so that a
+  // pipe or gzip file that could never fit fails at once.
+  const double needed = 8.0 * count * count;
+  if (needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
+    char size[64];
+    std::snprintf(size, sizeof size, needed >= 1e9 ? "%.1f GB" : "%.0f MB", needed >= 1e9 ? needed / 1e9 : needed / 1e6);
+    return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
+                          ", more than this process can have");
+  }
   std::array<std::int32_t, 6> descLen{};
   for (std::int32_t d = 0; d < 6; ++d) {
     if (!in.integer(descLen[d])) return in.explain({Slot::descLength, 0, d});
@@ -416,20 +432,27 @@ std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSe
   return error;
 }
 
+// What errors call the file at path.
+std::string nameOf(const std::string& path) { return path == kStandardInput ? "standard input" : path; }
+
 // readSeed, giving up when cancel asks it to (the error then says "cancelled").
 std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
                                   const Cancellation* cancel) {
   Input input;
-  if (auto message = input.open(path, cancel)) return ReadError{path, 0, 0, std::move(*message)};
-  return readInput(input, path, seeds);
+  if (auto message = input.open(path, cancel)) return ReadError{nameOf(path), 0, 0, std::move(*message)};
+  return readInput(input, nameOf(path), seeds);
+}
+
+bool statusOf(const std::string& path, struct stat& status) {
+  return path == kStandardInput ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0;
 }
 
 // The same pipe, FIFO, socket or terminal named twice: it is one stream, and
 // the first reading takes it whole.
 bool sameStream(const std::string& path1, const std::string& path2) {
   struct stat a {}, b {};
-  return ::stat(path1.c_str(), &a) == 0 && ::stat(path2.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino && !S_ISREG(a.st_mode);
+  return statusOf(path1, a) && statusOf(path2, b) && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         !S_ISREG(a.st_mode);
 }
 
 // A pipe whose write end wakes a reader waiting in poll().
@@ -461,13 +484,14 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
                                     SeedSet& seeds1, SeedSet& seeds2, bool same) {
   const std::size_t held1 = seeds1.size();
   Input input1;
-  if (auto message = input1.open(path1)) return ReadError{path1, 0, 0, std::move(*message)};
-  if (auto error = readInput(input1, path1, seeds1)) return error;
+  if (auto message = input1.open(path1)) return ReadError{nameOf(path1), 0, 0, std::move(*message)};
+  if (auto error = readInput(input1, nameOf(path1), seeds1)) return error;
   std::optional<ReadError> error;
   try {
     Input input2;
     auto message = same ? input2.openSame(input1) : input2.open(path2);
-    error = message ? ReadError{path2, 0, 0, std::move(*message)} : readInput(input2, path2, seeds2);
+    error = message ? ReadError{nameOf(path2), 0, 0, std::move(*message)}
+                    : readInput(input2, nameOf(path2), seeds2);
   } catch (...) {
     dropFrom(seeds1, held1);
     throw;
@@ -477,19 +501,6 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
 }
 
 }  // namespace
-
-std::string systemErrorText(int error) {
-  switch (error) {
-    case ENOENT: return "no such file";
-    case EACCES: return "permission denied";
-    case EISDIR: return "is a directory";
-    case ENOTDIR: return "a leading part of the path is not a directory";
-    default: break;
-  }
-  std::string text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
-}
 
 std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
                                       SeedSet& seeds) {

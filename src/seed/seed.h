@@ -50,7 +50,10 @@ std::string formatReadError(const ReadError& error);
 // holds what it held on entry. Memory grows with what the file holds, not with
 // the counts it claims. A seed with fewer distances than its file has seeds is
 // rejected, since every later stage indexes neibDist by seed index. A token of
-// 1048576 bytes or more is rejected; no number needs that many.
+// 1048576 bytes or more is rejected; no number needs that many. A header
+// whose seeds' distances (8 N^2 bytes) exceed the memory this process can
+// have is rejected at once. A path of "-" reads standard input, which errors
+// call "standard input".
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
 
 // Reads the file at path1 into seeds1 and the one at path2 into seeds2, both at
