@@ -42,10 +42,21 @@ weights; default N 1000 and 2000, hard.
 and the four weights, through both engines and fails unless they make the
 same passes and rows.
 
+--large times reading at scale on look-alike scenes (default N = 2000 and
+8000 at noise 4, 16000 at noise 2; 32 MB to 2 GB a file), kept in --scenes
+(default build/bench-data) as nN_noiseL_a.seeds and _b.seeds and generated
+when missing. Each run alternates, on the same pair: seedmatch-read-loop (one
+core maps each file and converts every token with std::from_chars, storing
+nothing: the yardstick), seedmatch-read, seedmatch at 1 0.5 1 0 (nothing can
+be won) and at 1 0.5 1 2, and read_seeds of file A timed inside /usr/bin/python3
+beside the loop over file A alone. It prints medians, each one's ratio to the
+loop, and seedmatch's peak RSS beside 1.1 x (8 bytes x all distances) + 64 MB.
+
 usage: run_bench.py [--build DIR] [--runs R] [--sizes N ...] [--contested]
        run_bench.py --matrix [--quick] [--runs R] [--sizes N ...] [--noise L ...]
                     [--timeout S] [--plain-timeout S]
        run_bench.py --check [--check-size N]
+       run_bench.py --large [--runs R] [--sizes N ...] [--noise L ...] [--scenes DIR]
        run_bench.py --versus DIR [--runs R] [--sizes N ...] [--noise L ...]
 """
 import argparse
@@ -287,6 +298,66 @@ def check(args):
     return 1 if differ else 0
 
 
+PYTHON_READ = """
+import sys, time
+import seedmatch
+start = time.perf_counter()
+seedmatch.read_seeds(sys.argv[1])
+print(time.perf_counter() - start)
+"""
+
+
+def large(args):
+    """Reading at scale: the loop, the reader, two full runs and the Python reader, alternated."""
+    data = args.scenes or os.path.join(ROOT, "build", "bench-data")
+    os.makedirs(data, exist_ok=True)
+    loop = os.path.join(args.build, "bench", "seedmatch-read-loop")
+    read = os.path.join(args.build, "bench", "seedmatch-read")
+    full = os.path.join(args.build, "seedmatch")
+    python = "/usr/bin/python3"
+    env = dict(os.environ, PYTHONPATH=os.path.join(args.build, "python"))
+    has_python = subprocess.run([python, "-c", "import seedmatch"], env=env,
+                                capture_output=True).returncode == 0
+    print("reading at scale; medians of %d runs alternated; ratios to the one-core "
+          "map + from_chars loop over the same files\n" % args.runs)
+    print("| N | noise | MB | loop s | read s | ratio | 1 0.5 1 0 s | ratio | 1 0.5 1 2 s | ratio "
+          "| loop(A) s | read_seeds(A) s | ratio | RSS MB | bound MB |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|", flush=True)
+    noises = args.noise or [4.0 if n < 16000 else 2.0 for n in args.sizes]
+    for n, noise in zip(args.sizes, noises):
+        a = os.path.join(data, "n%d_noise%g_a.seeds" % (n, noise))
+        b = os.path.join(data, "n%d_noise%g_b.seeds" % (n, noise))
+        if not (os.path.exists(a) and os.path.exists(b)):
+            print("generating N=%d noise %g ..." % (n, noise), file=sys.stderr, flush=True)
+            subprocess.run([python, os.path.join(ROOT, "bench", "gen_scenes.py"), str(n),
+                            a + ".tmp", b + ".tmp", "--noise", str(noise)], check=True)
+            os.replace(a + ".tmp", a)
+            os.replace(b + ".tmp", b)
+        times = {k: [] for k in ("loop", "read", "zero", "two", "loopA", "pyA")}
+        rss = 0
+        for _ in range(args.runs):
+            times["loop"].append(timed([loop, a, b])[0])
+            times["read"].append(timed([read, a, b])[0])
+            for key, limit in (("zero", "0"), ("two", "2")):
+                seconds, peak = timed([full, a, b, "1", "0.5", "1", limit])
+                times[key].append(seconds)
+                rss = max(rss, peak)
+            times["loopA"].append(timed([loop, a])[0])
+            if has_python:
+                out = subprocess.run([python, "-c", PYTHON_READ, a], env=env, check=True,
+                                     capture_output=True, text=True).stdout
+                times["pyA"].append(float(out))
+        m = {k: statistics.median(v) if v else float("nan") for k, v in times.items()}
+        n1, n2 = seed_count(a), seed_count(b)
+        bound = (1.1 * 8 * (n1 * n1 + n2 * n2) + 64e6) / 2**20
+        megabytes = (os.path.getsize(a) + os.path.getsize(b)) / 1e6
+        print("| %d | %g | %.0f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f "
+              "| %.2f | %.0f | %.0f |" % (
+                  n, noise, megabytes, m["loop"], m["read"], m["read"] / m["loop"],
+                  m["zero"], m["zero"] / m["loop"], m["two"], m["two"] / m["loop"],
+                  m["loopA"], m["pyA"], m["pyA"] / m["loopA"], rss / 1024, bound), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
@@ -312,7 +383,16 @@ def main():
     parser.add_argument("--versus", metavar="DIR",
                         help="the matching step of this build beside that of the build in DIR")
     parser.add_argument("--check-size", type=int, default=300)
+    parser.add_argument("--large", action="store_true",
+                        help="reading at scale: N 2000, 8000 and 16000 against the from_chars loop")
+    parser.add_argument("--scenes", metavar="DIR",
+                        help="where --large keeps its scenes (default build/bench-data)")
     args = parser.parse_args()
+    if args.large:
+        args.runs = args.runs or 3
+        args.sizes = args.sizes or [2000, 8000, 16000]
+        large(args)
+        return
     if args.check:
         sys.exit(check(args))
     if args.versus:
