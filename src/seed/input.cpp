@@ -58,6 +58,7 @@ std::optional<std::string> Input::open(const std::string& path, const Cancellati
   if (::fstat(fd_, &status) == 0) {
     if (S_ISDIR(status.st_mode)) return "cannot open: " + systemErrorText(EISDIR);
     waitForData_ = cancel != nullptr && !S_ISREG(status.st_mode);
+    regular_ = S_ISREG(status.st_mode);
   }
   return std::nullopt;
 }

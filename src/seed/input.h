@@ -48,6 +48,9 @@ class Input {
 
   const std::string& message() const { return message_; }
 
+  // A regular file that is not gzip data; known once reading has begun.
+  bool regularPlain() const { return regular_ && sniffed_ && !inflater_; }
+
  private:
   std::ptrdiff_t readRaw(char* to, std::size_t size);
   std::ptrdiff_t inflateInto(char* to, std::size_t size);
@@ -58,6 +61,7 @@ class Input {
   int fd_ = -1;
   const Cancellation* cancel_ = nullptr;
   bool waitForData_ = false;  // poll before each read: a pipe, FIFO or terminal
+  bool regular_ = false;
   bool sniffed_ = false;
   char head_[2] = {};
   std::size_t headSize_ = 0;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -188,6 +189,19 @@ class Scanner {
 
   ReadError& error() { return error_; }
 
+  // Passes over count tokens without converting them; false at the end of
+  // the text or when reading fails.
+  bool skip(std::int64_t count) {
+    for (; count > 0; --count) {
+      if (!nextToken()) return false;
+      while (p_ != safeEnd_ && !isSpace(*p_)) ++p_;
+    }
+    return true;
+  }
+
+  // Whether the text is a plain regular file, which can be opened again.
+  bool fromRegularFile() const { return input_ != nullptr && input_->regularPlain(); }
+
  private:
   enum class Problem : unsigned char { endOfFile, notInteger, notReal, outOfRange, tooLong, readFailed };
 
@@ -320,9 +334,14 @@ void prefault(const std::vector<double>& values) {
 #endif
 }
 
-// Reads the header and the blocks, appending one seed per block.
-bool readBlocks(Scanner& in, SeedSet& seeds) {
+struct Header {
   std::int32_t count = 0;
+  std::array<std::int32_t, 6> descLen{};
+  bool operator==(const Header&) const = default;
+};
+
+bool readHeader(Scanner& in, Header& header) {
+  std::int32_t& count = header.count;
   if (!in.integer(count)) return in.explain({Slot::seedCount});
   // The distances alone take 8 N^2 bytes. Checked from the header, so that a
   // pipe or gzip file that could never fit fails at once.
@@ -333,65 +352,165 @@ bool readBlocks(Scanner& in, SeedSet& seeds) {
     return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
                           ", more than this process can have");
   }
-  std::array<std::int32_t, 6> descLen{};
   for (std::int32_t d = 0; d < 6; ++d) {
-    if (!in.integer(descLen[d])) return in.explain({Slot::descLength, 0, d});
-    if (descLen[d] < 0) {
-      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " +
-                            std::to_string(descLen[d]));
+    std::int32_t& length = header.descLen[static_cast<std::size_t>(d)];
+    if (!in.integer(length)) return in.explain({Slot::descLength, 0, d});
+    if (length < 0) {
+      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " + std::to_string(length));
     }
   }
+  return true;
+}
 
-  // Each seed is read straight into its place in the set. Storage is reserved
-  // for at most kTrusted values, or as many as a complete earlier seed held,
-  // so a count larger than the file fails at its end instead of in the
-  // allocator, while a real file's vectors are allocated once, at their size.
-  constexpr std::int32_t kTrusted = 1 << 12;
-  std::int32_t longest = kTrusted;
+// Storage is reserved for at most kTrusted values, or as many as a complete
+// earlier seed held (longest), so a count larger than the file fails at its
+// end instead of in the allocator, while a real file's vectors are allocated
+// once, at their size.
+constexpr std::int32_t kTrusted = 1 << 12;
+
+// Reads block i straight into seed.
+bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, std::int32_t& longest) {
   const auto reserve = [&](std::vector<double>& values, std::int32_t claimed) {
     values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
     prefault(values);
   };
   std::int32_t discarded = 0;
   double value = 0.0;
+  for (std::int32_t k = 0; k < 3; ++k) {
+    if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
+  }
+  for (std::int32_t d = 0; d < 6; ++d) {
+    for (std::int32_t t = 0; t < 2; ++t) {
+      if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
+    }
+    std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
+    const std::int32_t length = header.descLen[static_cast<std::size_t>(d)];
+    reserve(desc, length);
+    for (std::int32_t j = 0; j < length; ++j) {
+      if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
+      desc.push_back(value);
+    }
+  }
+  for (std::int32_t k = 0; k < 3; ++k) {
+    if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
+  }
+  if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
+  if (seed.neibCount < 0) {
+    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
+                          std::to_string(seed.neibCount));
+  }
+  // Later stages look up neibDist by seed index; a shorter list would be read past its end.
+  if (seed.neibCount < header.count) {
+    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " + std::to_string(seed.neibCount) +
+                          ", fewer than the " + std::to_string(header.count) + " seeds of the file");
+  }
+  std::vector<double>& dist = seed.neibDist;
+  reserve(dist, seed.neibCount);
+  for (std::int32_t j = 0; j < seed.neibCount; ++j) {
+    if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
+    dist.push_back(value);
+  }
+  longest = std::max(longest, seed.neibCount);
+  NeibDis(seed);
+  return true;
+}
+
+// Passes over the first count blocks without converting them. False where
+// the text does not hold them as readBlock would take them; reading those
+// blocks then finds out why.
+bool skipBlocks(Scanner& in, const Header& header, std::int32_t count) {
+  std::int64_t ahead = 3 + 12 + 3;  // position, the integers ahead of each descriptor, point counts
+  for (const std::int32_t length : header.descLen) ahead += length;
   for (std::int32_t i = 0; i < count; ++i) {
-    SEED& seed = seeds.emplace_back();
-    for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
-    }
-    for (std::int32_t d = 0; d < 6; ++d) {
-      for (std::int32_t t = 0; t < 2; ++t) {
-        if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
+    std::int32_t neibCount = 0;
+    if (!in.skip(ahead) || !in.integer(neibCount) || neibCount < header.count || !in.skip(neibCount)) return false;
+  }
+  return true;
+}
+
+// A regular file of at least this many seeds is read by two threads.
+constexpr std::int32_t kSplitFrom = 1000;
+
+// What the second thread of a split reading found.
+struct SecondPart {
+  std::atomic<bool> stop{false};  // set by the first thread when it has failed
+  bool reached = false;           // it passed over the first part's blocks as readBlock takes them
+  bool complete = false;
+  ReadError error;
+  std::exception_ptr thrown;
+};
+
+// The blocks from `from` on, read into seeds over a second opening of path.
+void readSecondPart(const std::string& path, const Header& header, std::int32_t from, SEED* seeds,
+                    SecondPart& part) {
+  try {
+    Input input;
+    if (input.open(path)) return;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    Scanner in(input, buffer.get(), kBufferSize);
+    Header again;
+    if (!readHeader(in, again) || !(again == header) || !skipBlocks(in, header, from)) return;
+    part.reached = true;
+    std::int32_t longest = kTrusted;
+    for (std::int32_t i = from; i < header.count; ++i) {
+      if (part.stop.load(std::memory_order_relaxed)) return;
+      if (!readBlock(in, header, i, seeds[i], longest)) {
+        part.error = std::move(in.error());
+        return;
       }
-      std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
-      reserve(desc, descLen[d]);
-      for (std::int32_t j = 0; j < descLen[d]; ++j) {
-        if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
-        desc.push_back(value);
+    }
+    part.complete = true;
+  } catch (...) {
+    part.thrown = std::current_exception();
+  }
+}
+
+// Reads the header and the blocks into seeds. With splitPath, a regular
+// file of many seeds is read by two threads: this one converts the first
+// blocks while another opens the file again, passes over them and converts
+// the rest. An error in the first part is found before the second part's is
+// looked at, so the first error of the file is the one reported.
+bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
+  Header header;
+  if (!readHeader(in, header)) return false;
+  std::int32_t longest = kTrusted;
+  std::int32_t i = 0;
+  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile()) {
+    const std::size_t held = seeds.size();
+    seeds.resize(held + static_cast<std::size_t>(header.count));
+    SEED* const base = seeds.data() + held;
+    // The second thread also passes over the first part's text, so it takes less.
+    const auto from = static_cast<std::int32_t>(std::int64_t{header.count} * 53 / 100);
+    SecondPart second;
+    std::thread worker;
+    try {
+      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base, std::ref(second));
+    } catch (const std::system_error&) {
+      seeds.resize(held);  // no thread to be had: read on alone
+    }
+    if (worker.joinable()) {
+      bool read = true;
+      try {
+        for (; read && i < from; ++i) read = readBlock(in, header, i, base[i], longest);
+      } catch (...) {
+        second.stop.store(true, std::memory_order_relaxed);
+        worker.join();
+        throw;
       }
+      if (!read) second.stop.store(true, std::memory_order_relaxed);
+      worker.join();
+      if (!read) return false;
+      if (second.thrown) std::rethrow_exception(second.thrown);
+      if (second.reached) {
+        if (second.complete) return true;
+        in.error() = std::move(second.error);
+        return false;
+      }
+      seeds.resize(held + static_cast<std::size_t>(from));  // read on alone
     }
-    for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
-    }
-    if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
-    if (seed.neibCount < 0) {
-      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
-                            std::to_string(seed.neibCount));
-    }
-    // Later stages look up neibDist by seed index; a shorter list would be read past its end.
-    if (seed.neibCount < count) {
-      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " +
-                            std::to_string(seed.neibCount) + ", fewer than the " +
-                            std::to_string(count) + " seeds of the file");
-    }
-    std::vector<double>& dist = seed.neibDist;
-    reserve(dist, seed.neibCount);
-    for (std::int32_t j = 0; j < seed.neibCount; ++j) {
-      if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
-      dist.push_back(value);
-    }
-    longest = std::max(longest, seed.neibCount);
-    NeibDis(seed);
+  }
+  for (; i < header.count; ++i) {
+    if (!readBlock(in, header, i, seeds.emplace_back(), longest)) return false;
   }
   return true;
 }
@@ -401,11 +520,12 @@ void dropFrom(SeedSet& seeds, std::size_t held) {
 }
 
 // Runs readBlocks and leaves seeds as they were on entry when it fails, or throws.
-std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& seeds) {
+std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& seeds,
+                              const std::string* splitPath = nullptr) {
   const std::size_t held = seeds.size();
   bool complete = false;
   try {
-    complete = readBlocks(in, seeds);
+    complete = readBlocks(in, seeds, splitPath);
   } catch (...) {
     dropFrom(seeds, held);
     throw;
@@ -417,17 +537,18 @@ std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& see
   return error;
 }
 
-// Reads the seeds of an open file.
-std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSet& seeds) {
+// Reads the seeds of an open file; splitPath as for readBlocks.
+std::optional<ReadError> readInput(Input& input, const std::string& name, SeedSet& seeds,
+                                   const std::string* splitPath = nullptr) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   Scanner in(input, buffer.get(), kBufferSize);
   const std::size_t held = seeds.size();
-  auto error = load(in, path, seeds);
+  auto error = load(in, name, seeds, splitPath);
   // The rest of a gzip file is inflated too, so that damage after the last
   // seed is not passed over.
   if (!error && !input.finish(buffer.get(), kBufferSize)) {
     dropFrom(seeds, held);
-    return ReadError{path, 0, 0, input.message()};
+    return ReadError{name, 0, 0, input.message()};
   }
   return error;
 }
@@ -435,12 +556,13 @@ std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSe
 // What errors call the file at path.
 std::string nameOf(const std::string& path) { return path == kStandardInput ? "standard input" : path; }
 
-// readSeed, giving up when cancel asks it to (the error then says "cancelled").
-std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
-                                  const Cancellation* cancel) {
+// readSeed, giving up when cancel asks it to (the error then says "cancelled");
+// with split, on two threads where the file allows it.
+std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds, const Cancellation* cancel,
+                                  bool split = false) {
   Input input;
   if (auto message = input.open(path, cancel)) return ReadError{nameOf(path), 0, 0, std::move(*message)};
-  return readInput(input, nameOf(path), seeds);
+  return readInput(input, nameOf(path), seeds, split && path != kStandardInput ? &path : nullptr);
 }
 
 bool statusOf(const std::string& path, struct stat& status) {
@@ -509,7 +631,7 @@ std::optional<ReadError> readSeedText(std::string_view text, const std::string& 
 }
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
-  return readFile(path, seeds, nullptr);
+  return readFile(path, seeds, nullptr, true);
 }
 
 std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
