@@ -51,12 +51,14 @@ nothing: the yardstick), seedmatch-read, seedmatch at 1 0.5 1 0 (nothing can
 be won) and at 1 0.5 1 2, and read_seeds of file A timed inside /usr/bin/python3
 beside the loop over file A alone. It prints medians, each one's ratio to the
 loop, and seedmatch's peak RSS beside 1.1 x (8 bytes x all distances) + 64 MB.
+With --versus DIR, the build in DIR is timed too, alternated with this one.
 
 usage: run_bench.py [--build DIR] [--runs R] [--sizes N ...] [--contested]
        run_bench.py --matrix [--quick] [--runs R] [--sizes N ...] [--noise L ...]
                     [--timeout S] [--plain-timeout S]
        run_bench.py --check [--check-size N]
        run_bench.py --large [--runs R] [--sizes N ...] [--noise L ...] [--scenes DIR]
+                    [--versus DIR]
        run_bench.py --versus DIR [--runs R] [--sizes N ...] [--noise L ...]
 """
 import argparse
@@ -308,21 +310,21 @@ print(time.perf_counter() - start)
 
 
 def large(args):
-    """Reading at scale: the loop, the reader, two full runs and the Python reader, alternated."""
+    """Reading at scale: the loop, the reader, two full runs and the Python
+    reader, alternated; with --versus, the build in that directory too."""
     data = args.scenes or os.path.join(ROOT, "build", "bench-data")
     os.makedirs(data, exist_ok=True)
     loop = os.path.join(args.build, "bench", "seedmatch-read-loop")
-    read = os.path.join(args.build, "bench", "seedmatch-read")
-    full = os.path.join(args.build, "seedmatch")
     python = "/usr/bin/python3"
-    env = dict(os.environ, PYTHONPATH=os.path.join(args.build, "python"))
-    has_python = subprocess.run([python, "-c", "import seedmatch"], env=env,
-                                capture_output=True).returncode == 0
+    builds = [args.build] + ([args.versus] if args.versus else [])
+    names = ["this"] + (["other"] if args.versus else [])
     print("reading at scale; medians of %d runs alternated; ratios to the one-core "
-          "map + from_chars loop over the same files\n" % args.runs)
-    print("| N | noise | MB | loop s | read s | ratio | 1 0.5 1 0 s | ratio | 1 0.5 1 2 s | ratio "
-          "| loop(A) s | read_seeds(A) s | ratio | RSS MB | bound MB |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|", flush=True)
+          "map + from_chars loop over the same files in the same runs%s\n"
+          % (args.runs, "; other = " + args.versus if args.versus else ""))
+    print("| N | noise | MB | build | loop s | read s | ratio | 1 0.5 1 0 s | ratio | 1 0.5 1 2 s "
+          "| ratio | loop(A) s | read_seeds(A) s | ratio | RSS MB | bound MB |")
+    print("|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+          flush=True)
     noises = args.noise or [4.0 if n < 16000 else 2.0 for n in args.sizes]
     for n, noise in zip(args.sizes, noises):
         a = os.path.join(data, "n%d_noise%g_a.seeds" % (n, noise))
@@ -333,29 +335,35 @@ def large(args):
                             a + ".tmp", b + ".tmp", "--noise", str(noise)], check=True)
             os.replace(a + ".tmp", a)
             os.replace(b + ".tmp", b)
-        times = {k: [] for k in ("loop", "read", "zero", "two", "loopA", "pyA")}
-        rss = 0
+        loops = {"loop": [], "loopA": []}
+        times = [{k: [] for k in ("read", "zero", "two", "pyA")} for _ in builds]
+        rss = [0 for _ in builds]
         for _ in range(args.runs):
-            times["loop"].append(timed([loop, a, b])[0])
-            times["read"].append(timed([read, a, b])[0])
-            for key, limit in (("zero", "0"), ("two", "2")):
-                seconds, peak = timed([full, a, b, "1", "0.5", "1", limit])
-                times[key].append(seconds)
-                rss = max(rss, peak)
-            times["loopA"].append(timed([loop, a])[0])
-            if has_python:
-                out = subprocess.run([python, "-c", PYTHON_READ, a], env=env, check=True,
-                                     capture_output=True, text=True).stdout
-                times["pyA"].append(float(out))
-        m = {k: statistics.median(v) if v else float("nan") for k, v in times.items()}
+            loops["loop"].append(timed([loop, a, b])[0])
+            loops["loopA"].append(timed([loop, a])[0])
+            for build, t, i in zip(builds, times, range(len(builds))):
+                t["read"].append(timed([os.path.join(build, "bench", "seedmatch-read"), a, b])[0])
+                for key, limit in (("zero", "0"), ("two", "2")):
+                    seconds, peak = timed([os.path.join(build, "seedmatch"), a, b,
+                                           "1", "0.5", "1", limit])
+                    t[key].append(seconds)
+                    rss[i] = max(rss[i], peak)
+                env = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
+                out = subprocess.run([python, "-c", PYTHON_READ, a], env=env,
+                                     capture_output=True, text=True)
+                if out.returncode == 0:
+                    t["pyA"].append(float(out.stdout))
         n1, n2 = seed_count(a), seed_count(b)
         bound = (1.1 * 8 * (n1 * n1 + n2 * n2) + 64e6) / 2**20
         megabytes = (os.path.getsize(a) + os.path.getsize(b)) / 1e6
-        print("| %d | %g | %.0f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f "
-              "| %.2f | %.0f | %.0f |" % (
-                  n, noise, megabytes, m["loop"], m["read"], m["read"] / m["loop"],
-                  m["zero"], m["zero"] / m["loop"], m["two"], m["two"] / m["loop"],
-                  m["loopA"], m["pyA"], m["pyA"] / m["loopA"], rss / 1024, bound), flush=True)
+        lp, la = statistics.median(loops["loop"]), statistics.median(loops["loopA"])
+        for name, t, peak in zip(names, times, rss):
+            m = {k: statistics.median(v) if v else float("nan") for k, v in t.items()}
+            print("| %d | %g | %.0f | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f "
+                  "| %.2f | %.2f | %.0f | %.0f |" % (
+                      n, noise, megabytes, name, lp, m["read"], m["read"] / lp,
+                      m["zero"], m["zero"] / lp, m["two"], m["two"] / lp,
+                      la, m["pyA"], m["pyA"] / la, peak / 1024, bound), flush=True)
 
 
 def main():
@@ -388,13 +396,13 @@ def main():
     parser.add_argument("--scenes", metavar="DIR",
                         help="where --large keeps its scenes (default build/bench-data)")
     args = parser.parse_args()
+    if args.check:
+        sys.exit(check(args))
     if args.large:
         args.runs = args.runs or 3
         args.sizes = args.sizes or [2000, 8000, 16000]
         large(args)
         return
-    if args.check:
-        sys.exit(check(args))
     if args.versus:
         args.runs = args.runs or 3
         args.sizes = args.sizes or [1000, 2000]
