@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,7 @@ namespace {
 
 struct PySeedSet {
   SeedSet seeds;
+  std::optional<std::string> path;  // the file read, as bytes
   // Built from the per-seed vectors on first use; every later view shares them.
   std::optional<py::tuple> descriptors;
   std::optional<py::array> distances;
@@ -38,6 +40,8 @@ struct PySeedSet {
 struct PyMatching {
   MatchTable table;
   std::optional<std::int64_t> passes;  // none for the random baseline
+  // seed_weight, hist_weight, rpd_weight and cost_limit, when known
+  std::optional<std::array<double, 4>> weights;
 };
 
 py::array readOnly(py::array array) {
@@ -116,6 +120,54 @@ py::array histogramsOf(PySeedSet& s) {
         "histogram bins", kHistBins);
   }
   return *s.histograms;
+}
+
+// The matched rows' (set-1 index, set-2 index), truncated as the reports truncate them.
+py::array pairsOf(const PyMatching& m) {
+  std::vector<std::int64_t> pairs;
+  for (const MatchRow& row : m.table) {
+    if (row[2] == kUnmatched) continue;
+    pairs.push_back(static_cast<std::int32_t>(row[0]));
+    pairs.push_back(static_cast<std::int32_t>(row[1]));
+  }
+  py::array_t<std::int64_t> out(
+      std::vector<py::ssize_t>{static_cast<py::ssize_t>(pairs.size() / 2), 2});
+  std::copy(pairs.begin(), pairs.end(), out.mutable_data());
+  return readOnly(out);
+}
+
+py::object pathOf(const PySeedSet& s) {
+  if (!s.path) return py::none();
+  return py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
+}
+
+std::string seedSetRepr(const PySeedSet& s) {
+  std::string text = "<seedmatch.SeedSet: " + std::to_string(s.seeds.size()) + " seeds";
+  if (s.path) text += " from " + py::repr(pathOf(s)).cast<std::string>();
+  if (!s.seeds.empty()) {
+    text += ", descriptor lengths";
+    for (const std::vector<double>& d : s.seeds.front().desc) {
+      text += ' ';
+      text += std::to_string(d.size());
+    }
+  }
+  return text + ">";
+}
+
+std::string matchingRepr(const PyMatching& m) {
+  std::size_t pairs = 0;
+  for (const MatchRow& row : m.table) pairs += row[2] != kUnmatched;
+  std::string text = "<seedmatch.Matching: " + std::to_string(pairs) + " pairs in " +
+                     std::to_string(m.table.size()) + " rows";
+  text += m.passes ? ", " + std::to_string(*m.passes) + " passes" : ", at random";
+  if (m.weights) {
+    const char* const names[] = {"seed_weight", "hist_weight", "rpd_weight", "cost_limit"};
+    for (std::size_t k = 0; k < 4; ++k) {
+      text += std::string(k ? ", " : "; ") + names[k] + "=" +
+              py::repr(py::float_((*m.weights)[k])).cast<std::string>();
+    }
+  }
+  return text + ">";
 }
 
 py::array tableView(py::object self) {
@@ -331,79 +383,61 @@ auto refusingBadRows(Run run) {
   }
 }
 
-double distance(const double (&a)[3], const double (&b)[3]) {
-  const double dx = a[0] - b[0];
-  const double dy = a[1] - b[1];
-  const double dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
+struct ReportRows {
+  std::vector<ReportRow> rows;
+};
+
+// The report's per-row fields as read-only float64 columns viewing one copy of
+// the rows; p and q become int64 for indexing.
+py::dict rowColumns(std::vector<ReportRow> rows) {
+  const auto count = static_cast<py::ssize_t>(rows.size());
+  const py::object owner = py::cast(ReportRows{std::move(rows)});
+  const std::vector<ReportRow>* owned = &owner.cast<const ReportRows&>().rows;
+  py::dict columns;
+  for (const auto& [name, member] : {std::pair{"p", &ReportRow::p}, std::pair{"q", &ReportRow::q}}) {
+    py::array_t<std::int64_t> index(count);
+    std::int64_t* out = index.mutable_data();
+    for (const ReportRow& row : *owned) *out++ = row.*member;
+    columns[name] = readOnly(index);
+  }
+  const std::pair<const char*, double ReportRow::*> fields[] = {
+      {"stored_cost", &ReportRow::storedCost}, {"seed_dist", &ReportRow::seedDist},
+      {"pcal", &ReportRow::pcal},              {"cost", &ReportRow::evalCost},
+      {"d_desc0", &ReportRow::dDesc0},         {"d_desc1", &ReportRow::dDesc1},
+      {"d_desc2", &ReportRow::dDesc2},         {"d_pts01", &ReportRow::dPts01},
+      {"d_desc4", &ReportRow::dDesc4},         {"d_pts2", &ReportRow::dPts2},
+      {"pos_disp", &ReportRow::posDisp}};
+  for (const auto& [name, member] : fields) {
+    const double* first = owned->empty() ? nullptr : &(owned->front().*member);
+    columns[name] = readOnly(py::array_t<double>(
+        {count}, {static_cast<py::ssize_t>(sizeof(ReportRow))}, first, owner));
+  }
+  return columns;
 }
 
-constexpr int kRowFields = 13;
-const char* const kRowNames[kRowFields] = {
-    "p",       "q",       "stored_cost", "seed_dist", "pcal",    "cost",    "d_desc0",
-    "d_desc1", "d_desc2", "d_pts01",     "d_desc4",   "d_pts2",  "pos_disp"};
-
-// Every field of the report at full precision, computed by the same functions
-// in the same order as the printed report, with the printed text beside them.
+// Every field of the report at full precision, and the text printed from them.
 py::dict evaluate(const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching,
                   double seedWeight, double histWeight) {
-  const SeedSet& s1 = set1.seeds;
-  const SeedSet& s2 = set2.seeds;
-  const MatchTable& table = matching.table;
-  const SeedDistWeights w{};
+  MatchReport report;
   std::string text;
-  std::vector<std::vector<double>> rows(kRowFields);
-  double averages[2] = {0.0, 0.0};
-  double sums[7] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   {
     py::gil_scoped_release release;
-    // The printed report checks the table first, so the loop below meets only valid rows.
-    text = refusingBadRows([&] {
-      return printed([&](std::FILE* out) {
-        evaluateMatch(s1, s2, table, seedWeight, histWeight, w, out);
-      });
+    report = refusingBadRows([&] {
+      return reportMatch(set1.seeds, set2.seeds, matching.table, seedWeight, histWeight,
+                         SeedDistWeights{});
     });
-    if (!table.empty()) {
-      averages[0] = nComputeAvgRP(s1, s2, table);
-      averages[1] = ComputeAvgRP(s1, s2, table);
-    }
-    const auto setSize = static_cast<std::int32_t>(s1.size());
-    for (const MatchRow& row : table) {
-      if (row[2] == kUnmatched) continue;
-      const auto p = static_cast<std::int32_t>(row[0]);
-      const auto q = static_cast<std::int32_t>(row[1]);
-      const SEED& a = s1[static_cast<std::size_t>(p)];
-      const SEED& b = s2[static_cast<std::size_t>(q)];
-      const SeedDistTerms t = seedDistTerms(a, b, w);
-      const double hist = pcal(a, b, setSize);
-      const double cost = seedWeight * t.seedDist + histWeight * hist;
-      const double values[kRowFields] = {double(p),  double(q),  row[2],   t.seedDist, hist,
-                                         cost,       t.dDesc0,   t.dDesc1, t.dDesc2,   t.dPts01,
-                                         t.dDesc4,   t.dPts2,    distance(a.pos, b.pos)};
-      for (int f = 0; f < kRowFields; ++f) rows[static_cast<std::size_t>(f)].push_back(values[f]);
-      const double terms[7] = {cost, t.dDesc0, t.dDesc1, t.dDesc2, t.dPts01, t.dDesc4, t.dPts2};
-      for (int s = 0; s < 7; ++s) sums[s] = sums[s] + terms[s];
-    }
+    text = printed([&](std::FILE* out) { printReport(report, out); });
   }
-
-  py::dict fields;
-  for (int f = 0; f < kRowFields; ++f) {
-    const std::vector<double>& values = rows[static_cast<std::size_t>(f)];
-    py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), array.mutable_data());
-    fields[kRowNames[f]] = readOnly(array);
-  }
-  fields["rows"] = table.size();
-  const char* const summary[] = {"sum_cost",    "avg_cost",    "avg_rp",      "navg_rp",
-                                 "avg_d_desc0", "avg_d_desc1", "avg_d_desc2", "avg_d_pts01",
-                                 "avg_d_desc4", "avg_d_pts2"};
-  if (table.empty()) {
-    for (const char* name : summary) fields[name] = py::none();  // the report's fixed line
-  } else {
-    const auto n = static_cast<double>(table.size());
-    const double values[] = {sums[0],     sums[0] / n, averages[0], averages[1], sums[1] / n,
-                             sums[2] / n, sums[3] / n, sums[4] / n, sums[5] / n, sums[6] / n};
-    for (std::size_t s = 0; s < std::size(summary); ++s) fields[summary[s]] = values[s];
+  py::dict fields = rowColumns(std::move(report.rows));
+  fields["rows"] = report.tableRows;
+  const std::pair<const char*, double ReportSummary::*> summary[] = {
+      {"sum_cost", &ReportSummary::sumCost},        {"avg_cost", &ReportSummary::avgCost},
+      {"avg_rp", &ReportSummary::avgRP},            {"navg_rp", &ReportSummary::navgRP},
+      {"avg_d_desc0", &ReportSummary::avgDDesc0},   {"avg_d_desc1", &ReportSummary::avgDDesc1},
+      {"avg_d_desc2", &ReportSummary::avgDDesc2},   {"avg_d_pts01", &ReportSummary::avgDPts01},
+      {"avg_d_desc4", &ReportSummary::avgDDesc4},   {"avg_d_pts2", &ReportSummary::avgDPts2}};
+  for (const auto& [name, member] : summary) {
+    fields[name] = report.summary ? py::object(py::float_((*report.summary).*member)) : py::none();
   }
   fields["text"] = text;
   return fields;
@@ -431,6 +465,8 @@ Raises ValueError naming the argument for shapes that disagree, fewer than N
 distances, counts beyond 32 bits, and NaN or infinite values.
 )")
       .def("__len__", [](const PySeedSet& s) { return s.seeds.size(); })
+      .def("__repr__", &seedSetRepr)
+      .def_property_readonly("path", &pathOf, "The file the seeds were read from, or None.")
       .def_property_readonly("positions", &positionsView)
       .def_property_readonly("point_counts", &pointCountsView)
       .def_property_readonly("descriptors", &descriptorsOf)
@@ -441,6 +477,7 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   m.def("read_seeds", [](const py::bytes& path) -> py::object {
     const std::string name = path;
     PySeedSet set;
+    set.path = name;
     std::optional<ReadError> error;
     {
       py::gil_scoped_release release;
@@ -455,12 +492,15 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 
   py::class_<PyMatching>(m, "Matching")
       .def_property_readonly("table", &tableView)
+      .def_property_readonly("pairs", &pairsOf)
       .def_property_readonly("passes", [](const PyMatching& m) { return m.passes; })
+      .def("__repr__", &matchingRepr)
       .def("__len__", [](const PyMatching& m) { return m.table.size(); });
 
   m.def("match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
                     double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
+    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
     py::gil_scoped_release release;
     result.passes = nModifiedWeightedBipartiteMatching(set1.seeds, set2.seeds, result.table,
                                                        costLimit, seedWeight, histWeight,
@@ -473,12 +513,17 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   m.def("random_match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
                            double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
+    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
     RandomMatching(set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
                    rpdWeight, SeedDistWeights{});
     return result;
   });
 
+  py::class_<ReportRows>(m, "_ReportRows", "Holds the rows a report's columns view.");
   m.def("evaluate", &evaluate);
+
+  m.def("atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
+        py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
 
   m.def("pair_listing", [](const PySeedSet& set1, const PySeedSet& set2,
                            const PyMatching& matching) {

@@ -1,8 +1,9 @@
-// gzip files, and two files read at once: each must give exactly what the
-// plain text read from memory, or the two files read in turn, give.
+// Files, gzip files and pipes, and two files read at once: each must give
+// exactly what the text read from memory, or the two files read in turn, give.
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "support.h"
@@ -10,11 +11,7 @@
 namespace seedmatch {
 namespace {
 
-using test::dump, test::quoted;
-
-std::string outcome(const std::optional<ReadError>& error, const SeedSet& seeds) {
-  return error ? formatReadError(*error) : dump(seeds);
-}
+using test::dump, test::load, test::loadFile, test::quoted;
 
 // One gzip member holding text.
 std::string gzipped(std::string_view text) {
@@ -61,38 +58,35 @@ std::string sampleText(int distances = 300000) {
   return text;
 }
 
-std::string readText(const std::string& text, const std::string& name) {
-  SeedSet seeds;
-  const auto error = readSeedText(text, name, seeds);
-  return outcome(error, seeds);
-}
-
-std::string readPath(const std::string& path) {
-  SeedSet seeds;
-  const auto error = readSeed(path, seeds);
-  return outcome(error, seeds);
-}
-
-TEST_F(Files, GzipReadsAsItsInflatedText) {
+// Plain and gzip files larger than the read buffer, gzip as one member or as
+// members cut anywhere, even inside a token, with an empty one; each also
+// through a pipe of short reads. The same seeds as the text read from memory,
+// or the same error, whose position counts every line across refills.
+TEST_F(Files, FilesAndPipesReadAsTheTextInMemory) {
   const std::string text = sampleText();
-  const std::string bad = text.substr(0, 900000) + "x" + text.substr(900000);
-  const std::string member = gzipped(text);
-  const std::size_t third = text.size() / 3;
-  // Members cut anywhere, even inside a token, and an empty one, read as one text.
-  const std::string members = gzipped(text.substr(0, third)) + gzipped("") +
-                              gzipped(text.substr(third, third)) + gzipped(text.substr(2 * third));
-  for (const std::string& bytes : {member, members}) {
+  std::string bad = text + "\t x";
+  bad.replace(bad.rfind(" 300000"), 7, " 300001");
+  const auto members = [](const std::string& t) {
+    const std::size_t third = t.size() / 3;
+    return gzipped(t.substr(0, third)) + gzipped("") + gzipped(t.substr(third, third)) +
+           gzipped(t.substr(2 * third));
+  };
+  const std::string cases[][2] = {
+      {text, text}, {gzipped(text), text}, {members(text), text}, {bad, bad}, {members(bad), bad}};
+  for (const auto& [bytes, inflated] : cases) {
     const std::string path = write("seeds", bytes);
-    EXPECT_EQ(readPath(path), readText(text, path));
+    std::FILE* pipe = ::popen(("dd bs=997 status=none if=" + quoted(path)).c_str(), "r");
+    for (const std::string& name : {path, "/dev/fd/" + std::to_string(::fileno(pipe))}) {
+      EXPECT_EQ(loadFile(name), load(inflated, name));
+    }
+    ::pclose(pipe);
   }
-  // The position of a bad token counts lines and columns of the inflated text.
-  const std::string path = write("bad", gzipped(bad));
-  EXPECT_EQ(readPath(path), readText(bad, path));
-  EXPECT_EQ(readPath(path).rfind("seedmatch:" + path + ":", 0), 0u);
-  // Through a pipe, whatever the name.
-  std::FILE* pipe = ::popen(("cat " + quoted(write("piped.txt", members))).c_str(), "r");
-  EXPECT_EQ(readPath("/dev/fd/" + std::to_string(::fileno(pipe))), readText(text, "/dev/fd/" + std::to_string(::fileno(pipe))));
-  ::pclose(pipe);
+  EXPECT_EQ(load(bad), "seedmatch:FILE:" + std::to_string(std::count(bad.begin(), bad.end(), '\n') + 1) +
+                           ":3: expected distance 300000 of seed 2 (a real number), found 'x'");
+  // Read from a file, a token must fit in the buffer.
+  const std::string longToken = write("long", "1 0 0 0 0\n0 0 " + std::string(1 << 21, '7'));
+  EXPECT_EQ(loadFile(longToken),
+            "seedmatch:" + longToken + ":2:5: expected position x of seed 0, found a token of 1048576 bytes or more");
 }
 
 // Damaged streams: one line naming the file, without a position, wherever the
@@ -122,12 +116,12 @@ TEST_F(Files, DamagedGzipIsOneError) {
     EXPECT_EQ(seeds.size(), 1u);
   }
   const std::string path = write("flipped", flipped);
-  const std::string message = readPath(path);
+  const std::string message = loadFile(path);
   EXPECT_EQ(message.rfind("seedmatch:" + path + ": corrupt gzip data: ", 0), 0u) << message;
   EXPECT_EQ(message.find('\n'), std::string::npos);
   // Not gzip unless both magic bytes are there.
   const std::string oneByte = write("one_magic_byte", "\x1f");
-  EXPECT_EQ(readPath(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
+  EXPECT_EQ(loadFile(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
 }
 
 // A file of many seeds is read by two threads, the second passing over the

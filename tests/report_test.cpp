@@ -10,16 +10,6 @@ using V = std::vector<double>;
 
 const SeedSet kThree1{makeSeed(0, 0, 0, {0, 5, 12}), makeSeed(3, 4, 0, {5, 0, 13}), makeSeed(0, 0, 12, {12, 13, 0})};
 const SeedSet kThree2{makeSeed(0, 0, 0, {0, 10, 5}), makeSeed(6, 8, 0, {10, 0, 11}), makeSeed(0, 0, 5, {5, 11, 0})};
-// With set1[2].neibDist[1] at 14 and set1[1].neibDist[2] at 13, the earlier row's seed is read.
-TEST(Report, AveragesWorkedExample) {
-  SeedSet asymmetric = kThree1;
-  asymmetric[2].neibDist[1] = 14;
-  const MatchTable table{{0, 2, 1.0}, {1, 1, -1.0}, {2, 0, 2.5}, {1, 1, 0.5}}, swapped{table[0], table[1], table[3], table[2]};
-  EXPECT_EQ(ComputeAvgRP(kThree1, kThree2, table), 5.393446629166316);
-  EXPECT_EQ(nComputeAvgRP(kThree1, kThree2, table), 5.333333333333333);
-  EXPECT_EQ(nComputeAvgRP(asymmetric, kThree2, table), 17.0 / 3.0);
-  EXPECT_EQ(nComputeAvgRP(asymmetric, kThree2, swapped), 16.0 / 3.0);
-}
 
 // A table the seeds cannot serve is refused before anything is printed.
 TEST(Report, RefusesRowsTheSeedsCannotServe) {

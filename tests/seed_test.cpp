@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 
@@ -6,15 +5,8 @@
 
 namespace seedmatch {
 
-using test::dump, test::kInf, test::kNaN;
+using test::dump, test::kInf, test::kNaN, test::load;
 using V = std::vector<double>;
-
-// The seeds a text loads as, or its error.
-std::string load(std::string_view text) {
-  SeedSet seeds;
-  const auto error = readSeedText(text, "FILE", seeds);
-  return error ? formatReadError(*error) : dump(seeds);
-}
 
 // Distances and neibCount; the one bin that must hold value, all others 0.0 (-1: all 0.0).
 TEST(NeibDis, BinsAndWeights) {
@@ -116,35 +108,6 @@ TEST(ReadSeed, CommaLocaleReadsTheSameBits) {
   SEED seed{{1, 2, 3}, {}, {0, 0, 0}, 5, expected, {}};
   NeibDis(seed);
   EXPECT_EQ(read, dump({seed}));
-}
-
-// Files and pipes larger than the read buffer: the same seeds as from memory,
-// and positions that count every line across refills.
-TEST(ReadSeed, FilesAndPipesLargerThanTheBuffer) {
-  const std::string path = testing::TempDir() + "seed_test." + std::to_string(::getpid());
-  // Through a pipe, each read returns what the writer has sent so far.
-  const auto readWritten = [&](const std::string& text, bool piped = false) {
-    std::ofstream(path, std::ios::binary) << text;
-    std::FILE* pipe = piped ? ::popen(("dd bs=997 status=none if=" + path).c_str(), "r") : nullptr;
-    SeedSet seeds;
-    const auto error = readSeed(pipe ? "/dev/fd/" + std::to_string(::fileno(pipe)) : path, seeds);
-    if (pipe) ::pclose(pipe);
-    return error ? formatReadError(*error) : dump(seeds);
-  };
-  // One seed of 400000 distances in assorted forms (about 2.3 MB), so that tokens straddle every refill.
-  std::string text = kPrefix + "0 0 0 400000";
-  for (int j = 0; j < 400000; ++j) {
-    text.append(j % 7 == 0 ? "\n" : " ").append(std::to_string(j % 45)).append(j % 3 == 0 ? ".125" : j % 3 == 1 ? "e-1" : "");
-  }
-  for (bool piped : {false, true}) EXPECT_TRUE(readWritten(text, piped) == load(text));
-  std::string cut = text + "\n\t x";
-  cut.replace(cut.find(" 400000"), 7, " 400001");
-  const auto lines = std::count(cut.begin(), cut.end(), '\n') + 1;
-  EXPECT_EQ(readWritten(cut), "seedmatch:" + path + ":" + std::to_string(lines) +
-                                  ":3: expected distance 400000 of seed 0 (a real number), found 'x'");
-  EXPECT_EQ(readWritten("1 0 0 0 0\n0 0 " + std::string(1 << 21, '7')),
-            "seedmatch:" + path + ":2:5: expected position x of seed 0, found a token of 1048576 bytes or more");
-  std::remove(path.c_str());
 }
 
 }  // namespace seedmatch

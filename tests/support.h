@@ -1,5 +1,6 @@
 // Helpers shared by the tests: seeds built in place, tables by their bits,
-// captured output, commands run through the shell, the seed-file data table.
+// reads by their outcome, captured output, commands run through the shell,
+// the seed-file data table.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,6 +68,18 @@ std::string capture(Print print) {
   const std::string text = readFile(path);
   std::remove(path.c_str());
   return text;
+}
+
+// The seeds a read gives, or its error line.
+inline std::string load(std::string_view text, const std::string& name = "FILE") {
+  SeedSet seeds;
+  const auto error = readSeedText(text, name, seeds);
+  return error ? formatReadError(*error) : dump(seeds);
+}
+inline std::string loadFile(const std::string& path) {
+  SeedSet seeds;
+  const auto error = readSeed(path, seeds);
+  return error ? formatReadError(*error) : dump(seeds);
 }
 
 inline std::string quoted(const std::string& text) {

@@ -6,11 +6,44 @@ prints it, and its fields are available at full precision.
 """
 from __future__ import annotations
 
+import numbers
 import os
+import re
+import sys
 from typing import Union
 
-from . import _core
-from ._core import Matching, SeedSet
+
+def _launched_as_command() -> bool:
+    """True while ``python3 -m seedmatch`` is importing this package to run it."""
+    if sys.argv[:1] != ["-m"]:  # what Python sets while it locates the -m module
+        return False
+    given = getattr(sys, "orig_argv", ["seedmatch"])
+    return any(re.fullmatch(r"(-\w*m)?seedmatch(\.__main__)?", arg) for arg in given)
+
+
+def _cannot_import(message: str, cause: ImportError) -> None:
+    """An ImportError, or for the command one line and status 2."""
+    message = " ".join(message.split("\n"))
+    if _launched_as_command():
+        print(f"seedmatch: {message}", file=sys.stderr)
+        raise SystemExit(2)
+    raise ImportError(message) from cause
+
+
+try:
+    import numpy  # noqa: F401  (every array the package hands out is one)
+except ImportError as error:
+    _cannot_import(f"cannot import NumPy, which seedmatch needs ({error}); on Debian, "
+                   f"apt-get install python3-numpy and run /usr/bin/python3 (this is "
+                   f"{sys.executable})", error)
+try:
+    from . import _core
+    from ._core import Matching, SeedSet
+    from ._version import __version__
+except ImportError as error:
+    _cannot_import(f"cannot load the native part of seedmatch ({error}); build seedmatch "
+                   f"with CMake for this Python, {sys.executable} "
+                   f"{sys.version_info[0]}.{sys.version_info[1]}", error)
 
 __all__ = [
     "SeedFileError", "SeedSet", "Matching", "Report", "read_seeds", "match",
@@ -18,6 +51,27 @@ __all__ = [
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+def _require(name: str, value, kind: type) -> None:
+    if not isinstance(value, kind):
+        raise TypeError(f"{name} must be a {kind.__name__}, not {type(value).__name__}")
+
+
+def _number(name: str, value) -> float:
+    """value as a float; anything but a real number raises TypeError naming the parameter."""
+    if isinstance(value, numbers.Real):
+        return float(value)
+    try:  # a size-1 array or another type that converts itself
+        if not isinstance(value, (str, bytes, complex)):
+            return float(value)
+    except (TypeError, ValueError):
+        pass
+    raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+
+
+def _weights(**named) -> list:
+    return [_number(name, value) for name, value in named.items()]
 
 
 class SeedFileError(ValueError):
@@ -41,9 +95,22 @@ class SeedFileError(ValueError):
 def read_seeds(path: PathLike) -> SeedSet:
     """Read a seed file into a seed set, each seed with its histogram.
 
-    Raises SeedFileError at the first problem in the file; no partial set is
-    returned.
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        A seed file, plain or gzip.
+
+    Returns
+    -------
+    SeedSet
+
+    Raises
+    ------
+    SeedFileError
+        At the first problem in the file; no partial set is returned.
     """
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path must be a str, bytes or os.PathLike, not {type(path).__name__}")
     raw = os.fsencode(path)
     if b"\0" in raw:  # the system would read the path only up to it
         raise ValueError("path must not contain a NUL byte")
@@ -59,27 +126,52 @@ def match(set1: SeedSet, set2: SeedSet, seed_weight: float, hist_weight: float,
           rpd_weight: float, cost_limit: float) -> Matching:
     """Pair the seeds of set1 and set2 by auction, as the ``seedmatch`` command does.
 
-    The GIL is released while the auction runs. ``Matching.table`` holds the
-    rows [index in set1, index in set2, stored cost]; -1.0 marks an unmatched row.
+    The GIL is released while the auction runs.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    seed_weight, hist_weight, rpd_weight : float
+        Weights of the descriptor, histogram and relative-position terms.
+    cost_limit : float
+        A pair is made only when its cost is below this.
+
+    Returns
+    -------
+    Matching
+        ``.table`` holds the rows [index in set1, index in set2, stored cost];
+        -1.0 marks an unmatched row. ``.pairs`` holds the matched rows' indices.
+
+    Raises
+    ------
+    TypeError
+        Naming the parameter, for an argument of the wrong type.
     """
-    return _core.match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit)
+    _require("set1", set1, SeedSet)
+    _require("set2", set2, SeedSet)
+    return _core.match(set1, set2, *_weights(seed_weight=seed_weight, hist_weight=hist_weight,
+                                             rpd_weight=rpd_weight, cost_limit=cost_limit))
 
 
 def random_match(set1: SeedSet, set2: SeedSet, seed_weight: float, hist_weight: float,
                  rpd_weight: float, cost_limit: float) -> Matching:
     """Pair the seeds at random over the same costs, as ``seedmatch-random`` does.
 
-    The generator is seeded with the time in seconds; cost_limit is ignored and
-    ``passes`` is None.
+    Parameters and result as for `match`. The generator is seeded with the time
+    in seconds; cost_limit is ignored and ``passes`` is None.
     """
-    return _core.random_match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit)
+    _require("set1", set1, SeedSet)
+    _require("set2", set2, SeedSet)
+    return _core.random_match(set1, set2, *_weights(
+        seed_weight=seed_weight, hist_weight=hist_weight, rpd_weight=rpd_weight,
+        cost_limit=cost_limit))
 
 
 class Report:
     """The evaluation of a matching.
 
-    Per matched row, float64 arrays at full precision: ``p``, ``q``,
-    ``stored_cost``, ``seed_dist``, ``pcal``, ``cost``, ``d_desc0``, ``d_desc1``,
+    Per matched row, arrays: ``p`` and ``q`` (int64), and at full precision
+    (float64) ``stored_cost``, ``seed_dist``, ``pcal``, ``cost``, ``d_desc0``, ``d_desc1``,
     ``d_desc2``, ``d_pts01``, ``d_desc4``, ``d_pts2``, ``pos_disp``. Summary:
     ``sum_cost``, ``avg_cost``, ``avg_rp`` (from stored distances), ``navg_rp``
     (from positions) and ``avg_d_desc0`` ... ``avg_d_pts2``, all None for an
@@ -108,28 +200,79 @@ def evaluate(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: floa
              hist_weight: float) -> Report:
     """Evaluate a matching of set1 and set2, as ``seedmatch`` reports it.
 
-    Raises ValueError when the matching names seeds that the sets do not hold.
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+        The sets the matching was made from.
+    matching : Matching
+    seed_weight, hist_weight : float
+        Weights of the evaluation cost, which has no relative-position term.
+
+    Returns
+    -------
+    Report
+        Every field at full precision; ``str(report)`` is the printed report.
+
+    Raises
+    ------
+    ValueError
+        When the matching names seeds that the sets do not hold.
     """
-    return Report(_core.evaluate(set1, set2, matching, seed_weight, hist_weight))
+    _require("set1", set1, SeedSet)
+    _require("set2", set2, SeedSet)
+    _require("matching", matching, Matching)
+    return Report(_core.evaluate(set1, set2, matching, *_weights(
+        seed_weight=seed_weight, hist_weight=hist_weight)))
 
 
 def pair_listing(set1: SeedSet, set2: SeedSet, matching: Matching) -> str:
-    """The listing ``seedmatch-pairs`` prints: table row, p, q and the distance
-    between the two positions, per matched row."""
+    """The listing ``seedmatch-pairs`` prints.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    matching : Matching
+
+    Returns
+    -------
+    str
+        Per matched row: its place in the table, p, q and the distance between
+        the two positions.
+    """
+    _require("set1", set1, SeedSet)
+    _require("set2", set2, SeedSet)
+    _require("matching", matching, Matching)
     return _core.pair_listing(set1, set2, matching)
 
 
 def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
          hist_weight: float, cost_limit: float):
-    """A picture of a pairing, as a matplotlib Figure (Agg backend).
+    """A picture of a pairing.
 
-    Both sets on their two widest axes with one segment per pair coloured by
-    evaluation cost, the unmatched seeds marked apart, histograms of the stored
-    costs (cost limit drawn) and of the displacements, and the summary in the title.
+    Both sets on their two widest axes, one segment per pair coloured by its
+    evaluation cost, the unmatched seeds marked apart; beyond 400 seeds in set1,
+    only a slab across the third axis holding the middle 400 of them. Beside it,
+    histograms of the stored costs (cost limit drawn) and of the displacements of
+    all pairs. The title gives the pairs, mean cost and mean relative-position
+    error in words; the report's summary line is the caption.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    matching : Matching
+    seed_weight, hist_weight : float
+        As for `evaluate`.
+    cost_limit : float
+        Drawn on the histogram of stored costs.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        Made without pyplot; saving it renders with Agg.
     """
     from ._picture import pairing_figure
     report = evaluate(set1, set2, matching, seed_weight, hist_weight)
-    return pairing_figure(set1, set2, report, cost_limit)
+    return pairing_figure(set1, set2, report, _number("cost_limit", cost_limit))
 
 
 from ._many import match_many  # noqa: E402  (it runs the functions above)

@@ -1,11 +1,17 @@
 """A picture of a pairing: where the pairs go, what they cost, how far they move."""
 from __future__ import annotations
 
+import os
+
 # Figures are made without pyplot: they need no display, render with Agg when
 # saved, and leave the caller's own backend alone.
 import numpy as np
 from matplotlib.collections import LineCollection
 from matplotlib.figure import Figure
+
+# Beyond this many seeds in file 1 a projection of the whole scene is a tangle;
+# the scene then shows a slab across its narrowest axis holding about this many.
+SLAB_SEEDS = 400
 
 
 def widest_axes(*positions: np.ndarray) -> tuple[int, int]:
@@ -17,71 +23,102 @@ def widest_axes(*positions: np.ndarray) -> tuple[int, int]:
     return int(first), int(second)
 
 
-def summary_title(report) -> str:
+def middle_slab(depth: np.ndarray) -> tuple[float, float]:
+    """The closed range of depths holding the middle SLAB_SEEDS values (all of them if fewer)."""
+    if len(depth) <= SLAB_SEEDS:
+        return -np.inf, np.inf
+    ordered = np.sort(depth)
+    first = (len(ordered) - SLAB_SEEDS) // 2
+    return float(ordered[first]), float(ordered[first + SLAB_SEEDS - 1])
+
+
+def file_label(seeds, number: int) -> str:
+    path = seeds.path
+    return os.path.basename(path) if path else f"set {number}"
+
+
+def title(report, size1: int, size2: int) -> str:
+    """The summary in words."""
     if report.sum_cost is None:
-        return "no pair made"
-    return (f"{len(report)} pairs of {report.rows} rows   SUM {report.sum_cost:.3f}   "
-            f"AVG {report.avg_cost:.3f}   avgRP {report.avg_rp:.3f}   "
-            f"navgRP {report.navg_rp:.3f}\nAVGSd {report.avg_d_desc0:.3f} "
-            f"{report.avg_d_desc1:.3f} {report.avg_d_desc2:.3f} {report.avg_d_pts01:.3f} "
-            f"{report.avg_d_desc4:.3f} {report.avg_d_pts2:.3f}")
+        return f"no pair made between {size1} and {size2} seeds"
+    stored, positions = f"{report.avg_rp:.3f}", f"{report.navg_rp:.3f}"
+    error = stored if stored == positions else \
+        f"{stored} (stored distances), {positions} (positions)"
+    return (f"{len(report)} pairs of {size1} and {size2} seeds, mean cost "
+            f"{report.avg_cost:.3f}, mean relative-position error {error}")
 
 
 def pairing_figure(set1, set2, report, cost_limit: float) -> Figure:
     """The figure that ``seedmatch.plot`` returns."""
     pos1, pos2 = set1.positions, set2.positions
     a, b = widest_axes(pos1, pos2)
-    p = report.p.astype(np.intp)
-    q = report.q.astype(np.intp)
-    many = max(len(pos1), len(pos2)) > 300
-    size, alpha = (4, 0.5) if many else (16, 0.8)
+    depth = 3 - a - b
+    name1, name2 = file_label(set1, 1), file_label(set2, 2)
+    p, q = report.p, report.q
 
-    fig = Figure(figsize=(11, 6.5), layout="constrained")
+    low, high = middle_slab(pos1[:, depth])
+    sliced = np.isfinite(low)
+    shown1 = (pos1[:, depth] >= low) & (pos1[:, depth] <= high)
+    shown2 = (pos2[:, depth] >= low) & (pos2[:, depth] <= high)
+    matched1 = np.zeros(len(pos1), bool)
+    matched1[p] = True
+    matched2 = np.zeros(len(pos2), bool)
+    matched2[q] = True
+    # A pair is in the slab when its file-1 seed is; the costliest are drawn last, on top.
+    pairs = np.flatnonzero(shown1[p])
+    pairs = pairs[np.argsort(report.cost[pairs], kind="stable")]
+
+    fig = Figure(figsize=(11, 7), layout="constrained")
     grid = fig.add_gridspec(2, 2, width_ratios=(1.6, 1))
     scene = fig.add_subplot(grid[:, 0])
     costs = fig.add_subplot(grid[0, 1])
     moves = fig.add_subplot(grid[1, 1])
 
-    segments = np.stack([pos1[p][:, [a, b]], pos2[q][:, [a, b]]], axis=1) if len(p) \
-        else np.zeros((0, 2, 2))
-    lines = LineCollection(segments, cmap="viridis", linewidths=1.0 if many else 1.5,
-                           alpha=0.9)
-    lines.set_array(report.cost)
+    segments = np.stack([pos1[p[pairs]][:, [a, b]], pos2[q[pairs]][:, [a, b]]], axis=1) \
+        if len(pairs) else np.zeros((0, 2, 2))
+    lines = LineCollection(segments, cmap="viridis", linewidths=1.5)
+    lines.set_array(report.cost[pairs])
     scene.add_collection(lines)
-    if len(p):
+    if len(pairs):
         fig.colorbar(lines, ax=scene, label="evaluation cost", shrink=0.8)
 
-    matched1 = np.zeros(len(pos1), bool)
-    matched1[p] = True
-    matched2 = np.zeros(len(pos2), bool)
-    matched2[q] = True
-    scene.scatter(pos1[matched1, a], pos1[matched1, b], s=size, c="tab:blue", alpha=alpha,
-                  linewidths=0, label="file 1")
-    scene.scatter(pos2[matched2, a], pos2[matched2, b], s=size, c="tab:orange", alpha=alpha,
-                  linewidths=0, label="file 2")
-    scene.scatter(pos1[~matched1, a], pos1[~matched1, b], s=size * 4, marker="x",
-                  c="tab:red", linewidths=1, label=f"unmatched in file 1 ({(~matched1).sum()})")
-    scene.scatter(pos2[~matched2, a], pos2[~matched2, b], s=size * 4, marker="+",
+    size = 10 if sliced or len(pos1) > 100 else 16
+    scene.scatter(*pos1[matched1 & shown1][:, [a, b]].T, s=size, c="tab:blue", linewidths=0,
+                  label=f"{name1} (file 1)")
+    scene.scatter(*pos2[q[pairs]][:, [a, b]].T, s=size, c="tab:orange", linewidths=0,
+                  label=f"{name2} (file 2)")
+    in_all = " in all" if sliced else ""
+    scene.scatter(*pos1[~matched1 & shown1][:, [a, b]].T, s=size * 4, marker="x", c="tab:red",
+                  linewidths=1, label=f"unmatched in {name1} ({(~matched1).sum()}{in_all})")
+    scene.scatter(*pos2[~matched2 & shown2][:, [a, b]].T, s=size * 4, marker="+",
                   c="tab:purple", linewidths=1,
-                  label=f"unmatched in file 2 ({(~matched2).sum()})")
+                  label=f"unmatched in {name2} ({(~matched2).sum()}{in_all})")
     scene.set_xlabel("xyz"[a])
     scene.set_ylabel("xyz"[b])
     scene.set_aspect("equal", adjustable="datalim")
     scene.autoscale_view()
-    scene.legend(loc="upper right", fontsize="small", markerscale=1.5, framealpha=0.8)
-    scene.set_title("pairs, coloured by evaluation cost")
+    scene.legend(loc="upper center", bbox_to_anchor=(0.5, -0.08), ncols=2,
+                 fontsize="small", frameon=False)
+    scene.set_title(f"the {len(pairs)} of {len(p)} pairs whose file-1 seed lies in "
+                    f"{low:.4g} ≤ {'xyz'[depth]} ≤ {high:.4g}" if sliced
+                    else "each pair a segment from file 1 to file 2", fontsize="medium")
 
-    bins = "auto" if len(p) > 1 else 10
+    bins = int(np.clip(np.sqrt(len(p)), 10, 40))
     finite = report.stored_cost[np.isfinite(report.stored_cost)]
     costs.hist(finite, bins=bins, color="tab:gray")
     costs.axvline(cost_limit, color="tab:red", linestyle="--", label=f"cost limit {cost_limit:g}")
-    costs.set_xlabel("stored cost")
+    costs.set_xlabel("stored cost of all pairs")
     costs.set_ylabel("pairs")
     costs.legend(fontsize="small")
 
     moves.hist(report.pos_disp, bins=bins, color="tab:green")
-    moves.set_xlabel("displacement")
+    moves.set_xlabel("displacement of all pairs")
     moves.set_ylabel("pairs")
+    if len(p) > SLAB_SEEDS:  # the few pairs that moved far are the ones to see
+        moves.set_yscale("log")
+        moves.set_ylabel("pairs (log scale)")
 
-    fig.suptitle(summary_title(report), fontsize="medium")
+    fig.suptitle(title(report, len(pos1), len(pos2)))
+    summary = str(report).splitlines()[-1]  # the report's own summary line, as a caption
+    fig.supxlabel(summary, fontsize="x-small", color="0.35")
     return fig

@@ -180,18 +180,13 @@ double nComputeAvgRP(const SeedSet& set1, const SeedSet& set2, const MatchTable&
   });
 }
 
-void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
-                   double seedWeight, double histWeight, const SeedDistWeights& w,
-                   std::FILE* out) {
-  if (table.empty()) {
-    std::fputs("SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999", out);
-    std::fputs(" AVGS 999 999 999 999\n", out);
-    std::fflush(out);
-    return;
-  }
-  // Both averages are pure and read every matched row of a table of two or more
-  // rows; taking them before anything is printed means a table the seed sets
-  // cannot serve throws before a partial report is written.
+MatchReport reportMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
+                        double seedWeight, double histWeight, const SeedDistWeights& w) {
+  MatchReport report;
+  report.tableRows = table.size();
+  if (table.empty()) return report;
+  // Both averages read every matched row of a table of two or more rows, so a
+  // table the seed sets cannot serve is refused here, before any row is built.
   const double positionAverage = ComputeAvgRP(set1, set2, table);
   const double storedAverage = nComputeAvgRP(set1, set2, table);
 
@@ -202,15 +197,13 @@ void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& t
   for (std::size_t i = 0; i < table.size(); ++i) {
     if (isUnmatched(table[i])) continue;
     const RowSeeds r = rowSeeds(set1, set2, table, i);
-    const SEED& s1 = set1[static_cast<std::size_t>(r.p)];
-    const SEED& s2 = set2[static_cast<std::size_t>(r.q)];
+    const SEED& s1 = set1[at(r.p)];
+    const SEED& s2 = set2[at(r.q)];
     const SeedDistTerms t = seedDistTerms(s1, s2, w);
     const double hist = pcal(s1, s2, setSize);
     const double evalCost = seedWeight * t.seedDist + histWeight * hist;
-    std::fprintf(out,
-                 "%2d %2d %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n",
-                 r.p, r.q, table[i][2], t.seedDist, hist, evalCost, t.dDesc0, t.dDesc1, t.dDesc2,
-                 t.dPts01, t.dDesc4, t.dPts2, distance(s1.pos, s2.pos));
+    report.rows.push_back({r.p, r.q, table[i][2], t.seedDist, hist, evalCost, t.dDesc0, t.dDesc1,
+                           t.dDesc2, t.dPts01, t.dDesc4, t.dPts2, distance(s1.pos, s2.pos)});
     sumCost = sumCost + evalCost;
     sumDesc0 = sumDesc0 + t.dDesc0;
     sumDesc1 = sumDesc1 + t.dDesc1;
@@ -219,12 +212,37 @@ void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& t
     sumDesc4 = sumDesc4 + t.dDesc4;
     sumPts2 = sumPts2 + t.dPts2;
   }
+  const auto n = static_cast<double>(table.size());
+  report.summary = ReportSummary{sumCost,      sumCost / n,  storedAverage, positionAverage,
+                                 sumDesc0 / n, sumDesc1 / n, sumDesc2 / n,  sumPts01 / n,
+                                 sumDesc4 / n, sumPts2 / n};
+  return report;
+}
 
-  const auto n = static_cast<double>(table.size());  // unmatched rows count too
-  std::fprintf(out, "SUM: %6.3f AVG: %6.3f avgRP: %6.3f navgRP: %6.3f", sumCost, sumCost / n,
-               storedAverage, positionAverage);
-  std::fprintf(out, " AVGSd: %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n", sumDesc0 / n,
-               sumDesc1 / n, sumDesc2 / n, sumPts01 / n, sumDesc4 / n, sumPts2 / n);
+void printReport(const MatchReport& report, std::FILE* out) {
+  if (!report.summary) {
+    std::fputs("SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999", out);
+    std::fputs(" AVGS 999 999 999 999\n", out);
+    std::fflush(out);
+    return;
+  }
+  for (const ReportRow& r : report.rows) {
+    std::fprintf(out,
+                 "%2d %2d %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n",
+                 r.p, r.q, r.storedCost, r.seedDist, r.pcal, r.evalCost, r.dDesc0, r.dDesc1,
+                 r.dDesc2, r.dPts01, r.dDesc4, r.dPts2, r.posDisp);
+  }
+  const ReportSummary& s = *report.summary;
+  std::fprintf(out, "SUM: %6.3f AVG: %6.3f avgRP: %6.3f navgRP: %6.3f", s.sumCost, s.avgCost,
+               s.avgRP, s.navgRP);
+  std::fprintf(out, " AVGSd: %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n", s.avgDDesc0, s.avgDDesc1,
+               s.avgDDesc2, s.avgDPts01, s.avgDDesc4, s.avgDPts2);
+}
+
+void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
+                   double seedWeight, double histWeight, const SeedDistWeights& w,
+                   std::FILE* out) {
+  printReport(reportMatch(set1, set2, table, seedWeight, histWeight, w), out);
 }
 
 void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,

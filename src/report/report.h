@@ -9,7 +9,10 @@
 // bounds.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "../matching/matching.h"
 #include "../measure/measure.h"
@@ -25,9 +28,41 @@ double ComputeAvgRP(const SeedSet& set1, const SeedSet& set2, const MatchTable& 
 // set1[p_i].neibDist[p_j] and set2[q_i].neibDist[q_j], never the mirrored entries.
 double nComputeAvgRP(const SeedSet& set1, const SeedSet& set2, const MatchTable& table);
 
-// Prints one line per matched row and a summary line (or a fixed line for an
-// empty table) to out. Means divide by the table's row count, unmatched rows
-// included.
+// One matched row of the report: its seeds, the stored cost and the terms of
+// the cost recomputed without rpd, in the order the row line prints them.
+struct ReportRow {
+  std::int32_t p;  // index in seed set 1
+  std::int32_t q;  // index in seed set 2
+  double storedCost;
+  double seedDist, pcal, evalCost;
+  double dDesc0, dDesc1, dDesc2, dPts01, dDesc4, dPts2;
+  double posDisp;
+};
+
+// The summary line. Means divide by the table's row count, unmatched rows included.
+struct ReportSummary {
+  double sumCost, avgCost;
+  double avgRP;   // nComputeAvgRP, from the stored distances
+  double navgRP;  // ComputeAvgRP, from the positions
+  double avgDDesc0, avgDDesc1, avgDDesc2, avgDPts01, avgDDesc4, avgDPts2;
+};
+
+struct MatchReport {
+  std::vector<ReportRow> rows;           // the matched rows, in table order
+  std::size_t tableRows = 0;             // unmatched rows included
+  std::optional<ReportSummary> summary;  // none for an empty table
+};
+
+// Every number the report prints, at full precision, computed once.
+// Throws std::out_of_range for a table the seed sets cannot serve.
+MatchReport reportMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
+                        double seedWeight, double histWeight, const SeedDistWeights& w);
+
+// Writes the report: one line per row and the summary line, or the fixed line
+// when there is no summary.
+void printReport(const MatchReport& report, std::FILE* out = stdout);
+
+// printReport(reportMatch(...)): everything is computed before a byte is written.
 void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
                    double seedWeight, double histWeight, const SeedDistWeights& w,
                    std::FILE* out = stdout);

@@ -1,47 +1,59 @@
-"""The picture of a pairing, the plot command, and many pairs at once."""
+"""The picture of a pairing, the python3 -m seedmatch command, and many pairs at once."""
 import os
+import shutil
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES, run_command
+from conftest import BIN_DIR, EXAMPLES, run_command
 
 THREE = (EXAMPLES / "three_a.seeds", EXAMPLES / "three_b.seeds")
 FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
 
 
-@pytest.mark.parametrize("files, weights, axes", [(FORTY, (1, 0.5, 1, 2), (0, 1)),
-                                                  (THREE, (1, 0.5, 1, 2), (0, 2)),
-                                                  (FORTY, (1, 0.5, 1, 0), (0, 1))])
-def test_picture_has_one_segment_per_pair(files, weights, axes):
+@pytest.mark.parametrize("files, weights, axes, slab", [(FORTY, (1, 0.5, 1, 2), (0, 1), 400),
+                                                        (THREE, (1, 0.5, 1, 2), (0, 2), 400),
+                                                        (FORTY, (1, 0.5, 1, 0), (0, 1), 400),
+                                                        (FORTY, (1, 0.5, 1, 2), (0, 1), 10)])
+def test_picture_shows_the_pairs_in_its_slab(files, weights, axes, slab, monkeypatch):
     LineCollection = pytest.importorskip("matplotlib.collections").LineCollection
+    monkeypatch.setattr("seedmatch._picture.SLAB_SEEDS", slab)
     set1, set2 = map(seedmatch.read_seeds, files)
     matching = seedmatch.match(set1, set2, *weights)
     report = seedmatch.evaluate(set1, set2, matching, *weights[:2])
     figure = seedmatch.plot(set1, set2, matching, weights[0], weights[1], weights[3])
     scene = figure.axes[0]
     (lines,) = [c for c in scene.collections if isinstance(c, LineCollection)]
-    segments = lines.get_segments()
-    assert len(segments) == len(report)
-    # Each segment joins the pair's two positions on the two widest axes
-    # (the three-seed pair lies along x, with z differing between its files).
+    # The slab holds the middle `slab` seeds of file 1 along the third axis.
+    depth = set1.positions[:, 3 - sum(axes)]
+    shown = np.sort(depth)[(len(depth) - slab) // 2:][:slab] if len(depth) > slab else depth
+    in_slab = (depth[report.p] >= shown.min()) & (depth[report.p] <= shown.max())
+    # Each segment joins a pair's two positions on the two widest axes (the
+    # three-seed pair lies along x, with z differing between its files).
     axes = list(axes)
-    for segment, p, q in zip(segments, report.p.astype(int), report.q.astype(int)):
-        assert segment.tolist() == [set1.positions[p, axes].tolist(),
-                                    set2.positions[q, axes].tolist()]
+    expected = sorted([set1.positions[p, axes].tolist(), set2.positions[q, axes].tolist()]
+                      for p, q in zip(report.p[in_slab], report.q[in_slab]))
+    assert sorted(s.tolist() for s in lines.get_segments()) == expected
+    assert 0 < len(expected) < len(report) if slab == 10 else len(expected) == len(report)
+    legend = [t.get_text() for t in scene.get_legend().get_texts()]
+    assert legend[:2] == [f"{files[0].name} (file 1)", f"{files[1].name} (file 2)"]
     if len(report):
-        assert f"SUM {report.sum_cost:.3f}" in figure._suptitle.get_text()
+        assert figure._suptitle.get_text().startswith(
+            f"{len(report)} pairs of {len(set1)} and {len(set2)} seeds, mean cost "
+            f"{report.avg_cost:.3f}, mean relative-position error {report.avg_rp:.3f}")
 
 
-def plot_command(*args):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    return subprocess.run([sys.executable, "-m", "seedmatch", *map(str, args)],
-                          capture_output=True, text=True, env=env)
+def python_command(*args, python=sys.executable, path=os.pathsep.join(sys.path)):
+    """(status, stdout, stderr) of a Python run in a fresh process."""
+    done = subprocess.run([python, *map(str, args)], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=path))
+    return done.returncode, done.stdout, done.stderr
 
 
-def plot_in_process(capsys, *args):
+def command_in_process(capsys, *args):
     """(status, stdout, stderr) of python3 -m seedmatch, run in this process for speed."""
     from seedmatch.__main__ import main
     try:
@@ -54,17 +66,19 @@ def plot_in_process(capsys, *args):
 
 def test_plot_command_writes_each_format(tmp_path, capsys):
     pytest.importorskip("matplotlib")
-    done = plot_command("plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "by_command.png")
-    assert (done.returncode, done.stdout, done.stderr) == (1, "", "")
+    done = python_command("-m", "seedmatch", "plot", *FORTY, 1, 0.5, 1, 2,
+                          "-o", tmp_path / "by_command.png")
+    assert done == (0, "", "")
     starts = {".png": b"\x89PNG", ".svg": b"<?xml", ".pdf": b"%PDF"}
     for extension, start in starts.items():
         picture = tmp_path / f"pairing{extension}"
-        assert plot_in_process(capsys, "plot", *FORTY, 1, 0.5, 1, 2, "-o", picture) == (1, "", "")
+        assert command_in_process(capsys, "plot", *FORTY, 1, 0.5, 1, 2, "-o", picture) == \
+            (0, "", "")
         assert picture.read_bytes().startswith(start) and picture.stat().st_size > 5000
     assert (tmp_path / "by_command.png").read_bytes() == (tmp_path / "pairing.png").read_bytes()
 
 
-def test_plot_command_errors(tmp_path, capsys):
+def test_command_errors(tmp_path, capsys):
     cases = [
         (["plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "p.jpg"],
          f"seedmatch: cannot tell the picture format of '{tmp_path}/p.jpg'; end it in .png, .svg or .pdf\n"),
@@ -75,18 +89,50 @@ def test_plot_command_errors(tmp_path, capsys):
         (["plot", *FORTY, 1], "seedmatch: the following arguments are required: "
                               "HIST_WEIGHT, RPD_WEIGHT, COST_LIMIT, -o/--output\n"),
         (["draw"], "seedmatch: argument COMMAND: invalid choice: 'draw' (choose from 'plot')\n"),
+        ([], "seedmatch: the following arguments are required: COMMAND\n"),
     ]
     for args, message in cases:
-        assert plot_in_process(capsys, *args) == (2, "", message)
-    status, out, err = plot_in_process(capsys, "--help")
+        assert command_in_process(capsys, *args) == (2, "", message)
+    status, out, err = command_in_process(capsys, "--help")
     assert (status, err) == (0, "") and "plot " in out
+    version = subprocess.run([BIN_DIR / "seedmatch", "--version"], capture_output=True, text=True)
+    assert command_in_process(capsys, "--version") == (0, version.stdout, "")
+    assert version.stdout == f"seedmatch {seedmatch.__version__}\n"
 
 
-def test_weights_are_read_as_the_commands_read_them():
+def test_a_missing_import_fails_with_one_line(tmp_path):
+    """NumPy, the native module or matplotlib missing: status 2 and one line from the command."""
+    package = os.path.dirname(seedmatch.__file__)
+    shutil.copytree(package, tmp_path / "bare" / "seedmatch",
+                    ignore=lambda _, names: [n for n in names if n.startswith("_core")])
+    (tmp_path / "nompl" / "matplotlib").mkdir(parents=True)
+    (tmp_path / "nompl" / "matplotlib" / "__init__.py").write_text("raise ImportError('none here')")
+    plot = ["-m", "seedmatch", "plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "p.png"]
+    first_python = shutil.which("python3")
+    cases = [
+        (plot, dict(path=tmp_path / "bare"), "seedmatch: cannot load the native part of seedmatch"),
+        (plot, dict(path=f"{tmp_path / 'nompl'}{os.pathsep}{os.path.dirname(package)}"),
+         "seedmatch: cannot import matplotlib, which plot needs (none here)"),
+        (["-m", "seedmatch", "--version"], dict(path=tmp_path / "bare"),
+         "seedmatch: cannot load the native part of seedmatch")]
+    if subprocess.run([first_python, "-c", "import numpy"], capture_output=True).returncode:
+        cases.append((plot, dict(python=first_python, path=os.path.dirname(package)),
+                      "seedmatch: cannot import NumPy, which seedmatch needs (No module named"))
+    for args, how, start in cases:
+        status, out, err = python_command(*args, **how)
+        assert (status, out, err.count("\n"), err[:len(start)]) == (2, "", 1, start), err
+    # Imported, not run: the same text as an ImportError.
+    status, _, err = python_command("-c", "import seedmatch", path=tmp_path / "bare")
+    assert status == 1 and err.splitlines()[-1].startswith(
+        "ImportError: cannot load the native part of seedmatch (")
+
+
+@pytest.mark.parametrize("text, number", [
+    ("0x10", 16.0), ("1e400", float("inf")), ("nan", float("nan")), ("  2abc", 2.0),
+    ("abc", 0.0), ("-0", -0.0), ("", 0.0), ("2e", 2.0), (".5", 0.5), ("+7junk", 7.0)])
+def test_weights_are_read_by_the_c_library_atof(text, number):
     from seedmatch.__main__ import atof
-    table = {"1": 1.0, " -2.5e1x": -25.0, "abc": 0.0, "": 0.0, ".5": 0.5, "3.": 3.0,
-             "2e": 2.0, "1e+": 1.0, "inf": float("inf"), "+7junk": 7.0}
-    assert {text: atof(text) for text in table} == table
+    assert np.float64(atof(text)).tobytes() == np.float64(number).tobytes()
 
 
 def many_pairs(tmp_path):

@@ -1,11 +1,9 @@
 """Seed sets: from files and from arrays, their views, and everything refused."""
-import re
-
 import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES, SOURCE_DIR
+from conftest import EXAMPLES
 
 
 @pytest.fixture(scope="module")
@@ -40,7 +38,7 @@ def test_histograms_are_built_as_the_reader_builds_them():
     assert one.histograms.tolist() == [expected.tolist()]
 
 
-def test_views_are_read_only_and_outlive_their_set(forty):
+def test_views_are_read_only_and_outlive_their_set():
     set1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
     views = [set1.positions, set1.point_counts, set1.distances, set1.histograms,
              *set1.descriptors]
@@ -78,9 +76,6 @@ def descriptors_with(d, value):
     return descriptors
 
 
-nan_at_1_2 = np.zeros((3, 3))
-nan_at_1_2[1, 2] = np.nan
-
 BAD_ARRAYS = [
     ("positions", np.zeros((3, 2)), "positions must have shape (N, 3), got (3, 2)"),
     ("positions", [[0, 0], [1]], "positions must be an array of numbers"),
@@ -103,7 +98,8 @@ BAD_ARRAYS = [
     ("point_counts", np.full((3, 3), 2**63, np.uint64), "point_counts[0, 0] = 9223372036854775808 does not fit in 32 bits"),
     ("distances", np.zeros((3, 2)), "distances must have at least one column per seed (3), got 2"),
     ("distances", np.zeros((2, 3)), "distances has 2 rows, positions has 3"),
-    ("distances", nan_at_1_2, "distances[1, 2] is nan; a seed file holds only finite numbers"),
+    ("distances", [[0, 0, 0], [0, 0, np.nan], [0, 0, 0]],
+     "distances[1, 2] is nan; a seed file holds only finite numbers"),
 ]
 
 
@@ -148,39 +144,16 @@ def test_random_arrays_never_crash():
     assert outcomes == {"refused", "built"}
 
 
-def seed_file_cases():
-    """The cases of tests/data/seed_files.txt: (file bytes, expected error line or None)."""
-    escapes = {"n": b"\n", "r": b"\r", "t": b"\t", "v": b"\v", "f": b"\f", "\\": b"\\", '"': b'"'}
-    cases = []
-    for line in (SOURCE_DIR / "tests" / "data" / "seed_files.txt").read_text().splitlines():
-        if not line.startswith('"'):
-            continue
-        text, result = re.fullmatch(r'"((?:[^"\\]|\\.)*)" (.*)', line).groups()
-        data = re.sub(rb"\\(x[0-9a-fA-F]{2}|.)", lambda m: bytes([int(m[1][1:], 16)])
-                      if m[1].startswith(b"x") else escapes[m[1].decode()], text.encode())
-        cases.append((data, None if result == "valid" else result))
-    return cases
-
-
-def test_every_bad_file_raises_the_commands_message(tmp_path):
-    cases = seed_file_cases()
-    assert len(cases) > 40
-    for k, (data, expected) in enumerate(cases):
-        path = tmp_path / f"case{k}.seeds"
-        path.write_bytes(data)
-        if expected is None:
-            seedmatch.read_seeds(path)
-            continue
-        with pytest.raises(seedmatch.SeedFileError) as refused:
-            seedmatch.read_seeds(path)
-        error = refused.value
-        assert str(error) == expected.replace("FILE", str(path)), data
-        line, column = map(int, re.match(r"seedmatch:FILE:(\d+):(\d+):", expected).groups())
-        assert (error.path, error.line, error.column) == (str(path), line, column)
-        assert isinstance(error, ValueError)
-
-
-def test_a_file_that_cannot_be_opened(tmp_path):
+def test_read_errors_carry_file_line_and_column(tmp_path):
+    bad = tmp_path / "bad.seeds"
+    bad.write_bytes(b"1 0 0 0 0 0 0\n1 2 x")
+    with pytest.raises(seedmatch.SeedFileError) as refused:
+        seedmatch.read_seeds(bad)
+    error = refused.value
+    assert isinstance(error, ValueError)
+    assert str(error) == (f"seedmatch:{bad}:2:5: expected position z of seed 0 "
+                          "(a real number), found 'x'")
+    assert (error.path, error.line, error.column) == (str(bad), 2, 5)
     with pytest.raises(seedmatch.SeedFileError) as refused:
         seedmatch.read_seeds(tmp_path / "missing.seeds")
     error = refused.value
@@ -190,3 +163,45 @@ def test_a_file_that_cannot_be_opened(tmp_path):
         seedmatch.read_seeds(tmp_path)
     with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
         seedmatch.read_seeds(str(EXAMPLES / "three_a.seeds") + "\0.txt")
+
+
+def test_reprs(forty):
+    set1, set2 = forty
+    arrays = seedmatch.SeedSet.from_arrays(*arrays_of(set1))
+    lengths = "descriptor lengths 8 4 4 2 3 2>"
+    assert [repr(s) for s in (set1, set2, arrays)] == [
+        f"<seedmatch.SeedSet: 40 seeds from '{EXAMPLES}/forty_a.seeds', {lengths}",
+        f"<seedmatch.SeedSet: 39 seeds from '{EXAMPLES}/forty_b.seeds', {lengths}",
+        f"<seedmatch.SeedSet: 40 seeds, {lengths}"]
+    assert (set2.path, arrays.path) == (f"{EXAMPLES}/forty_b.seeds", None)
+    weights = "; seed_weight=1.0, hist_weight=0.5, rpd_weight=1.0, cost_limit=2.0>"
+    assert repr(seedmatch.match(set1, set2, 1, 0.5, 1, 2)) == \
+        "<seedmatch.Matching: 35 pairs in 35 rows, 39 passes" + weights
+    randomly = seedmatch.random_match(set1, set2, 1, 0.5, 1, 2)
+    assert repr(randomly) == f"<seedmatch.Matching: {len(randomly)} pairs in {len(randomly)} " \
+                             "rows, at random" + weights
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda s: seedmatch.match(s, s, "1", 1, 1, 1), "seed_weight must be a number, not str"),
+    (lambda s: seedmatch.match(s, s, 1, None, 1, 1), "hist_weight must be a number, not NoneType"),
+    (lambda s: seedmatch.random_match(s, s, 1, 1, 1, 1j),
+     "cost_limit must be a number, not complex"),
+    (lambda s: seedmatch.match(s, [], 1, 1, 1, 1), "set2 must be a SeedSet, not list"),
+    (lambda s: seedmatch.evaluate(s, s, s, 1, 1), "matching must be a Matching, not SeedSet"),
+    (lambda s: seedmatch.evaluate(s, s, seedmatch.match(s, s, 1, 1, 1, 1), 1, b"1"),
+     "hist_weight must be a number, not bytes"),
+    (lambda s: seedmatch.pair_listing(1, s, None), "set1 must be a SeedSet, not int"),
+    (lambda s: seedmatch.read_seeds(3), "path must be a str, bytes or os.PathLike, not int"),
+])
+def test_a_wrong_type_names_the_parameter(forty, call, message):
+    with pytest.raises(TypeError) as refused:
+        call(forty[0])
+    assert str(refused.value) == message
+
+
+def test_numpy_numbers_are_numbers(forty):
+    set1, set2 = forty
+    weights = (np.float32(1), np.array(0.5), np.int64(1), np.float64(2))
+    assert seedmatch.match(set1, set2, *weights).table.tobytes() == \
+        seedmatch.match(set1, set2, 1, 0.5, 1, 2).table.tobytes()
