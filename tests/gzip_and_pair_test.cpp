@@ -150,7 +150,7 @@ TEST_F(Files, TwoThreadsOnOneFile) {
   };
   for (const std::string& text : cases) {
     const std::string path = write("two_threads", text);
-    EXPECT_EQ(readPath(path), readText(text, path)) << &text - cases;
+    EXPECT_EQ(loadFile(path), load(text, path)) << &text - cases;
   }
 }
 
