@@ -72,9 +72,11 @@ bool looksLikeNumber(std::string_view text) {
 
 // The line for a seed file that could not be read. A file that cannot be
 // opened under a name like "0.5" is most likely a weight given first.
-std::string readErrorLine(const ReadError& error, const std::string& path) {
+std::string readErrorLine(const ReadError& error) {
   std::string line = formatReadError(error);
-  if (error.message.rfind("cannot open", 0) == 0 && looksLikeNumber(path)) line += " (the two seed files come first, then the four weights)";
+  if (error.message.rfind("cannot open", 0) == 0 && looksLikeNumber(error.path)) {
+    line += " (the two seed files come first, then the four weights)";
+  }
   return line;
 }
 
@@ -95,7 +97,7 @@ int run(const char* const* argv, Command command) {
   SeedSet set2;
   MatchTable table;
   if (auto error = readSeedPair(path1, path2, set1, set2)) {
-    reportError(readErrorLine(*error, error->path == path1 ? path1 : path2));
+    reportError(readErrorLine(*error));
     return kExitError;
   }
 

@@ -29,9 +29,10 @@ class Input {
   Input& operator=(const Input&) = delete;
   ~Input();
 
-  // Opens path, or standard input for kStandardInput; the message of why not on failure. With a cancellation, waits
-  // for data on pipes and terminals so that it can give up when asked; a FIFO
-  // is then opened without blocking, then waited on as any pipe.
+  // Opens path, or standard input for kStandardInput; the message of why
+  // not on failure. With a cancellation, waits for data on pipes and
+  // terminals so that it can give up when asked; a FIFO is then opened
+  // without blocking, then waited on as any pipe.
   std::optional<std::string> open(const std::string& path, const Cancellation* cancel = nullptr);
 
   // Reads on from where other has got to in the same open file.

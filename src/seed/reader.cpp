@@ -106,6 +106,12 @@ class Scanner {
       : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), input_(&input),
         writable_(buffer), capacity_(capacity) {}
 
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+  ~Scanner() {
+    if (cLocale_ != locale_t{}) ::freelocale(cLocale_);
+  }
+
   [[gnu::always_inline]] bool integer(std::int32_t& value) {
     if (!nextToken()) return false;
     tokenStart_ = p_;
@@ -275,12 +281,11 @@ class Scanner {
   // zero for them, as formatted extraction does. Overflow stays an error. The
   // C locale is named, since a program may have set one whose decimal point
   // is a comma.
-  [[gnu::cold]] static bool belowNormalRange(const char* first, const char* end, double& value) {
+  [[gnu::cold]] bool belowNormalRange(const char* first, const char* end, double& value) {
     const std::string token(first, end);
-    const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (c == locale_t{}) throw std::bad_alloc();
-    const double parsed = ::strtod_l(token.c_str(), nullptr, c);
-    ::freelocale(c);
+    if (cLocale_ == locale_t{}) cLocale_ = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (cLocale_ == locale_t{}) throw std::bad_alloc();
+    const double parsed = ::strtod_l(token.c_str(), nullptr, cLocale_);
     if (std::isinf(parsed)) return false;
     value = parsed;
     return true;
@@ -344,6 +349,7 @@ class Scanner {
   std::int64_t line_ = 1;
   std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
   ReadError error_;
+  locale_t cLocale_ = locale_t{};  // made when first needed
 };
 
 // Fresh memory costs a fault per page on first write. The pages of storage
@@ -371,7 +377,7 @@ bool readHeader(Scanner& in, Header& header) {
   // The distances alone take 8 N^2 bytes. Checked from the header, so that a
   // pipe or gzip file that could never fit fails at once.
   const double needed = 8.0 * count * count;
-  if (needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
+  if (count > 0 && needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
     char size[64];
     std::snprintf(size, sizeof size, needed >= 1e9 ? "%.1f GB" : "%.0f MB", needed >= 1e9 ? needed / 1e9 : needed / 1e6);
     return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
