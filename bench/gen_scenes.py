@@ -178,22 +178,29 @@ def rigid_motion(rng: random.Random, centre: Sequence[float]):
     return move
 
 
+def trailing_zeros(text: str) -> int:
+    return len(text) - len(text.rstrip("0"))
+
+
 def digit_tables(np) -> Dict[str, object]:
-    """Byte groups of fast_rows as 32-bit words, and the trailing zeros of
-    three- and four-digit groups."""
+    """What fast_rows looks up: powers of ten; its byte groups as 32-bit
+    words; the trailing zeros of three- and four-digit groups; and, for each
+    count of leading zeros (0 to 3) and of fraction digits (0 to 8), which
+    bytes of a 16-byte slot the token keeps, as 16 bits."""
     def words(texts):
         return np.frombuffer(b"".join(texts), np.uint32)
     cols = np.arange(16)
     starts, digits = np.meshgrid(np.arange(4), np.arange(9), indexing="ij")
-    keep = (cols >= starts.reshape(-1, 1)) & (cols < 4 + digits.reshape(-1, 1) + (digits.reshape(-1, 1) > 0))
+    starts, digits = starts.reshape(-1, 1), digits.reshape(-1, 1)
+    keep = (cols >= starts) & (cols < 4 + digits + (digits > 0))
     keep[:, 13] = True
     return {
         "pow10": 10.0 ** np.arange(10),
         "four": words(b"%04d" % k for k in range(10000)),
         "point": words(b".%03d" % k for k in range(1000)),
         "last": words(b"%d \0\0" % k for k in range(10)),
-        "zeros4": np.array([4] + [len(t) - len(t.rstrip("0")) for t in ("%04d" % k for k in range(1, 10000))]),
-        "zeros3": np.array([3] + [len(t) - len(t.rstrip("0")) for t in ("%03d" % k for k in range(1, 1000))]),
+        "zeros4": np.array([4] + [trailing_zeros("%04d" % k) for k in range(1, 10000)]),
+        "zeros3": np.array([3] + [trailing_zeros("%03d" % k) for k in range(1, 1000)]),
         "keep": np.packbits(keep, axis=1, bitorder="little").view(np.uint16).ravel(),
     }
 

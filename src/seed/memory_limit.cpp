@@ -38,7 +38,9 @@ std::uint64_t cgroupLimit(const std::string& root, std::string path, const char*
 std::uint64_t memoryAvailable() {
   std::uint64_t least = kUnlimited;
   const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages > 0 && pageSize > 0) least = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+  if (pages > 0 && pageSize > 0) {
+    least = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+  }
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
     least = std::min<std::uint64_t>(least, limit.rlim_cur);
@@ -48,7 +50,8 @@ std::uint64_t memoryAvailable() {
   for (std::string line; std::getline(groups, line);) {
     const auto first = line.find(':'), second = line.find(':', first + 1);
     if (first == std::string::npos || second == std::string::npos) continue;
-    const std::string controllers = line.substr(first + 1, second - first - 1), path = line.substr(second + 1);
+    const std::string controllers = line.substr(first + 1, second - first - 1);
+    const std::string path = line.substr(second + 1);
     if (controllers.empty()) {  // v2 alone, or beside v1 under "unified"
       least = std::min({least, cgroupLimit("/sys/fs/cgroup", path, "memory.max"),
                         cgroupLimit("/sys/fs/cgroup/unified", path, "memory.max")});

@@ -210,7 +210,8 @@ class Scanner {
       const __m128i space = _mm_set1_epi8(' ' + 1);
       for (; safeEnd_ - p >= 16; p += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const auto token = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes)));
+        const __m128i isToken = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes);
+        const auto token = static_cast<unsigned>(_mm_movemask_epi8(isToken));
         unsigned starts = token & ~((token << 1) | inToken);
         const int found = __builtin_popcount(starts);
         if (found > count) {
@@ -379,7 +380,8 @@ bool readHeader(Scanner& in, Header& header) {
   const double needed = 8.0 * count * count;
   if (count > 0 && needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
     char size[64];
-    std::snprintf(size, sizeof size, needed >= 1e9 ? "%.1f GB" : "%.0f MB", needed >= 1e9 ? needed / 1e9 : needed / 1e6);
+    const bool gigabytes = needed >= 1e9;
+    std::snprintf(size, sizeof size, gigabytes ? "%.1f GB" : "%.0f MB", needed / (gigabytes ? 1e9 : 1e6));
     return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
                           ", more than this process can have");
   }
@@ -387,7 +389,8 @@ bool readHeader(Scanner& in, Header& header) {
     std::int32_t& length = header.descLen[static_cast<std::size_t>(d)];
     if (!in.integer(length)) return in.explain({Slot::descLength, 0, d});
     if (length < 0) {
-      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " + std::to_string(length));
+      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " +
+                            std::to_string(length));
     }
   }
   return true;
