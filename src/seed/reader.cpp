@@ -2,6 +2,7 @@
 // block layout on top of it.
 #include <fcntl.h>
 #include <locale.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -462,6 +463,12 @@ bool skipBlocks(Scanner& in, const Header& header, std::int32_t count) {
   return true;
 }
 
+// The cores this thread may run on.
+int coresAvailable() {
+  cpu_set_t cores;
+  return ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
+}
+
 // A regular file of at least this many seeds is read by two threads.
 constexpr std::int32_t kSplitFrom = 1000;
 
@@ -509,7 +516,7 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
   if (!readHeader(in, header)) return false;
   std::int32_t longest = kTrusted;
   std::int32_t i = 0;
-  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile()) {
+  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() && coresAvailable() > 1) {
     const std::size_t held = seeds.size();
     seeds.resize(held + static_cast<std::size_t>(header.count));
     SEED* const base = seeds.data() + held;
