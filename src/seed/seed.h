@@ -43,7 +43,9 @@ struct ReadError {
 std::string formatReadError(const ReadError& error);
 
 // Appends the seeds of the file at path to seeds, each with its histogram.
-// Reads the file once, front to back (pipes work); a file that begins with the
+// Reads the file front to back, never seeking (pipes work); a regular file of
+// 1000 seeds or more is read by two threads where this thread may run on two
+// cores, the second opening it again; a file that begins with the
 // gzip magic bytes is inflated on the way, its members in turn, and error
 // positions count in the inflated text. On the first malformed token,
 // truncated block or impossible count it stops and returns the error; seeds then
