@@ -42,10 +42,23 @@ weights; default N 1000 and 2000, hard.
 and the four weights, through both engines and fails unless they make the
 same passes and rows.
 
+--large times reading at scale on look-alike scenes (default N = 2000 and
+8000 at noise 4, 16000 at noise 2; 32 MB to 2 GB a file), kept in --scenes
+(default build/bench-data) as nN_noiseL_a.seeds and _b.seeds and generated
+when missing. Each run alternates, on the same pair: seedmatch-read-loop (one
+core maps each file and converts every token with std::from_chars, storing
+nothing: the yardstick), seedmatch-read, seedmatch at 1 0.5 1 0 (nothing can
+be won) and at 1 0.5 1 2, and read_seeds of file A timed inside /usr/bin/python3
+beside the loop over file A alone. It prints medians, each one's ratio to the
+loop, and seedmatch's peak RSS beside 1.1 x (8 bytes x all distances) + 64 MB.
+With --versus DIR, the build in DIR is timed too, alternated with this one.
+
 usage: run_bench.py [--build DIR] [--runs R] [--sizes N ...] [--contested]
        run_bench.py --matrix [--quick] [--runs R] [--sizes N ...] [--noise L ...]
                     [--timeout S] [--plain-timeout S]
        run_bench.py --check [--check-size N]
+       run_bench.py --large [--runs R] [--sizes N ...] [--noise L ...] [--scenes DIR]
+                    [--versus DIR]
        run_bench.py --versus DIR [--runs R] [--sizes N ...] [--noise L ...]
 """
 import argparse
@@ -287,6 +300,72 @@ def check(args):
     return 1 if differ else 0
 
 
+PYTHON_READ = """
+import sys, time
+import seedmatch
+start = time.perf_counter()
+seedmatch.read_seeds(sys.argv[1])
+print(time.perf_counter() - start)
+"""
+
+
+def large(args):
+    """Reading at scale: the loop, the reader, two full runs and the Python
+    reader, alternated; with --versus, the build in that directory too."""
+    data = args.scenes or os.path.join(ROOT, "build", "bench-data")
+    os.makedirs(data, exist_ok=True)
+    loop = os.path.join(args.build, "bench", "seedmatch-read-loop")
+    python = "/usr/bin/python3"
+    builds = [args.build] + ([args.versus] if args.versus else [])
+    names = ["this"] + (["other"] if args.versus else [])
+    print("reading at scale; medians of %d runs alternated; ratios to the one-core "
+          "map + from_chars loop over the same files in the same runs%s\n"
+          % (args.runs, "; other = " + args.versus if args.versus else ""))
+    print("| N | noise | MB | build | loop s | read s | ratio | 1 0.5 1 0 s | ratio | 1 0.5 1 2 s "
+          "| ratio | loop(A) s | read_seeds(A) s | ratio | RSS MB | bound MB |")
+    print("|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+          flush=True)
+    noises = args.noise or [4.0 if n < 16000 else 2.0 for n in args.sizes]
+    for n, noise in zip(args.sizes, noises):
+        a = os.path.join(data, "n%d_noise%g_a.seeds" % (n, noise))
+        b = os.path.join(data, "n%d_noise%g_b.seeds" % (n, noise))
+        if not (os.path.exists(a) and os.path.exists(b)):
+            print("generating N=%d noise %g ..." % (n, noise), file=sys.stderr, flush=True)
+            subprocess.run([python, os.path.join(ROOT, "bench", "gen_scenes.py"), str(n),
+                            a + ".tmp", b + ".tmp", "--noise", str(noise)], check=True)
+            os.replace(a + ".tmp", a)
+            os.replace(b + ".tmp", b)
+        loops = {"loop": [], "loopA": []}
+        times = [{k: [] for k in ("read", "zero", "two", "pyA")} for _ in builds]
+        rss = [0 for _ in builds]
+        for _ in range(args.runs):
+            loops["loop"].append(timed([loop, a, b])[0])
+            loops["loopA"].append(timed([loop, a])[0])
+            for build, t, i in zip(builds, times, range(len(builds))):
+                t["read"].append(timed([os.path.join(build, "bench", "seedmatch-read"), a, b])[0])
+                for key, limit in (("zero", "0"), ("two", "2")):
+                    seconds, peak = timed([os.path.join(build, "seedmatch"), a, b,
+                                           "1", "0.5", "1", limit])
+                    t[key].append(seconds)
+                    rss[i] = max(rss[i], peak)
+                env = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
+                out = subprocess.run([python, "-c", PYTHON_READ, a], env=env,
+                                     capture_output=True, text=True)
+                if out.returncode == 0:
+                    t["pyA"].append(float(out.stdout))
+        n1, n2 = seed_count(a), seed_count(b)
+        bound = (1.1 * 8 * (n1 * n1 + n2 * n2) + 64e6) / 2**20
+        megabytes = (os.path.getsize(a) + os.path.getsize(b)) / 1e6
+        lp, la = statistics.median(loops["loop"]), statistics.median(loops["loopA"])
+        for name, t, peak in zip(names, times, rss):
+            m = {k: statistics.median(v) if v else float("nan") for k, v in t.items()}
+            print("| %d | %g | %.0f | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f "
+                  "| %.2f | %.2f | %.0f | %.0f |" % (
+                      n, noise, megabytes, name, lp, m["read"], m["read"] / lp,
+                      m["zero"], m["zero"] / lp, m["two"], m["two"] / lp,
+                      la, m["pyA"], m["pyA"] / la, peak / 1024, bound), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
@@ -312,9 +391,18 @@ def main():
     parser.add_argument("--versus", metavar="DIR",
                         help="the matching step of this build beside that of the build in DIR")
     parser.add_argument("--check-size", type=int, default=300)
+    parser.add_argument("--large", action="store_true",
+                        help="reading at scale: N 2000, 8000 and 16000 against the from_chars loop")
+    parser.add_argument("--scenes", metavar="DIR",
+                        help="where --large keeps its scenes (default build/bench-data)")
     args = parser.parse_args()
     if args.check:
         sys.exit(check(args))
+    if args.large:
+        args.runs = args.runs or 3
+        args.sizes = args.sizes or [2000, 8000, 16000]
+        large(args)
+        return
     if args.versus:
         args.runs = args.runs or 3
         args.sizes = args.sizes or [1000, 2000]

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "support.h"
 
 // Address and thread sanitizers reserve more address space than the limits below.
@@ -96,6 +98,36 @@ TEST(CliErrors, PipesAndFilesThatCannotBeOpened) {
   EXPECT_EQ(fileOutcome(kGood, testing::TempDir()), "2|seedmatch:" + testing::TempDir() + ": cannot open: is a directory\n|");
   // Both files bad: file 1's error, as when they are read in turn.
   EXPECT_EQ(fileOutcome(kPath + ".absent", testing::TempDir()), "2|seedmatch:" + kPath + ".absent: cannot open: no such file\n|");
+  // - is standard input, for one file of the two.
+  const std::string a = quoted(kGood) + " | ", tooShort = "printf '1 0 0 0 0 0 0 1 2' | ";
+  const struct { std::string file1, file2, before, outcome; } stdinCases[] = {
+      {"-", kGood, "cat " + a, "1||"},
+      {kGood, "-", "cat " + a, "1||"},
+      {kGood, "-", tooShort, "2|seedmatch:standard input:1:18: file ends where position z of seed 0 was expected\n|"},
+      {"-", "-", "cat " + a, "2|seedmatch: - (standard input) can stand for only one of the two seed files\n|"},
+      // Weights given first: the names look like numbers.
+      {"1", "0.5", "cd " + quoted(testing::TempDir()) + " && ",
+       "2|seedmatch:1: cannot open: no such file (the two seed files come first, then the four weights)\n|"},
+  };
+  for (const auto& c : stdinCases) EXPECT_EQ(fileOutcome(c.file1, c.file2, c.before), c.outcome) << c.file1 << " " << c.file2;
+}
+
+// A header whose distances cannot fit fails at once, even from an endless pipe.
+TEST(CliErrors, SeedCountBeyondMemoryFailsAtTheHeader) {
+  const auto endless = [](int seeds) { return "{ echo " + std::to_string(seeds) + " 0 0 0 0 0 0; yes 1; } | "; };
+  const auto expected = [](int seeds, const char* size) {
+    return "2|seedmatch:standard input:1:1: the distances of " + std::to_string(seeds) + " seeds need " + size +
+           ", more than this process can have\n|";
+  };
+  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  if (memory < 28.8e9) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(fileOutcome(kGood, "-", endless(60000)), expected(60000, "28.8 GB"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  }
+#ifndef SEEDMATCH_SHADOW_MEMORY
+  EXPECT_EQ(fileOutcome(kGood, "-", "ulimit -v 400000; " + endless(9000)), expected(9000, "648 MB"));
+#endif
 }
 
 #ifndef SEEDMATCH_SHADOW_MEMORY

@@ -124,6 +124,36 @@ TEST_F(Files, DamagedGzipIsOneError) {
   EXPECT_EQ(loadFile(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
 }
 
+// A file of many seeds is read by two threads, the second passing over the
+// first part's text: the same seeds as from memory, and the same first error
+// wherever the errors lie (the first part starts the second at seed 583).
+TEST_F(Files, TwoThreadsOnOneFile) {
+  constexpr int kSeeds = 1100;
+  std::vector<std::string> blocks;
+  for (int i = 0; i < kSeeds; ++i) {
+    const int count = i == 100 ? kSeeds + 7 : kSeeds;  // more distances than seeds is allowed
+    std::string block = "\n1.5 -2 3e1 7 8 0.25 0 0 0 0 0 0 0 0 1 1 9 -1e-3 5 6 7 " + std::to_string(count);
+    for (int j = 0; j < count; ++j) block.append(j % 97 == 0 ? "\n" : " ").append(std::to_string((i + j) % 45)).append(".5");
+    blocks.push_back(block);
+  }
+  const auto file = [&](std::vector<std::pair<int, std::string>> edits, std::size_t cut = 0) {
+    std::vector<std::string> edited = blocks;
+    for (const auto& [seed, token] : edits) edited[static_cast<std::size_t>(seed)] += " " + token;
+    std::string text = std::to_string(kSeeds) + " 1 0 0 0 0 2";
+    for (const std::string& block : edited) text += block;
+    return text.substr(0, text.size() - cut);
+  };
+  // Each edit appends a token to a block, so that the next block starts one token late.
+  const std::string cases[] = {
+      file({}), file({{50, "x"}}), file({{900, "1.5.5"}}), file({{900, "y"}, {20, "z"}}), file({{583, "5"}}),
+      file({{582, "5"}}), file({}, 20000), file({{10, "-5"}}), file({{1099, "5"}}),
+  };
+  for (const std::string& text : cases) {
+    const std::string path = write("two_threads", text);
+    EXPECT_EQ(loadFile(path), load(text, path)) << &text - cases;
+  }
+}
+
 // readSeedPair against readSeed on each file in turn: the same seeds, or the
 // error the first failing file gives, with both sets as they were.
 TEST_F(Files, PairReadsAsInTurn) {

@@ -1,3 +1,4 @@
+#include <clocale>
 #include <cstdlib>
 
 #include "support.h"
@@ -86,6 +87,27 @@ TEST(ReadSeed, SeedFileTable) {
   EXPECT_EQ(load(std::string_view()), "seedmatch:FILE:1:1: file ends where seed count was expected");
   // In memory no token is too long: 1e-2097154 underflows to zero.
   EXPECT_EQ(load(kPrefix + "0 0 0 1 0." + std::string(2 << 20, '0') + "1"), load(kPrefix + "0 0 0 1 0"));
+}
+
+// A program may set a locale whose decimal point is a comma: values below the
+// normal range, which take the reader's slow path, still read as in the C locale.
+TEST(ReadSeed, CommaLocaleReadsTheSameBits) {
+  const std::string dir = testing::TempDir() + "locale." + std::to_string(::getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir + "; localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1; test -d " + dir + "/de_DE.UTF-8").c_str()), 0);
+  ::setenv("LOCPATH", dir.c_str(), 1);
+  const char* set = std::setlocale(LC_ALL, "de_DE.UTF-8");
+  const std::string decimalPoint = std::localeconv()->decimal_point;
+  const std::string read = load(kPrefix + "0 0 0 5 2.5e-400 4.9e-324 2.2250738585072011e-308 -1e-320 1.5");
+  std::setlocale(LC_ALL, "C");
+  ::unsetenv("LOCPATH");
+  std::system(("rm -rf " + dir).c_str());
+  ASSERT_NE(set, nullptr);
+  ASSERT_EQ(decimalPoint, ",");
+  const V expected{0.0, std::bit_cast<double>(std::uint64_t{1}), std::bit_cast<double>(std::uint64_t{0x000fffffffffffff}),
+                   -std::bit_cast<double>(std::uint64_t{2024}), 1.5};
+  SEED seed{{1, 2, 3}, {}, {0, 0, 0}, 5, expected, {}};
+  NeibDis(seed);
+  EXPECT_EQ(read, dump({seed}));
 }
 
 }  // namespace seedmatch

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -52,13 +53,36 @@ void printHelp(Command command) {
               "  RPD_WEIGHT   weight of the relative-position disagreement\n"
               "  COST_LIMIT   %s\n"
               "\n"
-              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n",
+              "Either file may be -, standard input.
+"
+              "
+"
+              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.
+",
               command == Command::random ? "accepted and ignored: the draw tests no cost"
                                          : "a pair is made only when its cost is below this");
 }
 
 void reportError(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+// A whole argument that reads as a number, as a weight would be written.
+bool looksLikeNumber(std::string_view text) {
+  if (text.size() > 1 && text[0] == '+') text.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && end == text.data() + text.size() && ec != std::errc::invalid_argument;
+}
+
+// The line for a seed file that could not be read. A file that cannot be
+// opened under a name like "0.5" is most likely a weight given first.
+std::string readErrorLine(const ReadError& error) {
+  std::string line = formatReadError(error);
+  if (error.message.rfind("cannot open", 0) == 0 && looksLikeNumber(error.path)) {
+    line += " (the two seed files come first, then the four weights)";
+  }
+  return line;
 }
 
 int run(const char* const* argv, Command command) {
@@ -70,11 +94,15 @@ int run(const char* const* argv, Command command) {
   const double costLimit = std::atof(argv[6]);
   const SeedDistWeights weights{};  // the fixed 0.8, 1.4, 0.8, 0.1, 0.2
 
+  if (path1 == "-" && path2 == "-") {
+    reportError("seedmatch: - (standard input) can stand for only one of the two seed files");
+    return kExitError;
+  }
   SeedSet set1;
   SeedSet set2;
   MatchTable table;
   if (auto error = readSeedPair(path1, path2, set1, set2)) {
-    reportError(formatReadError(*error));
+    reportError(readErrorLine(*error));
     return kExitError;
   }
 

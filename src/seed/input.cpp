@@ -47,13 +47,18 @@ std::optional<std::string> Input::open(const std::string& path, const Cancellati
   if (cancel != nullptr && ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode)) {
     flags |= O_NONBLOCK;
   }
-  do {
-    fd_ = ::open(path.c_str(), flags);
-  } while (fd_ < 0 && errno == EINTR);
+  if (path == kStandardInput) {
+    fd_ = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  } else {
+    do {
+      fd_ = ::open(path.c_str(), flags);
+    } while (fd_ < 0 && errno == EINTR);
+  }
   if (fd_ < 0) return "cannot open: " + systemErrorText(errno);
   if (::fstat(fd_, &status) == 0) {
     if (S_ISDIR(status.st_mode)) return "cannot open: " + systemErrorText(EISDIR);
     waitForData_ = cancel != nullptr && !S_ISREG(status.st_mode);
+    regular_ = S_ISREG(status.st_mode);
   }
   return std::nullopt;
 }

@@ -10,6 +10,9 @@
 
 namespace seedmatch {
 
+// The path that names standard input.
+inline constexpr const char* kStandardInput = "-";
+
 // Lets one thread stop another's reading: set requested, then write a byte to
 // wakeFd so that a reader waiting on a pipe or terminal sees it.
 struct Cancellation {
@@ -26,9 +29,10 @@ class Input {
   Input& operator=(const Input&) = delete;
   ~Input();
 
-  // Opens path; the message of why not on failure. With a cancellation, waits
-  // for data on pipes and terminals so that it can give up when asked; a FIFO
-  // is then opened without blocking, then waited on as any pipe.
+  // Opens path, or standard input for kStandardInput; the message of why
+  // not on failure. With a cancellation, waits for data on pipes and
+  // terminals so that it can give up when asked; a FIFO is then opened
+  // without blocking, then waited on as any pipe.
   std::optional<std::string> open(const std::string& path, const Cancellation* cancel = nullptr);
 
   // Reads on from where other has got to in the same open file.
@@ -45,6 +49,9 @@ class Input {
 
   const std::string& message() const { return message_; }
 
+  // A regular file that is not gzip data; known once reading has begun.
+  bool regularPlain() const { return regular_ && sniffed_ && !inflater_; }
+
  private:
   std::ptrdiff_t readRaw(char* to, std::size_t size);
   std::ptrdiff_t inflateInto(char* to, std::size_t size);
@@ -55,6 +62,7 @@ class Input {
   int fd_ = -1;
   const Cancellation* cancel_ = nullptr;
   bool waitForData_ = false;  // poll before each read: a pipe, FIFO or terminal
+  bool regular_ = false;
   bool sniffed_ = false;
   char head_[2] = {};
   std::size_t headSize_ = 0;

@@ -1,6 +1,8 @@
 // The seed file reader: a tokenizer over a refilling buffer, and the header and
 // block layout on top of it.
 #include <fcntl.h>
+#include <locale.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,17 +11,19 @@
 #include <emmintrin.h>
 #endif
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <system_error>
 #include <thread>
 
 #include "input.h"
+#include "memory_limit.h"
 #include "number.h"
 #include "seed.h"
 #include "system_error.h"
@@ -102,6 +106,12 @@ class Scanner {
   Scanner(Input& input, char* buffer, std::size_t capacity)
       : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), input_(&input),
         writable_(buffer), capacity_(capacity) {}
+
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+  ~Scanner() {
+    if (cLocale_ != locale_t{}) ::freelocale(cLocale_);
+  }
 
   [[gnu::always_inline]] bool integer(std::int32_t& value) {
     if (!nextToken()) return false;
@@ -186,6 +196,45 @@ class Scanner {
 
   ReadError& error() { return error_; }
 
+  // Passes over count tokens without converting them; false at the end of
+  // the text or when reading fails. Sixteen bytes at a time where SSE2 is
+  // available, counting the bytes that start a token; any byte up to ' '
+  // separates tokens there, which differs from isSpace() only on text that
+  // is not a valid seed file.
+  bool skip(std::int64_t count) {
+    while (count > 0) {
+      if (!nextToken()) return false;
+      --count;
+      const char* p = p_ + 1;
+      unsigned inToken = 1;  // whether the byte before p belongs to a token
+#if defined(__SSE2__)
+      const __m128i space = _mm_set1_epi8(' ' + 1);
+      for (; safeEnd_ - p >= 16; p += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isToken = _mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes);
+        const auto token = static_cast<unsigned>(_mm_movemask_epi8(isToken));
+        unsigned starts = token & ~((token << 1) | inToken);
+        const int found = __builtin_popcount(starts);
+        if (found > count) {
+          for (; count > 0; --count) starts &= starts - 1;
+          p_ = p + __builtin_ctz(starts);
+          return true;
+        }
+        count -= found;
+        inToken = (token >> 15) & 1;
+      }
+#endif
+      p_ = p;
+      if (inToken != 0) {
+        while (p_ != safeEnd_ && !isSpace(*p_)) ++p_;
+      }
+    }
+    return true;
+  }
+
+  // Whether the text is a plain regular file, which can be opened again.
+  bool fromRegularFile() const { return input_ != nullptr && input_->regularPlain(); }
+
  private:
   enum class Problem : unsigned char { endOfFile, notInteger, notReal, outOfRange, tooLong, readFailed };
 
@@ -231,10 +280,14 @@ class Scanner {
 
   // from_chars reports values below the normal range as out of range and
   // leaves value unset; strtod gives the correctly rounded subnormal or signed
-  // zero for them, as formatted extraction does. Overflow stays an error.
-  [[gnu::cold]] static bool belowNormalRange(const char* first, const char* end, double& value) {
+  // zero for them, as formatted extraction does. Overflow stays an error. The
+  // C locale is named, since a program may have set one whose decimal point
+  // is a comma.
+  [[gnu::cold]] bool belowNormalRange(const char* first, const char* end, double& value) {
     const std::string token(first, end);
-    const double parsed = std::strtod(token.c_str(), nullptr);
+    if (cLocale_ == locale_t{}) cLocale_ = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (cLocale_ == locale_t{}) throw std::bad_alloc();
+    const double parsed = ::strtod_l(token.c_str(), nullptr, cLocale_);
     if (std::isinf(parsed)) return false;
     value = parsed;
     return true;
@@ -298,6 +351,7 @@ class Scanner {
   std::int64_t line_ = 1;
   std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
   ReadError error_;
+  locale_t cLocale_ = locale_t{};  // made when first needed
 };
 
 // Fresh memory costs a fault per page on first write. The pages of storage
@@ -313,69 +367,191 @@ void prefault(const std::vector<double>& values) {
 #endif
 }
 
-// Reads the header and the blocks, appending one seed per block.
-bool readBlocks(Scanner& in, SeedSet& seeds) {
+struct Header {
   std::int32_t count = 0;
-  if (!in.integer(count)) return in.explain({Slot::seedCount});
   std::array<std::int32_t, 6> descLen{};
+  bool operator==(const Header&) const = default;
+};
+
+bool readHeader(Scanner& in, Header& header) {
+  std::int32_t& count = header.count;
+  if (!in.integer(count)) return in.explain({Slot::seedCount});
+  // The distances alone take 8 N^2 bytes. Checked from the header, so that a
+  // pipe or gzip file that could never fit fails at once.
+  const double needed = 8.0 * count * count;
+  if (count > 0 && needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
+    char size[64];
+    const bool gigabytes = needed >= 1e9;
+    std::snprintf(size, sizeof size, gigabytes ? "%.1f GB" : "%.0f MB", needed / (gigabytes ? 1e9 : 1e6));
+    return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
+                          ", more than this process can have");
+  }
   for (std::int32_t d = 0; d < 6; ++d) {
-    if (!in.integer(descLen[d])) return in.explain({Slot::descLength, 0, d});
-    if (descLen[d] < 0) {
+    std::int32_t& length = header.descLen[static_cast<std::size_t>(d)];
+    if (!in.integer(length)) return in.explain({Slot::descLength, 0, d});
+    if (length < 0) {
       return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " +
-                            std::to_string(descLen[d]));
+                            std::to_string(length));
     }
   }
+  return true;
+}
 
-  // Each seed is read straight into its place in the set. Storage is reserved
-  // for at most kTrusted values, or as many as a complete earlier seed held,
-  // so a count larger than the file fails at its end instead of in the
-  // allocator, while a real file's vectors are allocated once, at their size.
-  constexpr std::int32_t kTrusted = 1 << 12;
-  std::int32_t longest = kTrusted;
+// Storage is reserved for at most kTrusted values, or as many as a complete
+// earlier seed held (longest), so a count larger than the file fails at its
+// end instead of in the allocator, while a real file's vectors are allocated
+// once, at their size.
+constexpr std::int32_t kTrusted = 1 << 12;
+
+// Reads block i straight into seed.
+bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, std::int32_t& longest) {
   const auto reserve = [&](std::vector<double>& values, std::int32_t claimed) {
     values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
     prefault(values);
   };
   std::int32_t discarded = 0;
   double value = 0.0;
+  for (std::int32_t k = 0; k < 3; ++k) {
+    if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
+  }
+  for (std::int32_t d = 0; d < 6; ++d) {
+    for (std::int32_t t = 0; t < 2; ++t) {
+      if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
+    }
+    std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
+    const std::int32_t length = header.descLen[static_cast<std::size_t>(d)];
+    reserve(desc, length);
+    for (std::int32_t j = 0; j < length; ++j) {
+      if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
+      desc.push_back(value);
+    }
+  }
+  for (std::int32_t k = 0; k < 3; ++k) {
+    if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
+  }
+  if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
+  if (seed.neibCount < 0) {
+    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
+                          std::to_string(seed.neibCount));
+  }
+  // Later stages look up neibDist by seed index; a shorter list would be read past its end.
+  if (seed.neibCount < header.count) {
+    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " + std::to_string(seed.neibCount) +
+                          ", fewer than the " + std::to_string(header.count) + " seeds of the file");
+  }
+  std::vector<double>& dist = seed.neibDist;
+  reserve(dist, seed.neibCount);
+  for (std::int32_t j = 0; j < seed.neibCount; ++j) {
+    if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
+    dist.push_back(value);
+  }
+  longest = std::max(longest, seed.neibCount);
+  NeibDis(seed);
+  return true;
+}
+
+// Passes over the first count blocks without converting them. False where
+// the text does not hold them as readBlock would take them; reading those
+// blocks then finds out why.
+bool skipBlocks(Scanner& in, const Header& header, std::int32_t count) {
+  std::int64_t ahead = 3 + 12 + 3;  // position, the integers ahead of each descriptor, point counts
+  for (const std::int32_t length : header.descLen) ahead += length;
   for (std::int32_t i = 0; i < count; ++i) {
-    SEED& seed = seeds.emplace_back();
-    for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
-    }
-    for (std::int32_t d = 0; d < 6; ++d) {
-      for (std::int32_t t = 0; t < 2; ++t) {
-        if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
+    std::int32_t neibCount = 0;
+    if (!in.skip(ahead) || !in.integer(neibCount) || neibCount < header.count || !in.skip(neibCount)) return false;
+  }
+  return true;
+}
+
+// The cores this thread may run on.
+int coresAvailable() {
+  cpu_set_t cores;
+  return ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
+}
+
+// A regular file of at least this many seeds is read by two threads.
+constexpr std::int32_t kSplitFrom = 1000;
+
+// What the second thread of a split reading found.
+struct SecondPart {
+  std::atomic<bool> stop{false};  // set by the first thread when it has failed
+  bool reached = false;           // it passed over the first part's blocks as readBlock takes them
+  bool complete = false;
+  ReadError error;
+  std::exception_ptr thrown;
+};
+
+// The blocks from `from` on, read into seeds over a second opening of path.
+void readSecondPart(const std::string& path, const Header& header, std::int32_t from, SEED* seeds,
+                    SecondPart& part) {
+  try {
+    Input input;
+    if (input.open(path)) return;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    Scanner in(input, buffer.get(), kBufferSize);
+    Header again;
+    if (!readHeader(in, again) || !(again == header) || !skipBlocks(in, header, from)) return;
+    part.reached = true;
+    std::int32_t longest = kTrusted;
+    for (std::int32_t i = from; i < header.count; ++i) {
+      if (part.stop.load(std::memory_order_relaxed)) return;
+      if (!readBlock(in, header, i, seeds[i], longest)) {
+        part.error = std::move(in.error());
+        return;
       }
-      std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
-      reserve(desc, descLen[d]);
-      for (std::int32_t j = 0; j < descLen[d]; ++j) {
-        if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
-        desc.push_back(value);
+    }
+    part.complete = true;
+  } catch (...) {
+    part.thrown = std::current_exception();
+  }
+}
+
+// Reads the header and the blocks into seeds. With splitPath, a regular
+// file of many seeds is read by two threads: this one converts the first
+// blocks while another opens the file again, passes over them and converts
+// the rest. An error in the first part is found before the second part's is
+// looked at, so the first error of the file is the one reported.
+bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
+  Header header;
+  if (!readHeader(in, header)) return false;
+  std::int32_t longest = kTrusted;
+  std::int32_t i = 0;
+  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() && coresAvailable() > 1) {
+    const std::size_t held = seeds.size();
+    seeds.resize(held + static_cast<std::size_t>(header.count));
+    SEED* const base = seeds.data() + held;
+    // The second thread also passes over the first part's text, so it takes less.
+    const auto from = static_cast<std::int32_t>(std::int64_t{header.count} * 53 / 100);
+    SecondPart second;
+    std::thread worker;
+    try {
+      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base, std::ref(second));
+    } catch (const std::system_error&) {
+      seeds.resize(held);  // no thread to be had: read on alone
+    }
+    if (worker.joinable()) {
+      bool read = true;
+      try {
+        for (; read && i < from; ++i) read = readBlock(in, header, i, base[i], longest);
+      } catch (...) {
+        second.stop.store(true, std::memory_order_relaxed);
+        worker.join();
+        throw;
       }
+      if (!read) second.stop.store(true, std::memory_order_relaxed);
+      worker.join();
+      if (!read) return false;
+      if (second.thrown) std::rethrow_exception(second.thrown);
+      if (second.reached) {
+        if (second.complete) return true;
+        in.error() = std::move(second.error);
+        return false;
+      }
+      seeds.resize(held + static_cast<std::size_t>(from));  // read on alone
     }
-    for (std::int32_t k = 0; k < 3; ++k) {
-      if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
-    }
-    if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
-    if (seed.neibCount < 0) {
-      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
-                            std::to_string(seed.neibCount));
-    }
-    // Later stages look up neibDist by seed index; a shorter list would be read past its end.
-    if (seed.neibCount < count) {
-      return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " +
-                            std::to_string(seed.neibCount) + ", fewer than the " +
-                            std::to_string(count) + " seeds of the file");
-    }
-    std::vector<double>& dist = seed.neibDist;
-    reserve(dist, seed.neibCount);
-    for (std::int32_t j = 0; j < seed.neibCount; ++j) {
-      if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
-      dist.push_back(value);
-    }
-    longest = std::max(longest, seed.neibCount);
-    NeibDis(seed);
+  }
+  for (; i < header.count; ++i) {
+    if (!readBlock(in, header, i, seeds.emplace_back(), longest)) return false;
   }
   return true;
 }
@@ -385,11 +561,12 @@ void dropFrom(SeedSet& seeds, std::size_t held) {
 }
 
 // Runs readBlocks and leaves seeds as they were on entry when it fails, or throws.
-std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& seeds) {
+std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& seeds,
+                              const std::string* splitPath = nullptr) {
   const std::size_t held = seeds.size();
   bool complete = false;
   try {
-    complete = readBlocks(in, seeds);
+    complete = readBlocks(in, seeds, splitPath);
   } catch (...) {
     dropFrom(seeds, held);
     throw;
@@ -401,35 +578,44 @@ std::optional<ReadError> load(Scanner& in, const std::string& name, SeedSet& see
   return error;
 }
 
-// Reads the seeds of an open file.
-std::optional<ReadError> readInput(Input& input, const std::string& path, SeedSet& seeds) {
+// Reads the seeds of an open file; splitPath as for readBlocks.
+std::optional<ReadError> readInput(Input& input, const std::string& name, SeedSet& seeds,
+                                   const std::string* splitPath = nullptr) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
   Scanner in(input, buffer.get(), kBufferSize);
   const std::size_t held = seeds.size();
-  auto error = load(in, path, seeds);
+  auto error = load(in, name, seeds, splitPath);
   // The rest of a gzip file is inflated too, so that damage after the last
   // seed is not passed over.
   if (!error && !input.finish(buffer.get(), kBufferSize)) {
     dropFrom(seeds, held);
-    return ReadError{path, 0, 0, input.message()};
+    return ReadError{name, 0, 0, input.message()};
   }
   return error;
 }
 
-// readSeed, giving up when cancel asks it to (the error then says "cancelled").
-std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
-                                  const Cancellation* cancel) {
+// What errors call the file at path.
+std::string nameOf(const std::string& path) { return path == kStandardInput ? "standard input" : path; }
+
+// readSeed, giving up when cancel asks it to (the error then says "cancelled");
+// with split, on two threads where the file allows it.
+std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds, const Cancellation* cancel,
+                                  bool split = false) {
   Input input;
-  if (auto message = input.open(path, cancel)) return ReadError{path, 0, 0, std::move(*message)};
-  return readInput(input, path, seeds);
+  if (auto message = input.open(path, cancel)) return ReadError{nameOf(path), 0, 0, std::move(*message)};
+  return readInput(input, nameOf(path), seeds, split && path != kStandardInput ? &path : nullptr);
+}
+
+bool statusOf(const std::string& path, struct stat& status) {
+  return path == kStandardInput ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0;
 }
 
 // The same pipe, FIFO, socket or terminal named twice: it is one stream, and
 // the first reading takes it whole.
 bool sameStream(const std::string& path1, const std::string& path2) {
   struct stat a {}, b {};
-  return ::stat(path1.c_str(), &a) == 0 && ::stat(path2.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino && !S_ISREG(a.st_mode);
+  return statusOf(path1, a) && statusOf(path2, b) && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         !S_ISREG(a.st_mode);
 }
 
 // A pipe whose write end wakes a reader waiting in poll().
@@ -461,13 +647,14 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
                                     SeedSet& seeds1, SeedSet& seeds2, bool same) {
   const std::size_t held1 = seeds1.size();
   Input input1;
-  if (auto message = input1.open(path1)) return ReadError{path1, 0, 0, std::move(*message)};
-  if (auto error = readInput(input1, path1, seeds1)) return error;
+  if (auto message = input1.open(path1)) return ReadError{nameOf(path1), 0, 0, std::move(*message)};
+  if (auto error = readInput(input1, nameOf(path1), seeds1)) return error;
   std::optional<ReadError> error;
   try {
     Input input2;
     auto message = same ? input2.openSame(input1) : input2.open(path2);
-    error = message ? ReadError{path2, 0, 0, std::move(*message)} : readInput(input2, path2, seeds2);
+    error = message ? ReadError{nameOf(path2), 0, 0, std::move(*message)}
+                    : readInput(input2, nameOf(path2), seeds2);
   } catch (...) {
     dropFrom(seeds1, held1);
     throw;
@@ -478,19 +665,6 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
 
 }  // namespace
 
-std::string systemErrorText(int error) {
-  switch (error) {
-    case ENOENT: return "no such file";
-    case EACCES: return "permission denied";
-    case EISDIR: return "is a directory";
-    case ENOTDIR: return "a leading part of the path is not a directory";
-    default: break;
-  }
-  std::string text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
-}
-
 std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
                                       SeedSet& seeds) {
   Scanner in(text);
@@ -498,7 +672,7 @@ std::optional<ReadError> readSeedText(std::string_view text, const std::string& 
 }
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
-  return readFile(path, seeds, nullptr);
+  return readFile(path, seeds, nullptr, true);
 }
 
 std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,

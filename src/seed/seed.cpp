@@ -1,41 +1,28 @@
 #include "seed.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace seedmatch {
-namespace {
-
-// Below 40: floor(v), with negatives and -inf in bin 0. 40 and above, +inf and
-// NaN: bin 40. Distances are spread across 40 unpredictably, so this is
-// written to compile without branches.
-std::size_t binOf(double v) {
-  constexpr double kLast = kHistBins;
-#if defined(__SSE2__)
-  // minsd yields its second operand when the first is NaN.
-  const __m128d capped = _mm_min_sd(_mm_set_sd(v), _mm_set_sd(kLast));
-  return static_cast<std::size_t>(_mm_cvttsd_si32(_mm_max_sd(capped, _mm_setzero_pd())));
-#else
-  const double capped = v < kLast ? v : kLast;
-  return static_cast<std::size_t>(capped > 0.0 ? capped : 0.0);
-#endif
-}
-
-}  // namespace
 
 void NeibDis(SEED& seed) {
-  // Bin kHistBins collects the skipped entries, so the loop has no branch to
-  // mispredict; bins 0 to 39 receive exactly the additions, in the same order.
-  std::array<double, kHistBins + 1> bins{};
-  if (!seed.neibDist.empty()) {
-    // Every hit adds this same quotient; dividing once gives the same bits as dividing per hit.
-    const double weight = 1.0 / static_cast<double>(seed.neibCount);
-    for (double v : seed.neibDist) {
-      bins[binOf(v)] += weight;
+  // Every hit adds the same quotient, so a bin's value depends only on how
+  // many hits it had: they are counted first (most distances lie beyond the
+  // last bin and cost one comparison), then added one at a time, as the bits
+  // require.
+  std::array<std::size_t, kHistBins> hits{};
+  std::size_t total = 0;
+  for (const double v : seed.neibDist) {
+    if (v < kHistBins) {  // false for NaN and +inf
+      ++hits[static_cast<std::size_t>(v > 0.0 ? v : 0.0)];
+      ++total;
     }
   }
-  seed.neibHist.assign(bins.begin(), bins.begin() + kHistBins);
+  seed.neibHist.assign(kHistBins, 0.0);
+  if (total == 0) return;
+  const double weight = 1.0 / static_cast<double>(seed.neibCount);
+  for (std::size_t k = 0; k < kHistBins; ++k) {
+    double bin = 0.0;
+    for (std::size_t i = 0; i < hits[k]; ++i) bin += weight;
+    seed.neibHist[k] = bin;
+  }
 }
 
 std::string formatReadError(const ReadError& error) {

@@ -43,14 +43,19 @@ struct ReadError {
 std::string formatReadError(const ReadError& error);
 
 // Appends the seeds of the file at path to seeds, each with its histogram.
-// Reads the file once, front to back (pipes work); a file that begins with the
+// Reads the file front to back, never seeking (pipes work); a regular file of
+// 1000 seeds or more is read by two threads where this thread may run on two
+// cores, the second opening it again; a file that begins with the
 // gzip magic bytes is inflated on the way, its members in turn, and error
 // positions count in the inflated text. On the first malformed token,
 // truncated block or impossible count it stops and returns the error; seeds then
 // holds what it held on entry. Memory grows with what the file holds, not with
 // the counts it claims. A seed with fewer distances than its file has seeds is
 // rejected, since every later stage indexes neibDist by seed index. A token of
-// 1048576 bytes or more is rejected; no number needs that many.
+// 1048576 bytes or more is rejected; no number needs that many. A header
+// whose seeds' distances (8 N^2 bytes) exceed the memory this process can
+// have is rejected at once. A path of "-" reads standard input, which errors
+// call "standard input".
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
 
 // Reads the file at path1 into seeds1 and the one at path2 into seeds2, both at
