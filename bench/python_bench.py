@@ -9,9 +9,10 @@ and prints the medians, their ratio, and the spread of the ratio of the two
 medians of each round. It then times SeedSet.from_arrays on the
 arrays of file 1, and read_seeds of the same file for comparison.
 
-Run it with an interpreter that imports NumPy, after a release build:
+Run it with an interpreter that imports NumPy, after the test build (which
+makes the module and seedmatch-engines):
 
-    cmake --workflow --preset release && /usr/bin/python3 bench/python_bench.py
+    cmake --preset release && cmake --build --preset test && /usr/bin/python3 bench/python_bench.py
 
 usage: python_bench.py [--build DIR] [--n N] [--rounds R] [--repeat K]
 """

@@ -46,7 +46,7 @@ if ((${#stale[@]})); then
       echo "  CXX $src"; "$CXX" "$@" -c "$src" -o "$obj"' _ {} "${common[@]}" "${lib_flags[@]}"
 fi
 
-for target in reader_fuzz engines_fuzz number_fuzz; do
+for target in reader_fuzz gzip_fuzz engines_fuzz number_fuzz; do
   echo "  LINK $out/$target"
   "$CXX" "${common[@]}" "${target_flags[@]}" "$root/fuzz/$target.cpp" "${objects[@]}" \
     -lz -o "$out/$target"

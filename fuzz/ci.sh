@@ -6,6 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 reader_runs=${READER_RUNS:-800000}
+gzip_runs=${GZIP_RUNS:-150000}
 engines_runs=${ENGINES_RUNS:-60000}
 number_runs=${NUMBER_RUNS:-3000000}
 
@@ -43,5 +44,6 @@ run() {
 }
 
 run reader "$reader_runs" "${reader_options[@]}"
+run gzip "$gzip_runs" "${gzip_options[@]}"
 run engines "$engines_runs" "${engines_options[@]}"
 run number "$number_runs" "${number_options[@]}"

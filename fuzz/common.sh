@@ -6,6 +6,9 @@ build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
 # counts a file claims hits the malloc limit, a hang hits the timeout.
 reader_options=(-max_len=4096 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64
                 -dict="$root/fuzz/reader.dict")
+# A gzip file of max_len bytes inflates to about a thousand times that.
+gzip_options=(-max_len=4096 -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=64
+              -dict="$root/fuzz/reader.dict")
 engines_options=(-max_len=2048 -timeout=10 -rss_limit_mb=1024)
 number_options=(-max_len=64 -timeout=10 -rss_limit_mb=1024 -dict="$root/fuzz/reader.dict")
 

@@ -3,7 +3,7 @@
 # one of them, growing a working corpus under fuzz/corpus-work/ that is kept
 # between runs and not committed. Findings land in fuzz/corpus-work/artifacts/.
 #
-# usage: fuzz/run_long.sh [SECONDS] [reader|engines|number|both]    (default: 900 both)
+# usage: fuzz/run_long.sh [SECONDS] [reader|gzip|engines|number|both]    (default: 900 both)
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -11,10 +11,11 @@ seconds=${1:-900}
 which=${2:-both}
 case $which in
   reader) targets=(reader) ;;
+  gzip) targets=(gzip) ;;
   engines) targets=(engines) ;;
   number) targets=(number) ;;
   both) targets=(reader engines) ;;
-  *) echo "usage: fuzz/run_long.sh [SECONDS] [reader|engines|number|both]" >&2; exit 2 ;;
+  *) echo "usage: fuzz/run_long.sh [SECONDS] [reader|gzip|engines|number|both]" >&2; exit 2 ;;
 esac
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "fuzz/run_long.sh: SECONDS must be a whole number" >&2; exit 2; }
 

@@ -50,9 +50,11 @@ void printHelp(Command command) {
               "  SEED_WEIGHT  weight of the descriptor dissimilarity\n"
               "  HIST_WEIGHT  weight of the neighbour-histogram dissimilarity\n"
               "  RPD_WEIGHT   weight of the relative-position disagreement\n"
-              "  COST_LIMIT   a pair is made only when its cost is below this\n"
+              "  COST_LIMIT   %s\n"
               "\n"
-              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n");
+              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n",
+              command == Command::random ? "accepted and ignored: the draw tests no cost"
+                                         : "a pair is made only when its cost is below this");
 }
 
 void reportError(const std::string& message) {

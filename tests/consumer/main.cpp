@@ -1,27 +1,25 @@
-// Builds two one-seed sets in memory, pairs them at random (one seed each, so
-// the pairing is certain) and prints the listing and the report of the pairing.
+// Reads two seed files, pairs them by auction and prints the report, as
+// `seedmatch FILE1 FILE2 1 0.5 1 2` does.
 #include <seedmatch/matching/matching.h>
 #include <seedmatch/report/report.h>
 
-#include <utility>
-#include <vector>
+#include <cstdio>
 
-namespace {
-
-seedmatch::SEED makeSeed(double x, double y, std::vector<double> desc0) {
-  seedmatch::SEED seed{{x, y, 0.0}, {std::move(desc0)}, {100, 100, 100}, 1, {0.0}, {}};
-  seedmatch::NeibDis(seed);
-  return seed;
-}
-
-}  // namespace
-
-int main() {
-  const seedmatch::SeedSet set1{makeSeed(0.0, 0.0, {1.0})}, set2{makeSeed(3.0, 4.0, {4.0, 9.0})};
-  const seedmatch::SeedDistWeights weights{};
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s FILE1 FILE2\n", argv[0]);
+    return 2;
+  }
+  seedmatch::SeedSet set1, set2;
+  if (auto error = seedmatch::readSeedPair(argv[1], argv[2], set1, set2)) {
+    std::fprintf(stderr, "%s\n", seedmatch::formatReadError(*error).c_str());
+    return 2;
+  }
+  const double seedWeight = 1.0, histWeight = 0.5, rpdWeight = 1.0, costLimit = 2.0;
+  const seedmatch::SeedDistWeights weights{};  // the fixed descriptor weights
   seedmatch::MatchTable table;
-  seedmatch::RandomMatching(set1, set2, table, 0.0, 1.0, 0.5, 1.0, weights);
-  seedmatch::print_match_pairs(set1, set2, table, 1.0, 0.5, 1.0);
-  seedmatch::evaluateMatch(set1, set2, table, 1.0, 0.5, weights);
+  seedmatch::nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight,
+                                                histWeight, rpdWeight, weights);
+  seedmatch::evaluateMatch(set1, set2, table, seedWeight, histWeight, weights);
   return 0;
 }

@@ -1,7 +1,7 @@
 # Installs the build at BUILD_DIR into a fresh prefix under WORK_DIR, builds the
 # consumer project at CONSUMER_DIR against it with the build's own compiler and
-# flags (a sanitized library needs a sanitized program), runs it and compares
-# its output with expected.txt.
+# flags (a sanitized library needs a sanitized program), runs it on the
+# three-seed example and compares its output with the command's report.
 cmake_minimum_required(VERSION 3.25)
 
 function(run_step what)
@@ -40,7 +40,7 @@ if(PYTHON_EXECUTABLE)
   execute_process(COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${PYTHON_INSTALL_DIR}
                           PYTHONDONTWRITEBYTECODE=1 ${PYTHON_EXECUTABLE} -c
                           "import sys, seedmatch; assert seedmatch.__file__.startswith(sys.argv[1]); print(len(seedmatch.read_seeds(sys.argv[2])))"
-                          ${prefix} ${CONSUMER_DIR}/../../examples/three_a.seeds
+                          ${prefix} ${SOURCE_DIR}/examples/three_a.seeds
                   WORKING_DIRECTORY ${WORK_DIR}
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0 OR NOT out STREQUAL "3\n")
@@ -57,10 +57,19 @@ run_step("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build}
   "-DCMAKE_CXX_FLAGS_DEBUG=${CXX_FLAGS_DEBUG}")
 run_step("consumer build" ${CMAKE_COMMAND} --build ${build})
 
-execute_process(COMMAND ${build}/consumer RESULT_VARIABLE status OUTPUT_VARIABLE out
-                ERROR_VARIABLE err)
-file(READ ${CONSUMER_DIR}/expected.txt expected)
+execute_process(COMMAND ${build}/consumer ${SOURCE_DIR}/examples/three_a.seeds
+                        ${SOURCE_DIR}/examples/three_b.seeds
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(READ ${SOURCE_DIR}/tests/data/three.expected expected)
 if(NOT status EQUAL 0 OR NOT out STREQUAL expected OR NOT err STREQUAL "")
   message(FATAL_ERROR "consumer exited ${status}\nstdout:\n${out}\nexpected:\n${expected}\nstderr:\n${err}")
+endif()
+
+# docs/library.md shows the program as it is.
+file(READ ${CONSUMER_DIR}/main.cpp program)
+file(READ ${SOURCE_DIR}/docs/library.md page)
+string(FIND "${page}" "```cpp\n${program}```" shown)
+if(shown EQUAL -1)
+  message(FATAL_ERROR "docs/library.md does not show tests/consumer/main.cpp as it is")
 endif()
 file(REMOVE_RECURSE ${WORK_DIR})
