@@ -53,12 +53,9 @@ void printHelp(Command command) {
               "  RPD_WEIGHT   weight of the relative-position disagreement\n"
               "  COST_LIMIT   %s\n"
               "\n"
-              "Either file may be -, standard input.
-"
-              "
-"
-              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.
-",
+              "Either file may be -, standard input.\n"
+              "\n"
+              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n",
               command == Command::random ? "accepted and ignored: the draw tests no cost"
                                          : "a pair is made only when its cost is below this");
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shared.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -22,7 +24,9 @@ void sqrtInPlace(double* v, std::size_t n) {
 }
 
 // Sum of squared differences of a[0..len) against columns[i * stride + first ..]
-// for n objects, each in ascending i.
+// for n objects, each in ascending i. The objects are independent, so wide
+// vectors give each the same bits.
+SEEDMATCH_CLONES
 void squaredDistances(const double* a, std::size_t len, const double* columns,
                       std::size_t stride, std::size_t first, std::size_t n, double* out) {
   for (std::size_t p = 0; p < n; ++p) out[p] = 0.0;
@@ -128,12 +132,12 @@ void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, dou
   }
 }
 
-void termsRow(const SEED& seed, const ObjectColumns& c, const SeedDistWeights& w,
-              double* seedDist, double* pcal) {
+void termsRange(const SEED& seed, const ObjectColumns& c, const SeedDistWeights& w,
+                std::size_t from, std::size_t to, double* seedDist, double* pcal) {
   const std::array<float, 3> pts = singlePts(seed);
-  for (std::size_t first = 0; first < c.count; first += kBlock) {
-    const std::size_t m = std::min(kBlock, c.count - first);
-    termsBlock(seed, pts, c, w, first, m, seedDist + first, pcal + first);
+  for (std::size_t first = from; first < to; first += kBlock) {
+    const std::size_t m = std::min(kBlock, to - first);
+    termsBlock(seed, pts, c, w, first, m, seedDist + (first - from), pcal + (first - from));
   }
 }
 

@@ -45,10 +45,10 @@ void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<floa
                            double seedWeight, double histWeight, const SeedDistWeights& w,
                            double* low);
 
-// seedDist[p] and pcal[p] of seed against column p, with the same bits as
-// seedDist and pcal (both are symmetric in their operands).
-void termsRow(const SEED& seed, const ObjectColumns& columns, const SeedDistWeights& w,
-              double* seedDist, double* pcal);
+// seedDist[p - from] and pcal[p - from] of seed against columns from .. to - 1,
+// with the same bits as seedDist and pcal (both symmetric in their operands).
+void termsRange(const SEED& seed, const ObjectColumns& columns, const SeedDistWeights& w,
+                std::size_t from, std::size_t to, double* seedDist, double* pcal);
 
 bool finiteNonNegative(std::initializer_list<double> values);
 
