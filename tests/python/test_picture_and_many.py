@@ -135,36 +135,26 @@ def test_weights_are_read_by_the_c_library_atof(text, number):
     assert np.float64(atof(text)).tobytes() == np.float64(number).tobytes()
 
 
-def many_pairs(tmp_path):
+@pytest.mark.parametrize("on_cluster", [False, True])
+def test_match_many_gives_each_report_or_error(tmp_path, on_cluster):
     bad = tmp_path / "bad.seeds"
     bad.write_text("1 0 0 0 0 0 0 1 2 3 0 0 0 0 0 0 0 0 0 0 0 0 7 8.0 9")
-    return [FORTY, (THREE[0], bad), THREE, (FORTY[0], THREE[1])], bad
-
-
-def check_many(results, pairs, bad):
+    pairs = [FORTY, (THREE[0], bad), THREE, (FORTY[0], THREE[1])]
+    if on_cluster:
+        distributed = pytest.importorskip("distributed")
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                      dashboard_address=None) as cluster, \
+                distributed.Client(cluster) as client:
+            results = seedmatch.match_many(pairs, 1, 0.5, 1, 2, client=client)
+            assert len(client.scheduler_info()["workers"]) == 2
+    else:
+        results = seedmatch.match_many(pairs, 1, 0.5, 1, 2)
+        assert seedmatch.match_many([], 1, 0.5, 1, 2) == []
     assert len(results) == len(pairs)
     for (file1, file2), result in zip(pairs, results):
         if file2 == bad:
-            assert isinstance(result, seedmatch.SeedFileError)
             assert str(result) == (f"seedmatch:{bad}:1:47: expected point count 1 of seed 0 "
                                    "(an integer), found '8.0'")
             assert (result.path, result.line, result.column) == (str(bad), 1, 47)
         else:
             assert str(result) == run_command("seedmatch", file1, file2, 1, 0.5, 1, 2)
-
-
-def test_match_many_in_local_processes(tmp_path):
-    pairs, bad = many_pairs(tmp_path)
-    check_many(seedmatch.match_many(pairs, 1, 0.5, 1, 2), pairs, bad)
-    assert seedmatch.match_many([], 1, 0.5, 1, 2) == []
-
-
-def test_match_many_on_a_cluster(tmp_path):
-    distributed = pytest.importorskip("distributed")
-    pairs, bad = many_pairs(tmp_path)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
-                                  dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
-        results = seedmatch.match_many(pairs, 1, 0.5, 1, 2, client=client)
-        assert len(client.scheduler_info()["workers"]) == 2
-    check_many(results, pairs, bad)
