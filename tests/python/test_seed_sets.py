@@ -19,23 +19,15 @@ def arrays_of(seeds):
 def test_from_arrays_gives_the_report_of_the_file(forty):
     set1, set2 = forty
     copy1 = seedmatch.SeedSet.from_arrays(*arrays_of(set1))
-    # Plain lists and other integer types are taken too.
+    # Plain lists, other integer types and NumPy numbers are taken too.
     copy2 = seedmatch.SeedSet.from_arrays(set2.positions.tolist(), list(set2.descriptors),
                                           set2.point_counts.astype(np.uint16),
                                           set2.distances.tolist())
     assert copy1.histograms.tobytes() == set1.histograms.tobytes()
     expected = str(seedmatch.evaluate(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 1, 2), 1, 0.5))
-    got = seedmatch.evaluate(copy1, copy2, seedmatch.match(copy1, copy2, 1, 0.5, 1, 2), 1, 0.5)
+    weights = (np.float32(1), np.array(0.5), np.int64(1), np.float64(2))
+    got = seedmatch.evaluate(copy1, copy2, seedmatch.match(copy1, copy2, *weights), 1, 0.5)
     assert str(got) == expected
-
-
-def test_histograms_are_built_as_the_reader_builds_them():
-    one = seedmatch.SeedSet.from_arrays(
-        [[1.0, 2.0, 3.0]], [np.zeros((1, 0))] * 6, [[10, 20, 30]],
-        [[0.0, 1.5, 1.7, 45.0, -3.0, np.nextafter(40, 0)]])
-    expected = np.zeros(40)
-    expected[0], expected[1], expected[39] = 2 / 6, 2 / 6, 1 / 6
-    assert one.histograms.tolist() == [expected.tolist()]
 
 
 def test_views_are_read_only_and_outlive_their_set():
@@ -51,7 +43,6 @@ def test_views_are_read_only_and_outlive_their_set():
     expected = [v.copy() for v in views]
     del set1
     assert all((v == e).all() for v, e in zip(views, expected))
-    assert views[0].shape == (40, 3) and views[0][:, 0].tolist() == expected[0][:, 0].tolist()
 
 
 def test_an_empty_set_has_empty_views():
@@ -199,9 +190,3 @@ def test_a_wrong_type_names_the_parameter(forty, call, message):
         call(forty[0])
     assert str(refused.value) == message
 
-
-def test_numpy_numbers_are_numbers(forty):
-    set1, set2 = forty
-    weights = (np.float32(1), np.array(0.5), np.int64(1), np.float64(2))
-    assert seedmatch.match(set1, set2, *weights).table.tobytes() == \
-        seedmatch.match(set1, set2, 1, 0.5, 1, 2).table.tobytes()
