@@ -78,6 +78,7 @@ std::string randomHalfway(std::mt19937_64& random) {
 }
 
 std::string bitsOf(std::optional<double> v) { return v ? std::to_string(std::bit_cast<std::uint64_t>(*v)) : "declined"; }
+std::string valueOf(std::optional<std::int32_t> v) { return v ? std::to_string(*v) : "declined"; }
 
 // Tokens and whether the fast path must take them: what real files hold is
 // taken, the rest is left to from_chars.
@@ -91,11 +92,7 @@ TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
       {"1e+", false}, {"inf", false}, {"nan", false}, {"0x1p3", false},
   };
   for (const auto& c : reals) {
-    const auto value = fast<double>(c.token);
-    EXPECT_EQ(value.has_value(), c.taken) << c.token;
-    if (value) {
-      EXPECT_EQ(bitsOf(value), bitsOf(reference<double>(c.token))) << c.token;
-    }
+    EXPECT_EQ(bitsOf(fast<double>(c.token)), c.taken ? bitsOf(reference<double>(c.token)) : "declined") << c.token;
   }
   // Too close to the end of the bytes: always left to from_chars.
   const std::string shortText = "1.5 ";
@@ -106,11 +103,7 @@ TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
       {"1000000000", false}, {"2147483647", false}, {"", false}, {"-", false}, {"+", false},
   };
   for (const auto& c : integers) {
-    const auto value = fast<std::int32_t>(c.token);
-    EXPECT_EQ(value.has_value(), c.taken) << c.token;
-    if (value) {
-      EXPECT_EQ(value, reference<std::int32_t>(c.token)) << c.token;
-    }
+    EXPECT_EQ(valueOf(fast<std::int32_t>(c.token)), c.taken ? valueOf(reference<std::int32_t>(c.token)) : "declined") << c.token;
   }
 }
 
