@@ -57,14 +57,9 @@ void setDistances(Draw& d, SeedSet& set, Kind kind) {
   for (SEED& s : set) NeibDis(s);
 }
 
-// n seeds. Ties: few distinct values, so that costs and gains tie often; desc[0]
-// of 0.0 makes a seed empty, its steps of 1/8 put costs whole bid increments
-// apart; distances from a table, NaN and infinite ones when odd, read the same
-// both ways half of the time. Grid: seeds alike but for their place on a small
-// grid, so that rpd alone decides. Contest: seeds at no distance that differ in
-// desc[0] alone, by steps of 1/8, or all alike, so that bidders outbid each
-// other and costs tie across prices. Realistic: values spread out; distances
-// follow the positions.
+// Ties: few distinct values (steps of 1/8 put costs whole bid increments apart),
+// NaN and infinite distances when odd. Grid: rpd alone decides. Contest: seeds at
+// no distance, so that bidders outbid each other. Realistic: values spread out.
 SeedSet makeSet(Draw& d, std::size_t n, Kind kind) {
   SeedSet set(n);
   const bool real = kind == kRealistic, plain = kind == kGrid || kind == kContest;
@@ -103,9 +98,6 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
   }
 }
 
-// Prepared terms hold the measures' bits (any NaN for a NaN) for every pair, whatever the layout and
-// weights; the engine on them runs as the plain one under NaN weights too, and
-// refuses terms of other sets; a stop requested up front leaves the table as it was.
 // The compiler may swap the operands of a sum, which picks which NaN comes out.
 std::uint64_t sameBits(double v) { return std::isnan(v) ? 0x7ff8000000000000u : std::bit_cast<std::uint64_t>(v); }
 
@@ -166,9 +158,8 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
   }
 }
 
-// Look-alike seeds: one descriptor shape for all, a little noise, so that the
-// arrangement decides. Set 2 is set 1 turned by a degree, shifted and jittered,
-// with seeds lost and added, shuffled; distances to six significant digits.
+// Look-alike seeds, so that the arrangement decides. Set 2 is set 1 turned by a
+// degree, shifted, jittered, with seeds lost and added, shuffled.
 std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double jitter) {
   Draw d{std::mt19937_64(seed)};
   const double side = 64.0 * std::cbrt(static_cast<double>(n) / 30.0), c = std::cos(0.02), sn = std::sin(0.02);
@@ -199,9 +190,8 @@ std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double j
   return sets;
 }
 
-// Where rpd decides: contests that run for many passes, bidders that come back
-// after few or many changes of hands, structure-only weights, and a heavy rpd
-// weight, under which a returning bidder's runners-up have sums abandoned.
+// Where rpd decides: long contests, returning bidders, structure-only weights,
+// and a heavy rpd weight, under which runners-up have sums abandoned.
 TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
   const struct { std::size_t n; std::uint64_t seed; double jitter; } scenes[] = {{150, 21, 4.0}, {120, 22, 1.0}, {90, 23, 8.0}};
   const Weights weights[] = {{2, 1, 0.5, 1, {}}, {2, 0.2, 0.1, 1, {}}, {2, 0, 0, 1, {}}, {6, 1, 0.5, 1, {}}, {2, 1, 0.5, 3, {}}, {0.3, 0.5, 0.5, 0.5, {}}, {1e4, 1, 0.5, 1e3, {}}};
@@ -214,11 +204,9 @@ TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
   }
 }
 
-// Bidders at one distance b from every seed; objects at b shifted by 2s
-// (their cells bound their sums exactly, so only the margin keeps the bound
-// below), by 2s and an ulp, or by +3s and -s in turn (the same sum, a looser
-// bound, settled first), now and then a row that reads differently each way.
-// Costs near 1e5 let one unit in the last place of a cost show in the gain.
+// Bidders at one distance b from every seed; objects at b shifted by 2s (cells
+// bound their sums exactly, only the margin keeps the bound below), by 2s and an
+// ulp, or by +3s and -s in turn. Costs near 1e5 let one ulp of a cost show in the gain.
 TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
   Draw d{std::mt19937_64(777)};
   for (int round = 0; round < 600; ++round) {
@@ -236,8 +224,7 @@ TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
   }
 }
 
-// The averages as the loop over pairs of rows reads, each index and stored
-// distance checked where it is used: the mean's bits, or the refusal.
+// The averages as a literal loop over pairs of rows: the mean's bits, or the refusal.
 double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& table, bool stored) {
   const auto refuse = [](std::size_t row, const std::string& what) { throw std::out_of_range("match row " + std::to_string(row) + ": " + what); };
   const auto index = [&](std::size_t row, std::size_t side) {
@@ -266,9 +253,8 @@ double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& tabl
   return table.size() < 2 ? 4.0 : sum / count;
 }
 
-// Tables with unmatched rows, NaN costs, fractional and out-of-range indices,
-// over seeds that sometimes store too few distances, and one large table over
-// a realistic pair: the same bits, or the same first refusal.
+// Unmatched rows, NaN costs, fractional and out-of-range indices, seeds storing
+// too few distances, and one large realistic table.
 TEST(Averages, MatchThePairByPairLoop) {
   const auto outcome = [](auto average) -> std::string {
     try { return std::to_string(std::bit_cast<std::uint64_t>(average())); } catch (const std::out_of_range& e) { return e.what(); }
