@@ -1,6 +1,4 @@
-// Helpers shared by the tests: seeds built in place, tables by their bits,
-// reads by their outcome, captured output, commands run through the shell,
-// the seed-file data table.
+// Helpers shared by the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -108,8 +106,7 @@ inline std::string run(const std::string& command) {
   return result;
 }
 
-// The cases of tests/data/seed_files.txt: the file text with its escapes
-// undone, the expected result, and the data line, for messages.
+// The cases of tests/data/seed_files.txt: text with escapes undone, expected result, data line.
 struct SeedFileCase { std::string text, expected, where; };
 
 inline std::vector<SeedFileCase> seedFileCases() {
