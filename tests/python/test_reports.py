@@ -99,22 +99,9 @@ def test_report_and_listing_equal_the_commands(generated, name, weights):
         assert bits(getattr(report, field)) == bits(expected), field
 
 
-def test_random_baseline_reports_like_its_command():
-    set1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
-    set2 = seedmatch.read_seeds(EXAMPLES / "forty_b.seeds")
-    matching = seedmatch.random_match(set1, set2, 1, 0.5, 1, 2)
-    assert matching.passes is None
-    table = matching.table  # each seed in one row at most
-    assert len(set(table[:, 0])) == len(set(table[:, 1])) == len(table) > 0
-    report = seedmatch.evaluate(set1, set2, matching, 1, 0.5)
-    for field, expected in recomputed(set1, set2, table, 1, 0.5).items():
-        assert bits(getattr(report, field)) == bits(expected), field
-
-
 def test_matching_of_other_sets_is_refused():
-    big1 = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")
-    big2 = seedmatch.read_seeds(EXAMPLES / "forty_b.seeds")
-    small = seedmatch.read_seeds(EXAMPLES / "three_a.seeds")
+    big1, big2, small = (seedmatch.read_seeds(EXAMPLES / f"{name}.seeds")
+                         for name in ("forty_a", "forty_b", "three_a"))
     matching = seedmatch.match(big1, big2, 1, 0.5, 1, 2)
     with pytest.raises(ValueError, match="^matching does not fit these seed sets: match row "):
         seedmatch.evaluate(small, big2, matching, 1, 0.5)
