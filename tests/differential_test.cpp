@@ -98,25 +98,15 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
   }
 }
 
-// The compiler may swap the operands of a sum, which picks which NaN comes out.
-std::uint64_t sameBits(double v) { return std::isnan(v) ? 0x7ff8000000000000u : std::bit_cast<std::uint64_t>(v); }
-
-TEST(PreparedTerms, HoldTheMeasuresBitsAndRunAsThePlainEngine) {
+// Prepared terms under odd measure weights and NaN weights; terms of other sets
+// are refused; a stop requested up front leaves the table as it was.
+TEST(PreparedTerms, RunAsThePlainEngine) {
   Draw d{std::mt19937_64(99)};
   const SeedDistWeights odd{-1.0, kNaN, 0.5, -0.0, kInf};
   for (const auto& [n1, n2, kind] : {std::tuple{70, 9, kOdd}, {12, 80, kTies}, {0, 5, kTies}, {90, 70, kRealistic}}) {
     const SeedSet set1 = makeSet(d, n1, kind), set2 = makeSet(d, n2, kind);
-    for (const SeedDistWeights& w : {SeedDistWeights{}, odd}) {
-      const PairTerms terms = preparePairTerms(set1, set2, w);
-      ASSERT_EQ(terms.seedDist.size(), set1.size() * set2.size());
-      for (std::size_t i = 0; i < set1.size(); ++i) {
-        for (std::size_t k = 0; k < set2.size(); ++k) {
-          ASSERT_EQ(sameBits(terms.seedDist[i * set2.size() + k]), sameBits(seedDist(set1[i], set2[k], w)));
-          ASSERT_EQ(sameBits(terms.pcal[i * set2.size() + k]), sameBits(pcal(set1[i], set2[k], 0)));
-        }
-      }
+    for (const SeedDistWeights& w : {SeedDistWeights{}, odd})
       for (const double weight : {kNaN, -0.0, 1.0}) expectSameRun(set1, set2, {2, weight, 0.5, weight, w});
-    }
   }
   const SeedSet set1 = makeSet(d, 6, kTies), set2 = makeSet(d, 7, kTies);
   MatchTable table{{1.0, 2.0, 3.0}};

@@ -1,8 +1,4 @@
-"""Where the tests find the built package, the commands and the example files.
-
-CTest sets SEEDMATCH_BIN_DIR to the build tree and puts its python/ folder on
-PYTHONPATH; run by hand, pass the same two.
-"""
+"""The commands, example and generated files; CTest sets SEEDMATCH_BIN_DIR and PYTHONPATH."""
 import os
 import pathlib
 import subprocess
@@ -24,9 +20,11 @@ def run_command(name, *args):
 
 @pytest.fixture(scope="session")
 def generated(tmp_path_factory):
-    """Generated pairs of seed files by size: file 2 a moved, thinned and shuffled file 1."""
+    """Pairs of seed files: the examples by name, generated ones (file 2 a moved,
+    thinned and shuffled file 1) by size."""
     folder = tmp_path_factory.mktemp("generated")
-    pairs = {}
+    pairs = {name: (EXAMPLES / f"{name}_a.seeds", EXAMPLES / f"{name}_b.seeds")
+             for name in ("three", "forty")}
     for n, seed in ((60, 3), (300, 5)):
         a, b = folder / f"{n}_a.seeds", folder / f"{n}_b.seeds"
         subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "gen_seeds.py"), str(n),

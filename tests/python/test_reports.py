@@ -18,12 +18,6 @@ WEIGHTS = [
 ]
 
 
-def pair_files(generated, name):
-    if name in ("three", "forty"):
-        return EXAMPLES / f"{name}_a.seeds", EXAMPLES / f"{name}_b.seeds"
-    return generated[name]
-
-
 def total(values):
     """Added one by one, first to last."""
     result = 0.0
@@ -81,7 +75,7 @@ def bits(value):
 @pytest.mark.parametrize("name", ["three", "forty", 60, 300])
 @pytest.mark.parametrize("weights", WEIGHTS)
 def test_report_and_listing_equal_the_commands(generated, name, weights):
-    file1, file2 = pair_files(generated, name)
+    file1, file2 = generated[name]
     set1, set2 = seedmatch.read_seeds(file1), seedmatch.read_seeds(file2)
     matching = seedmatch.match(set1, set2, *weights)
     report = seedmatch.evaluate(set1, set2, matching, *weights[:2])

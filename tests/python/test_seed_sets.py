@@ -135,25 +135,23 @@ def test_random_arrays_never_crash():
     assert outcomes == {"refused", "built"}
 
 
-def test_read_errors_carry_file_line_and_column(tmp_path):
-    bad = tmp_path / "bad.seeds"
-    bad.write_bytes(b"1 0 0 0 0 0 0\n1 2 x")
-    with pytest.raises(seedmatch.SeedFileError) as refused:
-        seedmatch.read_seeds(bad)
+@pytest.mark.parametrize("name, text, message, place", [
+    ("bad.seeds", b"1 0 0 0 0 0 0\n1 2 x",
+     ":2:5: expected position z of seed 0 (a real number), found 'x'", (2, 5)),
+    ("missing.seeds", None, ": cannot open: no such file", (None, None)),
+    ("", None, ": cannot open: is a directory", (None, None)),
+])
+def test_read_errors_carry_file_line_and_column(tmp_path, name, text, message, place):
+    path = tmp_path / name
+    if text is not None:
+        path.write_bytes(text)
+    with pytest.raises(ValueError) as refused:
+        seedmatch.read_seeds(path)
     error = refused.value
-    assert isinstance(error, ValueError)
-    assert str(error) == (f"seedmatch:{bad}:2:5: expected position z of seed 0 "
-                          "(a real number), found 'x'")
-    assert (error.path, error.line, error.column) == (str(bad), 2, 5)
-    with pytest.raises(seedmatch.SeedFileError) as refused:
-        seedmatch.read_seeds(tmp_path / "missing.seeds")
-    error = refused.value
-    assert str(error) == f"seedmatch:{tmp_path}/missing.seeds: cannot open: no such file"
-    assert (error.line, error.column) == (None, None)
-    with pytest.raises(seedmatch.SeedFileError, match="is a directory"):
-        seedmatch.read_seeds(tmp_path)
+    assert isinstance(error, seedmatch.SeedFileError) and str(error) == f"seedmatch:{path}{message}"
+    assert (error.path, error.line, error.column) == (str(path), *place)
     with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
-        seedmatch.read_seeds(str(EXAMPLES / "three_a.seeds") + "\0.txt")
+        seedmatch.read_seeds(f"{path}\0.txt")
 
 
 def test_reprs(forty):
