@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "same_seeds.h"
 #include "seed/seed.h"
 
 namespace {
@@ -30,27 +31,9 @@ using seedmatch::ReadError;
 using seedmatch::SEED;
 using seedmatch::SeedSet;
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "gzip_fuzz: %s\n", what);
-  std::abort();
-}
-
-void require(bool ok, const char* what) {
-  if (!ok) fail(what);
-}
-
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
-bool sameSeed(const SEED& a, const SEED& b) {
-  bool same = std::memcmp(a.pos, b.pos, sizeof a.pos) == 0 &&
-              std::memcmp(a.pts, b.pts, sizeof a.pts) == 0 && a.neibCount == b.neibCount &&
-              sameBits(a.neibDist, b.neibDist) && sameBits(a.neibHist, b.neibHist);
-  for (std::size_t d = 0; d < a.desc.size(); ++d) same = same && sameBits(a.desc[d], b.desc[d]);
-  return same;
-}
+using fuzz::fail;
+using fuzz::require;
+using fuzz::sameSeed;
 
 struct Outcome {
   std::optional<ReadError> error;

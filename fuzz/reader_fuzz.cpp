@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "same_seeds.h"
 #include "seed/seed.h"
 
 namespace {
@@ -21,29 +22,10 @@ using seedmatch::SeedSet;
 
 const std::string kName = "fuzz.seeds";
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "reader_fuzz: %s\n", what);
-  std::abort();
-}
-
-void require(bool ok, const char* what) {
-  if (!ok) fail(what);
-}
-
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
-bool sameSeed(const SEED& a, const SEED& b) {
-  if (std::memcmp(a.pos, b.pos, sizeof a.pos) != 0) return false;
-  if (std::memcmp(a.pts, b.pts, sizeof a.pts) != 0) return false;
-  if (a.neibCount != b.neibCount) return false;
-  for (std::size_t d = 0; d < a.desc.size(); ++d) {
-    if (!sameBits(a.desc[d], b.desc[d])) return false;
-  }
-  return sameBits(a.neibDist, b.neibDist) && sameBits(a.neibHist, b.neibHist);
-}
+using fuzz::fail;
+using fuzz::require;
+using fuzz::sameBits;
+using fuzz::sameSeed;
 
 // A seed already in the set before the call: the reader must append after it
 // and never touch it. Its shape matches no file, so a mix-up shows.

@@ -39,28 +39,19 @@ struct Outcome {
 
 constexpr int kOutcomeFields = 7;
 
-// The summary the report computes from the table, by the same functions in
-// the same order; NaN where the report prints its fixed line for no row.
+// The report's summary of the table; NaN where the report prints its fixed
+// line for an empty table.
 void summarise(const SeedSet& set1, const SeedSet& set2, const Weighting& w, Outcome& out) {
-  const MatchTable& table = out.table;
-  if (table.empty()) {
+  const MatchReport report = reportMatch(set1, set2, out.table, w[0], w[1], SeedDistWeights{});
+  out.pairs = static_cast<std::int64_t>(report.rows.size());
+  if (!report.summary) {
     out.sumCost = out.avgCost = out.avgRp = out.navgRp = std::numeric_limits<double>::quiet_NaN();
     return;
   }
-  const SeedDistWeights fixed{};
-  const auto setSize = static_cast<std::int32_t>(set1.size());
-  double sum = 0.0;
-  for (const MatchRow& row : table) {
-    if (row[2] == kUnmatched) continue;
-    const SEED& a = set1[static_cast<std::size_t>(static_cast<std::int32_t>(row[0]))];
-    const SEED& b = set2[static_cast<std::size_t>(static_cast<std::int32_t>(row[1]))];
-    sum = sum + (w[0] * seedDistTerms(a, b, fixed).seedDist + w[1] * pcal(a, b, setSize));
-    ++out.pairs;
-  }
-  out.sumCost = sum;
-  out.avgCost = sum / static_cast<double>(static_cast<std::int32_t>(table.size()));
-  out.avgRp = nComputeAvgRP(set1, set2, table);
-  out.navgRp = ComputeAvgRP(set1, set2, table);
+  out.sumCost = report.summary->sumCost;
+  out.avgCost = report.summary->avgCost;
+  out.avgRp = report.summary->avgRP;
+  out.navgRp = report.summary->navgRP;
 }
 
 // Runs weightings[k] for every k on `threads` threads, counting each finished

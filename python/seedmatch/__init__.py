@@ -12,6 +12,8 @@ import re
 import sys
 from typing import Union
 
+from ._errors import FileError
+
 
 def _launched_as_command() -> bool:
     """True while ``python3 -m seedmatch`` is importing this package to run it."""
@@ -75,22 +77,8 @@ def _weights(**named) -> list:
     return [_number(name, value) for name, value in named.items()]
 
 
-class SeedFileError(ValueError):
-    """A seed file that cannot be read.
-
-    ``str(error)`` is the line the commands print, ``seedmatch:FILE:LINE:COLUMN:
-    what is wrong``. ``line`` and ``column`` count from 1 and are None when the
-    problem has no place in the file (it could not be opened).
-    """
-
-    def __init__(self, message: str, path: str, line: int | None, column: int | None):
-        super().__init__(message)
-        self.path = path
-        self.line = line
-        self.column = column
-
-    def __reduce__(self):
-        return type(self), (str(self), self.path, self.line, self.column)
+class SeedFileError(FileError):
+    """A seed file that cannot be read."""
 
 
 def read_seeds(path: PathLike) -> SeedSet:

@@ -7,29 +7,18 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from ._errors import FileError
+
 _FIELD = re.compile(r"[^\t, ]+")
 _INTEGER = re.compile(r"[+-]?\d+")
 _NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
 
 
-class TruthFileError(ValueError):
-    """A file of true pairs that cannot be read.
-
-    ``str(error)`` is ``seedmatch:FILE:LINE:COLUMN: what is wrong``, or
-    ``seedmatch:FILE: what is wrong`` when the file could not be opened.
-    """
-
-    def __init__(self, message: str, path: str, line: int | None, column: int | None):
-        super().__init__(message)
-        self.path = path
-        self.line = line
-        self.column = column
-
-    def __reduce__(self):
-        return type(self), (str(self), self.path, self.line, self.column)
+class TruthFileError(FileError):
+    """A file of true pairs that cannot be read."""
 
 
-def read_truth(path) -> np.ndarray:
+def read_truth(path: str | os.PathLike) -> np.ndarray:
     """Read the true pairs of two seed files.
 
     Parameters
