@@ -1,5 +1,4 @@
-// The auction's behaviours, run against both engines (the fast one also on
-// prepared pair terms), and the random baseline.
+// The auction's behaviours, on every engine, and the random baseline.
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -12,9 +11,8 @@ using test::kNaN;
 
 using Engine = test::AuctionEngine;
 
-// Seeds on a line, pts2 / 100 apart; a negative pts2 marks an empty seed. With
-// only the point-count term of seedDist weighted, and no weight on pcal and
-// rpd, a pair costs seedWeight * |pts2 - pts2'| / 250.
+// Seeds on a line, pts2 / 100 apart; a negative pts2 marks an empty seed. With only
+// pts2 weighted, a pair costs seedWeight * |pts2 - pts2'| / 250.
 SeedSet line(const std::vector<std::int32_t>& pts2) {
   SeedSet set(pts2.size());
   for (std::size_t i = 0; i < set.size(); ++i) {
@@ -83,10 +81,9 @@ SeedSet seeds(int n, int salt, int emptyEvery) {
   return line(pts2);
 }
 
-// The rows of the draws of rand() seeded with the second of the call: each
-// non-empty bidder in index order takes rand() % objects, drawn again while
-// taken; an empty object is used up unpaired. Each pair costs what it would in
-// the auction at that moment, and no cost is held against costLimit (NaN here).
+// Each non-empty bidder in turn takes rand() % objects (seeded with the second),
+// drawn again while taken; an empty object is used up unpaired. Each pair costs
+// what it would in the auction, and no cost is held against costLimit (NaN here).
 TEST(RandomMatching, RowsFollowTheDrawsOfRand) {
   for (const auto [n1, n2, empty1, empty2] :
        {std::array{12, 12, 4, 0}, {7, 15, 3, 5}, {15, 7, 6, 3}, {30, 30, 0, 0}}) {
