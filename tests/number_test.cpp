@@ -39,9 +39,8 @@ std::string digits(std::mt19937_64& random, int count) {
   return text;
 }
 
-// A real token of a random shape: sign, 1 to 25 digits with leading zeros now
-// and then, a point anywhere (".5" and "5." included) or none, and an
-// exponent of either case and sign, mostly near the ends of the fast range.
+// A real token of a random shape: sign, 1 to 25 digits, leading zeros, a point anywhere
+// or none, an exponent of either case and sign, mostly near the ends of the fast range.
 std::string randomReal(std::mt19937_64& random) {
   const char* const signs[] = {"", "", "-", "+"};
   std::string token = signs[random() % 4];
@@ -107,10 +106,8 @@ TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
   }
 }
 
-// Three million random tokens: each one the fast path takes has from_chars'
-// bits, and a fair share of every shape is taken. The reader, over a file of
-// the first million that a seed file may hold, gives from_chars' values
-// whichever path each token takes and wherever it falls in the buffer.
+// Three million random tokens: what the fast path takes has from_chars' bits, and
+// a fair share is taken. The reader, over a file of a million, gives from_chars' values.
 TEST(FastNumbers, AgreeWithFromChars) {
   std::mt19937_64 random(20261207);
   long taken = 0, halfwayTaken = 0;
