@@ -170,13 +170,7 @@ std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double j
   }
   for (std::size_t i = 0; i < n / 12; ++i) sets[1].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
   for (std::size_t i = sets[1].size(); i > 1; --i) std::swap(sets[1][i - 1], sets[1][d.below(i)]);
-  for (SeedSet& set : sets) {
-    for (SEED& s : set) {
-      for (const SEED& t : set) s.neibDist.push_back(std::stod(std::to_string(std::hypot(s.pos[0] - t.pos[0], s.pos[1] - t.pos[1], s.pos[2] - t.pos[2])).substr(0, 7)));
-      s.neibCount = static_cast<std::int32_t>(set.size());
-      NeibDis(s);
-    }
-  }
+  for (SeedSet& set : sets) setDistances(d, set, kRealistic);
   return sets;
 }
 
