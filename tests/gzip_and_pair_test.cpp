@@ -77,10 +77,6 @@ TEST_F(Files, FilesAndPipesReadAsTheTextInMemory) {
   }
   EXPECT_EQ(load(bad), "seedmatch:FILE:" + std::to_string(std::count(bad.begin(), bad.end(), '\n') + 1) +
                            ":3: expected distance 300000 of seed 2 (a real number), found 'x'");
-  // Read from a file, a token must fit in the buffer.
-  const std::string longToken = write("long", "1 0 0 0 0\n0 0 " + std::string(1 << 21, '7'));
-  EXPECT_EQ(loadFile(longToken),
-            "seedmatch:" + longToken + ":2:5: expected position x of seed 0, found a token of 1048576 bytes or more");
 }
 
 // Damaged streams: one line naming the file, without a position; the set is left as it was.
