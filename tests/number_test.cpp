@@ -136,13 +136,6 @@ TEST(FastNumbers, AgreeWithFromChars) {
   for (std::size_t j = 0; j < tokens.size(); ++j) {
     ASSERT_EQ(bitsOf(seeds[0].neibDist[j]), bitsOf(reference<double>(tokens[j]))) << tokens[j];
   }
-  for (int i = 0; i < 1'000'000; ++i) {
-    const char* const signs[] = {"", "-", "+"};
-    const std::string token = signs[random() % 3] + digits(random, 1 + static_cast<int>(random() % 12));
-    if (const auto value = fast<std::int32_t>(token)) {
-      ASSERT_EQ(value, reference<std::int32_t>(token)) << token;
-    }
-  }
 }
 
 }  // namespace
