@@ -148,7 +148,8 @@ def test_read_errors_carry_file_line_and_column(tmp_path, name, text, message, p
     with pytest.raises(ValueError) as refused:
         seedmatch.read_seeds(path)
     error = refused.value
-    assert isinstance(error, seedmatch.SeedFileError) and str(error) == f"seedmatch:{path}{message}"
+    assert isinstance(error, seedmatch.SeedFileError)
+    assert str(error) == f"seedmatch:{path}{message}"
     assert (error.path, error.line, error.column) == (str(path), *place)
     with pytest.raises(ValueError, match="^path must not contain a NUL byte$"):
         seedmatch.read_seeds(f"{path}\0.txt")
