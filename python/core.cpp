@@ -23,6 +23,7 @@
 #include "measure/measure.h"
 #include "report/report.h"
 #include "seed/seed.h"
+#include "seed/system_error.h"
 #include "sweep.h"
 
 namespace py = pybind11;
@@ -537,6 +538,8 @@ distances, counts beyond 32 bits, and NaN or infinite values.
   py::class_<ReportRows>(m, "_ReportRows", "Holds the rows a report's columns view.");
   m.def("evaluate", &evaluate);
 
+  m.def("system_error_text", &systemErrorText, py::arg("errno"),
+        "The words the commands use for a system error number.");
   m.def("atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
         py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
 

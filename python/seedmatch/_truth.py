@@ -7,6 +7,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
+from . import _core
 from ._errors import FileError
 
 _FIELD = re.compile(r"[^\t, ]+")
@@ -45,7 +46,7 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
         with open(path, encoding="utf-8", errors="replace") as file:
             lines = file.read().splitlines()
     except OSError as error:
-        reason = (error.strerror or str(error)).lower()
+        reason = _core.system_error_text(error.errno) if error.errno else str(error)
         raise TruthFileError(f"seedmatch:{name}: cannot open: {reason}", name, None, None) \
             from None
 

@@ -28,7 +28,7 @@ ERROR = seedmatch.TruthFileError
     ("0 1 2\n", "1:5: expected two indices, found 3 fields"),
     ("0\n", "1:2: expected two indices, found 1 fields"),
     ("0 1\nindex1 index2\n", "2:1: expected an index of file 1 (an integer), found 'index1'"),
-    (None, " cannot open: no such file or directory"),
+    (None, " cannot open: no such file"),
 ])
 def test_read_truth(tmp_path, text, expected):
     path = tmp_path / "pairs.txt"
