@@ -25,7 +25,6 @@ using seedmatch::test::readFile;
 const std::string kExamples = quoted(SEEDMATCH_SOURCE_DIR "/examples/three_a.seeds") + " " +
                               quoted(SEEDMATCH_SOURCE_DIR "/examples/three_b.seeds") + " ";
 
-// Status, standard error and standard output in one string.
 std::string outcome(const std::string& exe, const std::string& args) {
   return seedmatch::test::run(quoted(exe) + " " + args);
 }
@@ -38,7 +37,6 @@ TEST(Cli, WholeOutputs) {
       // costLimit "abc" is 0: no pair, the fixed line for an empty table
       {SEEDMATCH_EXE, kExamples + "1 0.5 1 abc", "1||SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
       {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 2", "1||" + readFile(data + "three_pairs.expected")},
-      {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 0", "1||No matched pair\n"},
       // Seeds 3 apart in desc[0], 5 apart in space: one pair at cost 3, whatever the negative costLimit.
       {SEEDMATCH_RANDOM_EXE, quoted(data + "one_a.seeds") + " " + quoted(data + "one_b.seeds") + " 1 0.5 2 -5",
        "1|| 0  0  3.000  3.000  0.000  3.000  3.000  0.000  0.000  0.000  0.000  0.000  5.000\n"
@@ -89,7 +87,6 @@ TEST(CliErrors, SeedFileTable) {
   std::remove(kPath.c_str());
 }
 
-// - is standard input, for one file of the two.
 TEST(CliErrors, PipesAndStandardInput) {
   const std::string good = "cat " + quoted(kGood) + " | ", tooShort = "printf '1 0 0 0 0 0 0 1 2' | ";
   const struct { std::string file1, file2, before, outcome; } cases[] = {

@@ -13,7 +13,6 @@ namespace {
 
 using test::dump, test::load, test::loadFile, test::quoted;
 
-// One gzip member holding text.
 std::string gzipped(std::string_view text) {
   const std::string path = testing::TempDir() + "gzipped." + std::to_string(::getpid());
   const gzFile out = gzopen(path.c_str(), "wb");
@@ -92,7 +91,6 @@ TEST_F(Files, DamagedGzipIsOneError) {
       {member.substr(0, 10), "gzip data ends early"},
       {member.substr(0, member.size() / 2), "gzip data ends early"},
       {member.substr(0, member.size() - 1), "gzip data ends early"},
-      {member + gzipped("7 8").substr(0, 15), "gzip data ends early"},
       {badCheck, "corrupt gzip data: incorrect data check"},
       {member + "trailing", "corrupt gzip data: incorrect header check"},
       {gzipped(text + " and more") + "\x1f\x8b\x08\x00", "gzip data ends early"},

@@ -11,7 +11,6 @@ using V = std::vector<double>;
 const SeedSet kThree1{makeSeed(0, 0, 0, {0, 5, 12}), makeSeed(3, 4, 0, {5, 0, 13}), makeSeed(0, 0, 12, {12, 13, 0})};
 const SeedSet kThree2{makeSeed(0, 0, 0, {0, 10, 5}), makeSeed(6, 8, 0, {10, 0, 11}), makeSeed(0, 0, 5, {5, 11, 0})};
 
-// A table the seeds cannot serve is refused before anything is printed.
 TEST(Report, RefusesRowsTheSeedsCannotServe) {
   for (const MatchTable& table :
        {MatchTable{{0, 0, 1.0}, {3, 0, 1.0}}, MatchTable{{0, 0, 1.0}, {0, 3, 1.0}},

@@ -58,7 +58,6 @@ TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {
   EXPECT_EQ(dump(two), load(kTwoSeeds) + dump(one));
 }
 
-// The table of number forms: each token, in an integer or a real field, and its exact value.
 TEST(ReadSeed, NumberForms) {
   std::ifstream in(SEEDMATCH_SOURCE_DIR "/tests/data/numbers.txt");
   int cases = 0;

@@ -1,4 +1,3 @@
-// Helpers shared by the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,7 +66,6 @@ inline std::string readFile(const std::string& path) {
   return text.str();
 }
 
-// Everything print(out) writes to out.
 template <class Print>
 std::string capture(Print print) {
   const std::string path = testing::TempDir() + "capture." + std::to_string(::getpid());
@@ -79,7 +77,6 @@ std::string capture(Print print) {
   return text;
 }
 
-// The seeds a read gives, or its error line.
 inline std::string load(std::string_view text, const std::string& name = "FILE") {
   SeedSet seeds;
   const auto error = readSeedText(text, name, seeds);

@@ -52,8 +52,6 @@ def test_an_empty_set_has_empty_views():
     assert [empty.positions.shape, empty.point_counts.shape, empty.distances.shape,
             empty.histograms.shape, empty.descriptors[0].shape] == [(0, 3), (0, 3), (0, 0),
                                                                      (0, 40), (0, 0)]
-    assert str(seedmatch.evaluate(empty, empty, seedmatch.match(empty, empty, 1, 1, 1, 1), 1, 1)) \
-        == "SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"
 
 
 def good_arrays(n=3):
@@ -71,11 +69,8 @@ BAD_ARRAYS = [
     ("positions", np.zeros((3, 2)), "positions must have shape (N, 3), got (3, 2)"),
     ("positions", [[0, 0], [1]], "positions must be an array of numbers"),
     ("positions", None, "positions must hold real numbers, not object"),
-    ("positions", np.array([["a", "b", "c"]] * 3), "positions must hold real numbers, not <U1"),
-    ("positions", np.zeros((3, 3), complex), "positions must hold real numbers, not complex128"),
     ("positions", np.full((3, 3), np.inf), "positions[0, 0] is inf; a seed file holds only finite numbers"),
     ("descriptors", np.zeros((3, 2)), "descriptors must hold six arrays, got 3"),
-    ("descriptors", [np.zeros((3, 2))] * 5, "descriptors must hold six arrays, got 5"),
     ("descriptors", "abcdef", "descriptors must be a sequence of six arrays"),
     ("descriptors", descriptors_with(2, np.zeros((4, 2))), "descriptors[2] has 4 rows, positions has 3"),
     ("descriptors", descriptors_with(1, np.zeros((3, 2, 1))), "descriptors[1] must have shape (N, L), got (3, 2, 1)"),

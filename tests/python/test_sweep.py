@@ -13,9 +13,6 @@ import seedmatch
 from seedmatch import _core
 from test_picture_and_many import command_in_process
 
-ERROR = seedmatch.TruthFileError
-
-
 @pytest.mark.parametrize("text, expected", [
     ("index1\tindex2\n0\t4\n1\t16\n", [[0, 4], [1, 16]]),
     ("# made by hand\n\n3,1  # a comment\n 2 , 0\n", [[3, 1], [2, 0]]),
@@ -35,7 +32,7 @@ def test_read_truth(tmp_path, text, expected):
     if text is not None:
         path.write_text(text)
     if isinstance(expected, str):
-        with pytest.raises(ERROR) as error:
+        with pytest.raises(seedmatch.TruthFileError) as error:
             seedmatch.read_truth(path)
         assert str(error.value) == f"seedmatch:{path}:{expected}"
     else:
@@ -167,8 +164,6 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
     lines = csv.read_text().splitlines()
     assert lines[0] == out.splitlines()[0] and len(lines) == len(rows)
 
-    bad_truth = tmp_path / "bad.tsv"
-    bad_truth.write_text("0 1\n0 2\n")
     far_truth = tmp_path / "far.tsv"
     far_truth.write_text("0 999\n")
     base = ["sweep", *generated[60], "--hist-weight", "0", "--rpd-weight", "1", "--cost-limit", "2"]
@@ -176,8 +171,6 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
         (["--seed-weight", "1,x"],
          "seedmatch: --seed-weight: '1,x': expected numbers separated by commas, or "
          "START:STOP:COUNT"),
-        (["--seed-weight", "1", "--truth", bad_truth],
-         f"seedmatch:{bad_truth}:2:1: seed 0 of file 1 is paired again (first on line 1)"),
         (["--seed-weight", "1", "--truth", far_truth],
          f"seedmatch:{far_truth}: the truth pairs seed 999 of file 2, which holds "
          f"{len(seedmatch.read_seeds(generated[60][1]))} seeds"),
