@@ -8,22 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 
-namespace {
-
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-}  // namespace
+#include "from_chars_loop.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "seedmatch: usage: seedmatch-read-loop FILE...\n");
     return 2;
   }
-  long long tokens = 0;
-  double sum = 0.0;
+  seedmatch::bench::LoopResult result;
   for (int i = 1; i < argc; ++i) {
     const int fd = ::open(argv[i], O_RDONLY | O_CLOEXEC);
     struct stat status {};
@@ -39,22 +33,13 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* p = static_cast<const char*>(map);
-    const char* const end = p + size;
-    for (;;) {
-      while (p != end && isSpace(*p)) ++p;
-      if (p == end) break;
-      double value = 0.0;
-      const auto [next, ec] = std::from_chars(p, end, value);
-      if (ec != std::errc{}) {
-        std::fprintf(stderr, "seedmatch:%s: cannot convert a token\n", argv[i]);
-        return 2;
-      }
-      sum += value;
-      ++tokens;
-      p = next;
+    seedmatch::bench::fromCharsLoop(p, p + size, result);
+    if (!result.converted) {
+      std::fprintf(stderr, "seedmatch:%s: cannot convert a token\n", argv[i]);
+      return 2;
     }
     if (map != nullptr) ::munmap(map, size);
   }
-  std::printf("%lld tokens, checksum %.17g\n", tokens, sum);
+  std::printf("%lld tokens, checksum %.17g\n", static_cast<long long>(result.tokens), result.sum);
   return 0;
 }

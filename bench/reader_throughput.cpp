@@ -28,33 +28,22 @@
 #include <string>
 #include <vector>
 
+#include "from_chars_loop.h"
 #include "seed/seed.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Converts every token as a double and nothing more; the sum keeps the
-// conversions from being optimised away.
+// Converts every token as a double and nothing more.
 double bareLoop(const std::string& text) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  double sum = 0.0;
-  for (;;) {
-    while (p != end && isSpace(*p)) ++p;
-    if (p == end) break;
-    double value = 0.0;
-    const auto [next, ec] = std::from_chars(p, end, value);
-    if (ec != std::errc{}) {
-      std::fprintf(stderr, "seedmatch: bare loop cannot convert a token\n");
-      std::exit(2);
-    }
-    sum += value;
-    p = next;
+  seedmatch::bench::LoopResult result;
+  seedmatch::bench::fromCharsLoop(text.data(), text.data() + text.size(), result);
+  if (!result.converted) {
+    std::fprintf(stderr, "seedmatch: bare loop cannot convert a token\n");
+    std::exit(2);
   }
-  return sum;
+  return result.sum;
 }
 
 double median(std::vector<double> values) {
