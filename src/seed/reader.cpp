@@ -132,6 +132,32 @@ class Scanner {
     return anyReal(value);
   }
 
+  // Converts the next count real tokens into out. Returns count, or how many
+  // came before the one that failed, which explain() then describes. Where a
+  // whole block is at hand, its tokens are found from one mask of its spaces
+  // and converted side by side; the wide form declines long tokens, which the
+  // narrow one then takes.
+  std::int32_t reals(double* out, std::int32_t count) {
+    std::int32_t done = 0;
+    while (done < count) {
+      if (!nextToken()) return done;
+      const char* end = p_;
+      std::int32_t converted = fastReals(p_, safeEnd_, count - done, out + done, end, wide_);
+      if (converted == 0 && wide_) {
+        constexpr std::int32_t kNarrowRun = 8;  // then the wide form is tried again
+        converted = fastReals(p_, safeEnd_, std::min(count - done, kNarrowRun), out + done, end, false);
+      }
+      if (converted > 0) {
+        done += converted;
+        p_ = end;
+      } else {
+        if (!real(out[done])) return done;
+        ++done;
+      }
+    }
+    return done;
+  }
+
   // Every integer token, by from_chars; p_ is at its first byte.
   [[gnu::noinline]] bool anyInteger(std::int32_t& value) {
     const char* first = p_;
@@ -352,6 +378,11 @@ class Scanner {
   std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
   ReadError error_;
   locale_t cLocale_ = locale_t{};  // made when first needed
+#if defined(SEEDMATCH_DEFAULT_CLONES)
+  bool wide_ = false;
+#else
+  bool wide_ = wideRealsAvailable();
+#endif
 };
 
 // Fresh memory costs a fault per page on first write. The pages of storage
@@ -409,8 +440,22 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, st
     values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
     prefault(values);
   };
+  const auto readReals = [&](std::vector<double>& values, std::int32_t count, Field field) {
+    reserve(values, count);
+    double chunk[512];
+    for (std::int32_t j = 0; j < count;) {
+      const std::int32_t wanted = std::min<std::int32_t>(count - j, std::size(chunk));
+      const std::int32_t converted = in.reals(chunk, wanted);
+      values.insert(values.end(), chunk, chunk + converted);
+      j += converted;
+      if (converted < wanted) {
+        field.entry = j;
+        return in.explain(field);
+      }
+    }
+    return true;
+  };
   std::int32_t discarded = 0;
-  double value = 0.0;
   for (std::int32_t k = 0; k < 3; ++k) {
     if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
   }
@@ -418,12 +463,9 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, st
     for (std::int32_t t = 0; t < 2; ++t) {
       if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
     }
-    std::vector<double>& desc = seed.desc[static_cast<std::size_t>(d)];
-    const std::int32_t length = header.descLen[static_cast<std::size_t>(d)];
-    reserve(desc, length);
-    for (std::int32_t j = 0; j < length; ++j) {
-      if (!in.real(value)) return in.explain({Slot::descValue, i, d, j});
-      desc.push_back(value);
+    if (!readReals(seed.desc[static_cast<std::size_t>(d)], header.descLen[static_cast<std::size_t>(d)],
+                   {Slot::descValue, i, d})) {
+      return false;
     }
   }
   for (std::int32_t k = 0; k < 3; ++k) {
@@ -439,12 +481,7 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, st
     return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " + std::to_string(seed.neibCount) +
                           ", fewer than the " + std::to_string(header.count) + " seeds of the file");
   }
-  std::vector<double>& dist = seed.neibDist;
-  reserve(dist, seed.neibCount);
-  for (std::int32_t j = 0; j < seed.neibCount; ++j) {
-    if (!in.real(value)) return in.explain({Slot::distance, i, 0, j});
-    dist.push_back(value);
-  }
+  if (!readReals(seed.neibDist, seed.neibCount, {Slot::distance, i})) return false;
   longest = std::max(longest, seed.neibCount);
   NeibDis(seed);
   return true;

@@ -1,5 +1,9 @@
 #include "seed.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace seedmatch {
 
 void NeibDis(SEED& seed) {
@@ -9,12 +13,30 @@ void NeibDis(SEED& seed) {
   // require.
   std::array<std::size_t, kHistBins> hits{};
   std::size_t total = 0;
-  for (const double v : seed.neibDist) {
+  const auto count = [&](double v) {
     if (v < kHistBins) {  // false for NaN and +inf
       ++hits[static_cast<std::size_t>(v > 0.0 ? v : 0.0)];
       ++total;
     }
+  };
+  const std::vector<double>& values = seed.neibDist;
+  std::size_t i = 0;
+  // Eight at a time, so that the many beyond the last bin cost one test together.
+  for (; i + 8 <= values.size(); i += 8) {
+#if defined(__SSE2__)
+    const __m128d limit = _mm_set1_pd(kHistBins);
+    __m128d below = _mm_cmplt_pd(_mm_loadu_pd(&values[i]), limit);
+    for (std::size_t k = 2; k < 8; k += 2) below = _mm_or_pd(below, _mm_cmplt_pd(_mm_loadu_pd(&values[i + k]), limit));
+    const bool any = _mm_movemask_pd(below) != 0;
+#else
+    bool any = false;
+    for (std::size_t k = 0; k < 8; ++k) any |= values[i + k] < kHistBins;
+#endif
+    if (any) {
+      for (std::size_t k = 0; k < 8; ++k) count(values[i + k]);
+    }
   }
+  for (; i < values.size(); ++i) count(values[i]);
   seed.neibHist.assign(kHistBins, 0.0);
   if (total == 0) return;
   const double weight = 1.0 / static_cast<double>(seed.neibCount);
