@@ -17,13 +17,18 @@
 // Then the file is written and the status is 0.
 //
 // usage: seedmatch-gen-rows OUT
+//        seedmatch-gen-rows --check COUNT   compares its number formatting with
+//                                           std::to_chars on COUNT values
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,29 +69,77 @@ double distance(const Position& a, const Position& b) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-// Whether d lies so near a rounding tie of six significant digits that a value
-// a few units in the last place away may print otherwise.
-// Generous: 1e-8 of the sixth digit is some 45 units in the last place.
-bool nearTie(double d) {
+// d * 10^(5 - exponent), in [1e5, 1e6), for a finite d > 0 of decimal exponent
+// -17 to 27 (found false otherwise); one rounding, so off by under 1.2e-10.
+struct SixDigits {
+  double scaled;
+  int exponent;
+  bool found;
+};
+
+SixDigits sixDigits(double d) {
   static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  if (d == 0.0) return false;
-  if (!std::isfinite(d)) return true;
-  // The exponent e that puts d * 10^(5 - e) in [1e5, 1e6); one rounding, so
-  // the product is off by less than 1.2e-10.
-  int e = 2;
-  for (int step = 0; step < 64 && e >= -17 && e <= 27; ++step) {
+  // floor(log10 d) or one less, from the binary exponent.
+  const int binary = static_cast<int>((std::bit_cast<std::uint64_t>(d) >> 52) & 0x7ff) - 1023;
+  int e = (binary * 1233) >> 12;
+  for (int step = 0; step < 4 && e >= -17 && e <= 27; ++step) {
     const double scaled = e <= 5 ? d * kPow10[5 - e] : d / kPow10[e - 5];
     if (scaled < 1e5) {
       --e;
     } else if (scaled >= 1e6) {
       ++e;
     } else {
-      return std::fabs(scaled - std::floor(scaled) - 0.5) < 1e-8;
+      return {scaled, e, true};
     }
   }
-  return true;
+  return {0.0, 0, false};
+}
+
+// Whether d lies so near a rounding tie of six significant digits that a value
+// a few units in the last place away may print otherwise.
+// Generous: 1e-8 of the sixth digit is some 45 units in the last place.
+bool nearTie(double d) {
+  if (d == 0.0) return false;
+  if (!(d > 0.0 && d < std::numeric_limits<double>::infinity())) return true;
+  const SixDigits six = sixDigits(d);
+  return !six.found || std::fabs(six.scaled - std::floor(six.scaled) - 0.5) < 1e-8;
+}
+
+// Writes d as "%.6g" does and returns the end; at most 15 bytes.
+// Fixed notation away from ties here, std::to_chars for the rest.
+char* writeSixDigits(char* p, double d) {
+  if (d == 0.0) {
+    *p = '0';
+    return p + 1;
+  }
+  SixDigits six = nearTie(d) ? SixDigits{0.0, 0, false} : sixDigits(d);
+  auto m = static_cast<std::uint32_t>(six.scaled + 0.5);
+  if (m == 1000000) {
+    m = 100000;
+    ++six.exponent;
+  }
+  if (!six.found || six.exponent < -4 || six.exponent > 5)
+    return std::to_chars(p, p + 15, d, std::chars_format::general, 6).ptr;
+  char digits[6];
+  for (int k = 5; k >= 0; --k, m /= 10) digits[k] = static_cast<char>('0' + m % 10);
+  int last = 5;
+  while (digits[last] == '0') --last;  // digits[0] is not 0
+  const int e = six.exponent;
+  if (e >= 0) {
+    p = std::copy(digits, digits + e + 1, p);
+    if (last > e) {
+      *p++ = '.';
+      p = std::copy(digits + e + 1, digits + last + 1, p);
+    }
+  } else {
+    *p++ = '0';
+    *p++ = '.';
+    p = std::fill_n(p, -e - 1, '0');
+    p = std::copy(digits, digits + last + 1, p);
+  }
+  return p;
 }
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -146,7 +199,7 @@ void writeSeedFile(std::FILE* out, const std::vector<Position>& positions,
         p = std::copy(next->text.begin(), next->text.end(), p);
         ++next;
       } else {
-        p = std::to_chars(p, p + 16, distance(positions[i], positions[j]), std::chars_format::general, 6).ptr;
+        p = writeSixDigits(p, distance(positions[i], positions[j]));
       }
       *p++ = ' ';
     }
@@ -155,10 +208,38 @@ void writeSeedFile(std::FILE* out, const std::vector<Position>& positions,
   }
 }
 
+// Compares writeSixDigits with std::to_chars on count values: of every
+// magnitude, beside rounding ties, beside powers of ten. Returns how many differ.
+std::uint64_t differences(std::uint64_t count) {
+  std::mt19937_64 random(1);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  std::uint64_t differ = 0;
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const double exponent = std::floor(uniform(random) * 34.0) - 12.0;
+    double d = std::pow(10.0, exponent + uniform(random));
+    if (k % 3 == 1) d = (std::floor(uniform(random) * 9e5) + 1e5 + 0.5) * std::pow(10.0, exponent - 5.0);
+    if (k % 3 == 2) d = std::pow(10.0, exponent) * (k % 2 ? 1.0 : 9.999995);
+    for (int ulps = static_cast<int>(random() % 201) - 100; ulps != 0; ulps += ulps > 0 ? -1 : 1)
+      d = std::nextafter(d, ulps > 0 ? 1e300 : 0.0);
+    char fast[16], plain[16];
+    const auto fastEnd = writeSixDigits(fast, d);
+    const auto plainEnd = std::to_chars(plain, plain + 16, d, std::chars_format::general, 6).ptr;
+    if (std::string_view(fast, fastEnd) != std::string_view(plain, plainEnd)) ++differ;
+  }
+  return differ;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) fail("usage: seedmatch-gen-rows OUT");
+  if (argc == 3 && std::string_view(argv[1]) == "--check") {
+    const std::uint64_t count = std::strtoull(argv[2], nullptr, 10);
+    const std::uint64_t differ = differences(count);
+    std::printf("%llu values, %llu printed otherwise than std::to_chars\n",
+                static_cast<unsigned long long>(count), static_cast<unsigned long long>(differ));
+    return differ == 0 ? 0 : 1;
+  }
+  if (argc != 2) fail("usage: seedmatch-gen-rows OUT | seedmatch-gen-rows --check COUNT");
   File out(std::fopen(argv[1], "wb"), &std::fclose);
   if (!out) {
     std::fprintf(stderr, "seedmatch: cannot open %s to write\n", argv[1]);

@@ -29,6 +29,11 @@ the auction busy for many passes per bidder, an easy one for one to a few.
 --truth FILE also writes the true pairs: one line per seed of file 1 that
 file 2 holds again, its index in file 1, a tab, its index in file 2.
 
+--writer W says what formats the distance rows, N^2 numbers a file and most
+of the time: the compiled helper seedmatch-gen-rows (its path), numpy, or
+python (math.dist and "%.6g"). All write the same bytes. By default the
+helper of build/release if it is built, else numpy if it imports.
+
 usage: gen_scenes.py N OUT1 OUT2 [--noise L] [--seed S] [--lost F] [--added F]
                      [--truth FILE] [--writer W]
 """

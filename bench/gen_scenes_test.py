@@ -111,6 +111,8 @@ def main() -> int:
         check(asked == 3, "the helper asked for %d near-tie pairs, expected 3" % asked)
         check(open(plain, "rb").read() == open(fast, "rb").read(),
               "the helper's near-tie scene differs from the plain path's")
+        run = subprocess.run([helper, "--check", "1000000"], capture_output=True, text=True)
+        check(run.returncode == 0, "seedmatch-gen-rows --check: %s" % run.stdout.strip())
 
         # Some 20 to 40 neighbours within distance 40, in both views.
         for path in (a, b):
