@@ -2,10 +2,11 @@
 // every distance row formatted here, byte for byte what Python's
 // "%.6g" % math.dist(p, q) gives.
 //
-// std::to_chars(general, 6) prints what "%.6g" prints for the same double, but
-// sqrt of the sum of squares may differ from math.dist in the last bits. That
-// only changes the text of a value lying within a few units in the last place
-// of a rounding tie of six digits, so the program asks for those few values:
+// It prints a double as "%.6g" and std::to_chars(general, 6) do (--check
+// compares the two), but sqrt of the sum of squares may differ from math.dist
+// in the last bits. That only changes the text of a value lying within a few
+// units in the last place of a rounding tie of six digits, so the program asks
+// for those few values:
 //
 //   stdin   the count n, n positions (3 doubles each), the byte count of the
 //           text lines and the lines: the file's first line, then one line
@@ -99,7 +100,9 @@ SixDigits sixDigits(double d) {
 
 // Whether d lies so near a rounding tie of six significant digits that a value
 // a few units in the last place away may print otherwise.
-// Generous: 1e-8 of the sixth digit is some 45 units in the last place.
+// Generous: 1e-8 of the sixth digit is at least 45 units in the last place of
+// d, and the sum of squares and math.dist each lie within three of the exact
+// distance.
 bool nearTie(double d) {
   if (d == 0.0) return false;
   if (!(d > 0.0 && d < std::numeric_limits<double>::infinity())) return true;
