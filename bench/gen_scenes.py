@@ -29,13 +29,21 @@ the auction busy for many passes per bidder, an easy one for one to a few.
 --truth FILE also writes the true pairs: one line per seed of file 1 that
 file 2 holds again, its index in file 1, a tab, its index in file 2.
 
+--writer W says what formats the distance rows, N^2 numbers a file and most
+of the time: the compiled helper seedmatch-gen-rows (its path), numpy, or
+python (math.dist and "%.6g"). All write the same bytes. By default the
+helper of build/release if it is built, else numpy if it imports.
+
 usage: gen_scenes.py N OUT1 OUT2 [--noise L] [--seed S] [--lost F] [--added F]
-                     [--truth FILE]
+                     [--truth FILE] [--writer W]
 """
 import argparse
+import array
 import math
 import os
 import random
+import struct
+import subprocess
 import sys
 from typing import Dict, List, Optional, Sequence
 
@@ -264,33 +272,95 @@ def fast_rows(np, tables, pos, start: int, stop: int) -> List[Optional[bytes]]:
     return out
 
 
-def write_seed_file(path: str, seeds: List[Seed]) -> None:
+def seed_line(seed: Seed, position: List[float], n: int) -> str:
+    """The line of a seed that goes before its distance row."""
+    parts = ["%.3f %.3f %.3f" % tuple(position)]
+    for values in descriptors(seed):
+        parts.append("0 0")
+        parts.extend("%.6g" % v for v in values)
+    parts.append("%d %d %d %d\n" % (*point_counts(seed), n))
+    return " ".join(parts)
+
+
+def plain_row(positions: List[List[float]], i: int) -> bytes:
+    p = positions[i]
+    return (" ".join(["%.6g"] * len(positions)) % tuple(map(math.dist, [p] * len(positions),
+                                                              positions)) + "\n").encode()
+
+
+def write_with_numpy(out, lines: List[bytes], positions: List[List[float]], np) -> None:
+    n = len(positions)
+    pos = np.array(positions, dtype=np.float64).reshape(n, 3)
+    tables = digit_tables(np)
+    for start in range(0, n, 64):
+        stop = min(n, start + 64)
+        rows = fast_rows(np, tables, pos, start, stop)
+        out.write(b"".join(lines[i] + (row if row is not None else plain_row(positions, i))
+                           for i, row in zip(range(start, stop), rows)))
+
+
+def write_with_helper(path: str, program: str, head: bytes, lines: List[bytes],
+                      positions: List[List[float]]) -> int:
+    """Has the compiled helper write the file; it asks for the text of the few
+    distances near a rounding tie, which math.dist gives here. Returns how
+    many pairs it asked for."""
+    text = head + b"".join(lines)
+    helper = subprocess.Popen([program, path], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    count = 0
+    try:
+        helper.stdin.write(struct.pack("=Q", len(positions)))
+        helper.stdin.write(array.array("d", (x for p in positions for x in p)).tobytes())
+        helper.stdin.write(struct.pack("=Q", len(text)) + text)
+        helper.stdin.flush()
+        count = struct.unpack("=Q", helper.stdout.read(8))[0]
+        pairs = array.array("Q", helper.stdout.read(16 * count))
+        answers = []
+        for i, j in zip(pairs[0::2], pairs[1::2]):
+            answers.append("%.6g\n%.6g\n" % (math.dist(positions[i], positions[j]),
+                                               math.dist(positions[j], positions[i])))
+        helper.stdin.write("".join(answers).encode())
+        helper.stdin.close()
+    except (BrokenPipeError, struct.error, ValueError):
+        pass  # the helper stopped early; its status says why
+    if helper.wait() != 0:
+        raise OSError("%s failed writing %s" % (program, path))
+    return count
+
+
+def write_seed_file(path: str, seeds: List[Seed], writer: str = "python") -> int:
+    """Writes seeds to path; writer is "python" (the plain path), "numpy" or
+    the path of the compiled helper, all giving the same bytes. Returns how
+    many near-tie pairs the helper left to math.dist."""
     n = len(seeds)
     positions = [[float("%.3f" % x) for x in s["pos"]] for s in seeds]
-    row_format = " ".join(["%.6g"] * n) + "\n"
-    try:
-        import numpy as np
-        pos = np.array(positions, dtype=np.float64).reshape(n, 3)
-        tables = digit_tables(np)
-    except ImportError:
-        np = None
+    head = b"%d %s\n" % (n, " ".join(str(k) for k in DESC_LENS).encode())
+    lines = [seed_line(s, p, n).encode() for s, p in zip(seeds, positions)]
+    if writer not in ("python", "numpy"):
+        return write_with_helper(path, writer, head, lines, positions)
     with open(path, "wb") as out:
-        out.write(b"%d %s\n" % (n, " ".join(str(k) for k in DESC_LENS).encode()))
-        for start in range(0, n, 64):
-            stop = min(n, start + 64)
-            rows = fast_rows(np, tables, pos, start, stop) if np is not None else [None] * (stop - start)
-            chunk: List[bytes] = []
-            for i, row in zip(range(start, stop), rows):
-                seed, p = seeds[i], positions[i]
-                parts = ["%.3f %.3f %.3f" % tuple(p)]
-                for values in descriptors(seed):
-                    parts.append("0 0")
-                    parts.extend("%.6g" % v for v in values)
-                parts.append("%d %d %d %d\n" % (*point_counts(seed), n))
-                chunk.append(" ".join(parts).encode())
-                chunk.append(row if row is not None else
-                             (row_format % tuple(map(math.dist, [p] * n, positions))).encode())
-            out.write(b"".join(chunk))
+        out.write(head)
+        if writer == "numpy":
+            import numpy as np
+            write_with_numpy(out, lines, positions, np)
+        else:
+            for start in range(0, n, 64):
+                out.write(b"".join(lines[i] + plain_row(positions, i)
+                                   for i in range(start, min(n, start + 64))))
+    return 0
+
+
+def default_writer() -> str:
+    """The helper of the release build beside this file if there is one, else
+    NumPy if it imports, else the plain path."""
+    helper = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                          "build", "release", "bench", "seedmatch-gen-rows")
+    if os.access(helper, os.X_OK):
+        return os.path.normpath(helper)
+    try:
+        import numpy  # noqa: F401
+        return "numpy"
+    except ImportError:
+        return "python"
 
 
 def scenes(n: int, level: float, seed: int, lost: float, added: float):
@@ -335,20 +405,35 @@ def main() -> None:
                         help="new seeds in file 2, as a fraction of N (default 0.08)")
     parser.add_argument("--truth", metavar="FILE",
                         help="also write the true pairs: index in file 1, tab, index in file 2")
+    parser.add_argument("--writer", metavar="W",
+                        help="what formats the distances: the path of seedmatch-gen-rows, "
+                        "numpy or python; by default build/release/bench/seedmatch-gen-rows "
+                        "if built, else numpy if present, else python")
     args = parser.parse_args()
     if args.n < 0 or not 0.0 <= args.lost <= 1.0 or args.added < 0.0 or args.noise < 0.0:
         parser.error("N, --noise and --added must not be negative, --lost lies in [0, 1]")
+    writer = args.writer or default_writer()
+    if writer == "numpy":
+        try:
+            import numpy  # noqa: F401
+        except ImportError:
+            parser.error("--writer numpy: NumPy is not installed")
+    elif writer != "python" and not os.access(writer, os.X_OK):
+        parser.error("--writer %s: no such program" % writer)
     first, second = scenes(args.n, args.noise, args.seed, args.lost, args.added)
     # The two files on two processes: at N = 16000 each is 2 GB of text.
     child = os.fork()
     if child == 0:
         status = 1
         try:
-            write_seed_file(args.out2, second)
+            write_seed_file(args.out2, second, writer)
             status = 0
         finally:
             os._exit(status)
-    write_seed_file(args.out1, first)
+    try:
+        write_seed_file(args.out1, first, writer)
+    except OSError as error:
+        sys.exit("gen_scenes.py: %s" % error)
     if os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]) != 0:
         sys.exit("gen_scenes.py: writing %s failed" % args.out2)
     if args.truth:

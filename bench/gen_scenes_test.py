@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Checks the pairs that gen_scenes.py writes: well formed, each file's
 distances those between its own seeds as written, the seed counts asked for,
-the same bytes for the same arguments, and loaded by seedmatch.
+the same bytes for the same arguments whichever writer formats them, and
+loaded by seedmatch.
 
-usage: gen_scenes_test.py SEEDMATCH_EXE
+usage: gen_scenes_test.py SEEDMATCH_EXE GEN_ROWS_EXE
 """
+import importlib.util
 import math
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -14,6 +17,7 @@ import tempfile
 from typing import List, Tuple
 
 GEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gen_scenes.py")
+HAS_NUMPY = importlib.util.find_spec("numpy") is not None
 failures: List[str] = []
 checks = [0]
 
@@ -59,11 +63,12 @@ def check_distances(path: str, positions: List[List[float]], rows: List[List[flo
 
 
 def main() -> int:
-    seedmatch = sys.argv[1]
+    seedmatch, helper = sys.argv[1:3]
     with tempfile.TemporaryDirectory() as tmp:
-        def generate(name: str, *args: str) -> Tuple[str, str]:
+        def generate(name: str, *args: str, writer: str = helper) -> Tuple[str, str]:
             a, b = os.path.join(tmp, name + "_1"), os.path.join(tmp, name + "_2")
-            subprocess.run([sys.executable, GEN, *args[:1], a, b, *args[1:]], check=True)
+            subprocess.run([sys.executable, GEN, *args[:1], a, b, *args[1:], "--writer", writer],
+                           check=True)
             return a, b
 
         # (arguments, seeds in file 1, seeds in file 2)
@@ -82,11 +87,32 @@ def main() -> int:
 
         truth = os.path.join(tmp, "truth")
         a, b = generate("same", "200", "--noise", "2", "--seed", "7", "--truth", truth)
-        again = generate("again", "200", "--noise", "2", "--seed", "7")
         other = generate("other", "200", "--noise", "2", "--seed", "8")
-        contents = [open(p, "rb").read() for p in (a, b) + again + other]
-        check(contents[:2] == contents[2:4], "the same arguments gave different files")
-        check(contents[0] != contents[4], "another --seed gave the same file")
+        contents = [open(p, "rb").read() for p in (a, b) + other]
+        check(contents[0] != contents[2], "another --seed gave the same file")
+        for writer in ("python", "numpy")[:1 + HAS_NUMPY]:
+            again = generate(writer, "200", "--noise", "2", "--seed", "7", writer=writer)
+            check(contents[:2] == [open(p, "rb").read() for p in again],
+                  "--writer %s gave other bytes than the helper" % writer)
+
+        # Distances on or next to a rounding tie of six digits are left to
+        # math.dist: 1234.565, 100000.5, and 1000.405, where the sum of squares
+        # gives 1000.4050000000001 ("1000.41", not "1000.4"); and one value
+        # is printed with an exponent.
+        sys.path.insert(0, os.path.dirname(GEN))
+        import gen_scenes
+        rng = random.Random(3)
+        seeds = [gen_scenes.new_seed(rng, list(p), 1.0) for p in
+                 [(0, 0, 0), (1234.565, 0, 0), (285.83, 428.745, 857.49), (100000.5, 0, 0),
+                  (2e6, 1, 0)]]
+        plain, fast = os.path.join(tmp, "ties_plain"), os.path.join(tmp, "ties_helper")
+        gen_scenes.write_seed_file(plain, seeds, "python")
+        asked = gen_scenes.write_seed_file(fast, seeds, helper)
+        check(asked == 3, "the helper asked for %d near-tie pairs, expected 3" % asked)
+        check(open(plain, "rb").read() == open(fast, "rb").read(),
+              "the helper's near-tie scene differs from the plain path's")
+        run = subprocess.run([helper, "--check", "1000000"], capture_output=True, text=True)
+        check(run.returncode == 0, "seedmatch-gen-rows --check: %s" % run.stdout.strip())
 
         # Some 20 to 40 neighbours within distance 40, in both views.
         for path in (a, b):
