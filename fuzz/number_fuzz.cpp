@@ -53,5 +53,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (integer != expected) fail(token, "fastInteger differs from from_chars");
     }
   }
+  // Both forms of fastReals, walked over the bytes as the reader walks them:
+  // every token a call converts is a whole token with from_chars' bits.
+  text.append(seedmatch::kBlockWindow, ' ');
+  first = text.data();
+  last = first + text.size();
+  const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  double out[64];
+  for (const bool wide : {false, seedmatch::wideRealsAvailable()}) {
+    for (const char* p = first; last - p >= seedmatch::kBlockWindow;) {
+      while (isSpace(*p)) ++p;
+      if (last - p < seedmatch::kBlockWindow) break;
+      const char* end = p;
+      const std::int32_t done = seedmatch::fastReals(p, last, 64, out, end, wide);
+      for (std::int32_t k = 0; k < done; ++k) {
+        while (isSpace(*p)) ++p;
+        const char* tokenEnd = p;
+        while (!isSpace(*tokenEnd)) ++tokenEnd;
+        const std::string token(p, tokenEnd);
+        double expected = 0.0;
+        if (!reference(p, tokenEnd, expected)) fail(token, "fastReals took a token from_chars rejects");
+        if (std::memcmp(&out[k], &expected, sizeof expected) != 0) fail(token, "fastReals differs from from_chars");
+        p = tokenEnd;
+      }
+      if (done > 0 && p != end) fail(std::string(first, end), "fastReals ended elsewhere than its last token");
+      while (!isSpace(*p)) ++p;  // past the token it stopped at, if any
+    }
+  }
   return 0;
 }

@@ -138,5 +138,57 @@ TEST(FastNumbers, AgreeWithFromChars) {
   }
 }
 
+// Both forms of fastReals over texts of random tokens between runs of every
+// kind of space (now and then ending a token in a byte that is not one), walked as the
+// reader walks them, with random limits: what a call converts is the next
+// tokens' from_chars values, it ends after the last, and a call that converts
+// nothing stopped at a token its form declines.
+TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
+  std::mt19937_64 random(7);
+  const std::string gaps[] = {" ", " ", " ", "\n", "\t", " \r\n", "\v", "\f", "  ", std::string(70, ' '), "\x01 "};
+  for (const bool wide : {false, wideRealsAvailable()}) {
+    for (int round = 0; round < 200; ++round) {
+      std::string text;
+      std::vector<std::size_t> starts;
+      for (int i = 0; i < 400; ++i) {
+        text += gaps[random() % (random() % 50 == 0 ? 11 : 10)];
+        starts.push_back(text.size());
+        const char* const odd[] = {".", "-", "+", "1.2.3", "..5", "-.", "+-1", "1-2", "12345678.", "-.1234567"};
+        text += random() % 20 == 0 ? odd[random() % 10]
+                : random() % 3 == 0 ? randomReal(random)
+                                    : digits(random, 1 + random() % 4) + "." + digits(random, random() % 5);
+      }
+      text += std::string(kBlockWindow, ' ');
+      const char* const first = text.data();
+      const char* const last = first + text.size();
+      std::vector<double> out(400);
+      std::size_t next = 0;  // the token a call starts at
+      while (next < starts.size() && last - (first + starts[next]) > kBlockWindow) {
+        const auto limit = static_cast<std::int32_t>(1 + random() % 40);
+        const char* end = nullptr;
+        const std::int32_t done = fastReals(first + starts[next] - (random() % 2), last, limit, out.data(), end, wide);
+        ASSERT_LE(done, limit);
+        for (std::int32_t k = 0; k < done; ++k, ++next) {
+          const std::size_t length = text.find_first_of(" \n\t\r\v\f", starts[next]) - starts[next];
+          ASSERT_EQ(bitsOf(out[k]), bitsOf(reference<double>(text.substr(starts[next], length)))) << text.substr(starts[next], length);
+          if (k + 1 == done) {
+            ASSERT_EQ(end - first, starts[next] + length);
+          }
+        }
+        // Short of the limit, far from the end: the next token is one this form declines.
+        if (done < limit && next < starts.size() && last - (first + starts[next]) >= 64 + kBlockWindow) {
+          const std::string token = text.substr(starts[next], text.find_first_of(" \n\t\r\v\f", starts[next]) - starts[next]);
+          const std::string body = token.substr(token[0] == '-' || token[0] == '+');
+          const bool plain = body.size() <= 8 && body.find_first_not_of("0123456789.") == std::string::npos;
+          ASSERT_TRUE(!fast<double>(token) || (wide && !plain)) << token;
+          ++next;
+        } else if (done == 0) {
+          ++next;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace seedmatch

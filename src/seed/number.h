@@ -13,10 +13,14 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 // GCC 12 takes the intrinsics' deliberately undefined starting values for
 // uninitialised ones once they are inlined.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #define SEEDMATCH_WIDE_REALS 1
 #endif
 
@@ -239,7 +243,7 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
     // The space that ends each token of the 128 bytes; a token that began in
     // an earlier block has its end dropped, and the one token that may end
     // past 128 bytes is longer than any taken here.
-    std::uint64_t endsLow = ~inLow & (inLow << 1);
+    std::uint64_t endsLow = ~inLow & ((inLow << 1) | carry);
     std::uint64_t endsHigh = ~inHigh & ((inHigh << 1) | (inLow >> 63));
     if (carry != 0) {
       if (endsLow != 0) {
@@ -259,17 +263,14 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
       const __m512i pick = _mm512_add_epi8(iota, _mm512_set1_epi8(static_cast<char>(group)));
       const __m512i start = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_permutexvar_epi8(pick, startAt)));
       const __m512i stop = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_permutexvar_epi8(pick, endAt)));
-      // Byte j of lane k is block[start_k + j].
+      // Byte j of lane k is block[start_k + j], then the same after a sign.
       const __m512i at = _mm512_add_epi8(_mm512_shuffle_epi8(start, laneFirstByte), byteSteps);
-      __m512i text = _mm512_permutex2var_epi8(low, at, high);
-      __m512i length = _mm512_sub_epi64(stop, start);
-      const __m512i lead = _mm512_and_si512(text, _mm512_set1_epi64(0xff));
+      const __m512i lead = _mm512_and_si512(_mm512_permutex2var_epi8(low, at, high), _mm512_set1_epi64(0xff));
       const __mmask8 negative = _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('-'));
       const __mmask8 sign = negative | _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('+'));
-      text = _mm512_mask_srli_epi64(text, sign, text, 8);
-      length = _mm512_mask_sub_epi64(length, sign, length, one);
-      // A lane holds eight bytes of an unsigned token, seven of a signed one.
-      __mmask8 valid = _mm512_cmple_epu64_mask(length, _mm512_mask_sub_epi64(eight, sign, eight, one));
+      __m512i text = _mm512_permutex2var_epi8(low, _mm512_sub_epi8(at, _mm512_movm_epi64(sign)), high);
+      const __m512i length = _mm512_mask_sub_epi64(_mm512_sub_epi64(stop, start), sign, _mm512_sub_epi64(stop, start), one);
+      __mmask8 valid = _mm512_cmple_epu64_mask(length, eight);
       const __m512i kept = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(length, 3)), ones);
       const __mmask64 digitBytes =
           _mm512_cmplt_epu8_mask(_mm512_sub_epi8(text, _mm512_set1_epi8('0')), _mm512_set1_epi8(10));
@@ -339,8 +340,8 @@ inline bool wideRealsAvailable() {
 // in a block of 64 bytes with fewer than kBlockWindow bytes from it to last;
 // the byte before first counts as a space. Returns how many it converted into
 // out and sets end after the last of them (first when none). wide selects
-// eight tokens at a time, where wideRealsAvailable(); it takes no token of
-// more than eight bytes after its sign.
+// eight tokens at a time, where wideRealsAvailable(); it takes only tokens
+// of at most eight digits and points after their sign.
 inline std::int32_t fastReals(const char* first, const char* last, std::int32_t limit, double* out,
                               const char*& end, bool wide) {
 #if defined(SEEDMATCH_WIDE_REALS)
