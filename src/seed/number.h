@@ -214,8 +214,8 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
 // narrowReals for eight tokens at a time, one in each 64-bit lane: tokens of
 // at most eight bytes of digits and one point, after a sign. The same
 // integer m and the same single division as fastReal's, so the same bits.
-// Blocks follow each other at a fixed stride, so that finding the tokens of
-// one does not wait for the conversions of the last.
+// A block starts where the last ended or at its ninth token, so that finding
+// the tokens of one does not wait for the conversions of the last.
 [[gnu::target(SEEDMATCH_WIDE_TARGET)]] inline std::int32_t wideReals(const char* first, const char* last,
                                                                     std::int32_t limit, double* out,
                                                                     const char*& end) {
@@ -234,7 +234,7 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
   std::int32_t done = 0;
   const char* lastStart = nullptr;  // of the last token converted
   std::uint64_t carry = 0;          // whether the byte before block is in a token
-  for (const char* block = first; last - block >= kBlockWindow && done < limit; block += 64) {
+  for (const char* block = first; last - block >= kBlockWindow && done < limit;) {
     const __m512i low = _mm512_loadu_si512(block);
     const __m512i high = _mm512_loadu_si512(block + 64);
     const std::uint64_t inLow = ~wideSpaces(low);
@@ -252,64 +252,66 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
         endsHigh &= endsHigh - 1;
       }
     }
+    // Eight tokens at most, one to a lane: a ninth starts the next block.
+    const char* next = block + 64;
     carry = inLow >> 63;
-    const __m512i startAt = _mm512_maskz_compress_epi8(starts, iota);
-    const __m512i endAt = _mm512_mask_expand_epi8(
-        _mm512_maskz_compress_epi8(endsLow, iota), ~std::uint64_t{0} << __builtin_popcountll(endsLow),
-        _mm512_maskz_compress_epi8(endsHigh, _mm512_add_epi8(iota, _mm512_set1_epi8(64))));
-    const int count = std::min<std::int32_t>(__builtin_popcountll(starts), limit - done);
-    for (int group = 0; group < count; group += 8) {
-      const int lanes = std::min(8, count - group);
-      const __m512i pick = _mm512_add_epi8(iota, _mm512_set1_epi8(static_cast<char>(group)));
-      const __m512i start = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_permutexvar_epi8(pick, startAt)));
-      const __m512i stop = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_permutexvar_epi8(pick, endAt)));
-      // Byte j of lane k is block[start_k + j], then the same after a sign.
-      const __m512i at = _mm512_add_epi8(_mm512_shuffle_epi8(start, laneFirstByte), byteSteps);
-      const __m512i lead = _mm512_and_si512(_mm512_permutex2var_epi8(low, at, high), _mm512_set1_epi64(0xff));
-      const __mmask8 negative = _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('-'));
-      const __mmask8 sign = negative | _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('+'));
-      __m512i text = _mm512_permutex2var_epi8(low, _mm512_sub_epi8(at, _mm512_movm_epi64(sign)), high);
-      const __m512i length = _mm512_mask_sub_epi64(_mm512_sub_epi64(stop, start), sign, _mm512_sub_epi64(stop, start), one);
-      __mmask8 valid = _mm512_cmple_epu64_mask(length, eight);
-      const __m512i kept = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(length, 3)), ones);
-      const __mmask64 digitBytes =
-          _mm512_cmplt_epu8_mask(_mm512_sub_epi8(text, _mm512_set1_epi8('0')), _mm512_set1_epi8(10));
-      const __mmask64 pointBytes = _mm512_cmpeq_epi8_mask(text, _mm512_set1_epi8('.'));
-      const __m512i body = _mm512_movm_epi8(digitBytes | pointBytes);
-      valid &= _mm512_cmpeq_epi64_mask(_mm512_and_si512(body, kept), kept);
-      const __m512i points =
-          _mm512_and_si512(_mm512_and_si512(_mm512_movm_epi8(pointBytes), kept), _mm512_set1_epi8(1));
-      valid &= _mm512_testn_epi64_mask(points, _mm512_sub_epi64(points, one));  // one point at most
-      const __mmask8 hasPoint = _mm512_test_epi64_mask(points, points);
-      const __m512i digits = _mm512_mask_sub_epi64(length, hasPoint, length, one);
-      valid &= _mm512_cmpgt_epi64_mask(digits, _mm512_setzero_si512());
-      const __m512i pointAt = _mm512_mask_mov_epi64(
-          length, hasPoint,
-          _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(points)), 3));
-      // Cut the point out, put the digits behind leading zeros, join them.
-      const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(pointAt, 3)), ones);
-      text = _mm512_ternarylogic_epi64(before, text, _mm512_srli_epi64(text, 8), 0xca);  // before ? text : text >> 8
-      text = _mm512_sub_epi8(text, _mm512_set1_epi8('0'));
-      text = _mm512_sllv_epi64(text, _mm512_slli_epi64(_mm512_sub_epi64(eight, digits), 3));
-      const __m512i pairs = _mm512_maddubs_epi16(text, _mm512_set1_epi16(0x010a));
-      const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
-      const __m512i m =
-          _mm512_add_epi64(_mm512_mul_epu32(fours, _mm512_set1_epi64(10000)), _mm512_srli_epi64(fours, 32));
-      const __m512i fraction = _mm512_maskz_sub_epi64(hasPoint, _mm512_sub_epi64(length, pointAt), one);
-      const __m512d magnitude = _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(fraction, powers));
-      const __m512i bits = _mm512_castpd_si512(magnitude);
-      const __m512d value = _mm512_castsi512_pd(
-          _mm512_mask_xor_epi64(bits, negative, bits, _mm512_set1_epi64(std::int64_t{1} << 63)));
-      const int taken = __builtin_ctz(~static_cast<unsigned>(valid) | (1u << lanes));
-      _mm512_mask_storeu_pd(out + done, static_cast<__mmask8>((1u << taken) - 1), value);
-      done += taken;
-      if (taken > 0) lastStart = block + __builtin_ctzll(_pdep_u64(std::uint64_t{1} << (group + taken - 1), starts));
-      if (taken < lanes) {
-        block = last;  // stop
-        break;
-      }
+    if (__builtin_popcountll(starts) > 8) {
+      const int ninth = __builtin_ctzll(_pdep_u64(std::uint64_t{1} << 8, starts));
+      next = block + ninth;
+      carry = 0;
+      starts &= (std::uint64_t{1} << ninth) - 1;
     }
-    if (block == last) break;
+    const int lanes = std::min<std::int32_t>(__builtin_popcountll(starts), limit - done);
+    if (lanes == 0) {
+      block = next;
+      continue;
+    }
+    const __m512i start = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_maskz_compress_epi8(starts, iota)));
+    const __m512i stop = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_mask_expand_epi8(
+        _mm512_maskz_compress_epi8(endsLow, iota), ~std::uint64_t{0} << __builtin_popcountll(endsLow),
+        _mm512_maskz_compress_epi8(endsHigh, _mm512_add_epi8(iota, _mm512_set1_epi8(64))))));
+    // Byte j of lane k is block[start_k + j], then the same after a sign.
+    const __m512i at = _mm512_add_epi8(_mm512_shuffle_epi8(start, laneFirstByte), byteSteps);
+    const __m512i lead = _mm512_and_si512(_mm512_permutex2var_epi8(low, at, high), _mm512_set1_epi64(0xff));
+    const __mmask8 negative = _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('-'));
+    const __mmask8 sign = negative | _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('+'));
+    __m512i text = _mm512_permutex2var_epi8(low, _mm512_sub_epi8(at, _mm512_movm_epi64(sign)), high);
+    const __m512i length = _mm512_mask_sub_epi64(_mm512_sub_epi64(stop, start), sign, _mm512_sub_epi64(stop, start), one);
+    __mmask8 valid = _mm512_cmple_epu64_mask(length, eight);
+    const __m512i kept = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(length, 3)), ones);
+    const __mmask64 digitBytes =
+        _mm512_cmplt_epu8_mask(_mm512_sub_epi8(text, _mm512_set1_epi8('0')), _mm512_set1_epi8(10));
+    const __mmask64 pointBytes = _mm512_cmpeq_epi8_mask(text, _mm512_set1_epi8('.'));
+    const __m512i body = _mm512_movm_epi8(digitBytes | pointBytes);
+    valid &= _mm512_cmpeq_epi64_mask(_mm512_and_si512(body, kept), kept);
+    const __m512i points =
+        _mm512_and_si512(_mm512_and_si512(_mm512_movm_epi8(pointBytes), kept), _mm512_set1_epi8(1));
+    valid &= _mm512_testn_epi64_mask(points, _mm512_sub_epi64(points, one));  // one point at most
+    const __mmask8 hasPoint = _mm512_test_epi64_mask(points, points);
+    const __m512i digits = _mm512_mask_sub_epi64(length, hasPoint, length, one);
+    valid &= _mm512_cmpgt_epi64_mask(digits, _mm512_setzero_si512());
+    const __m512i pointAt = _mm512_mask_mov_epi64(
+        length, hasPoint, _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(points)), 3));
+    // Cut the point out, put the digits behind leading zeros, join them.
+    const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(pointAt, 3)), ones);
+    text = _mm512_ternarylogic_epi64(before, text, _mm512_srli_epi64(text, 8), 0xca);  // before ? text : text >> 8
+    text = _mm512_sub_epi8(text, _mm512_set1_epi8('0'));
+    text = _mm512_sllv_epi64(text, _mm512_slli_epi64(_mm512_sub_epi64(eight, digits), 3));
+    const __m512i pairs = _mm512_maddubs_epi16(text, _mm512_set1_epi16(0x010a));
+    const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
+    const __m512i m =
+        _mm512_add_epi64(_mm512_mul_epu32(fours, _mm512_set1_epi64(10000)), _mm512_srli_epi64(fours, 32));
+    const __m512i fraction = _mm512_maskz_sub_epi64(hasPoint, _mm512_sub_epi64(length, pointAt), one);
+    const __m512d magnitude = _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(fraction, powers));
+    const __m512i bits = _mm512_castpd_si512(magnitude);
+    const __m512d value = _mm512_castsi512_pd(
+        _mm512_mask_xor_epi64(bits, negative, bits, _mm512_set1_epi64(std::int64_t{1} << 63)));
+    const int taken = __builtin_ctz(~static_cast<unsigned>(valid) | (1u << lanes));
+    _mm512_mask_storeu_pd(out + done, static_cast<__mmask8>((1u << taken) - 1), value);
+    done += taken;
+    if (taken > 0) lastStart = block + __builtin_ctzll(_pdep_u64(std::uint64_t{1} << (taken - 1), starts));
+    if (taken < lanes) break;
+    block = next;
   }
   end = first;
   if (lastStart != nullptr) {
