@@ -235,6 +235,7 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
   const char* lastStart = nullptr;  // of the last token converted
   std::uint64_t carry = 0;          // whether the byte before block is in a token
   for (const char* block = first; last - block >= kBlockWindow && done < limit;) {
+    __builtin_prefetch(block + 512);  // text in memory (not a buffer just read) streams in ahead
     const __m512i low = _mm512_loadu_si512(block);
     const __m512i high = _mm512_loadu_si512(block + 64);
     const std::uint64_t inLow = ~wideSpaces(low);
