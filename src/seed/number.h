@@ -164,7 +164,8 @@ inline constexpr std::ptrdiff_t kBlockWindow = 128 + kFastWindow;
 
 namespace detail {
 
-inline bool blockSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+// The bytes that separate tokens: SP HT LF VT FF CR.
+inline bool isSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
 
 // A bit for each of the 64 bytes at block that starts a token, the byte
 // before block counting as a space.
@@ -179,7 +180,7 @@ inline std::uint64_t tokenStarts(const char* block) {
     spaces |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * part);
   }
 #else
-  for (int i = 0; i < 64; ++i) spaces |= std::uint64_t{blockSpace(block[i])} << i;
+  for (int i = 0; i < 64; ++i) spaces |= std::uint64_t{isSpace(block[i])} << i;
 #endif
   const std::uint64_t inToken = ~spaces;
   return inToken & ~(inToken << 1);
@@ -194,7 +195,7 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
     for (std::uint64_t starts = tokenStarts(block); starts != 0 && done < limit; starts &= starts - 1) {
       const char* token = block + __builtin_ctzll(starts);
       const char* tokenEnd = fastReal(token, token + kFastWindow, out[done]);
-      if (tokenEnd == nullptr || !blockSpace(*tokenEnd)) return done;
+      if (tokenEnd == nullptr || !isSpace(*tokenEnd)) return done;
       end = tokenEnd;
       ++done;
     }
@@ -317,7 +318,7 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
   end = first;
   if (lastStart != nullptr) {
     end = lastStart;
-    while (!blockSpace(*end)) ++end;
+    while (!isSpace(*end)) ++end;
   }
   return done;
 }

@@ -35,7 +35,7 @@ namespace {
 // byte that ends it, so a file's tokens are shorter than this.
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }  // SP HT LF VT FF CR
+using detail::isSpace;
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // What the reader expects at a token, kept as plain numbers so that naming it
