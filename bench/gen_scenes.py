@@ -30,9 +30,9 @@ the auction busy for many passes per bidder, an easy one for one to a few.
 file 2 holds again, its index in file 1, a tab, its index in file 2.
 
 --writer W says what formats the distance rows, N^2 numbers a file and most
-of the time: the compiled helper seedmatch-gen-rows (its path), numpy, or
-python (math.dist and "%.6g"). All write the same bytes. By default the
-helper of build/release if it is built, else numpy if it imports.
+of the time: the compiled helper seedmatch-gen-rows (its path) or python
+(math.dist and "%.6g"). Both write the same bytes. By default the helper of
+build/release if it is built, else python.
 
 usage: gen_scenes.py N OUT1 OUT2 [--noise L] [--seed S] [--lost F] [--added F]
                      [--truth FILE] [--writer W]
@@ -45,7 +45,7 @@ import random
 import struct
 import subprocess
 import sys
-from typing import Dict, List, Optional, Sequence
+from typing import Dict, List, Sequence
 
 DESC_LENS = (2, 5, 4, 2, 3, 2)
 PROFILE = (0.35, 0.25, 0.2, 0.12, 0.08)   # the common shape of desc[1]
@@ -190,88 +190,6 @@ def rigid_motion(rng: random.Random, centre: Sequence[float]):
     return move
 
 
-def trailing_zeros(text: str) -> int:
-    return len(text) - len(text.rstrip("0"))
-
-
-def digit_tables(np) -> Dict[str, object]:
-    """What fast_rows looks up: powers of ten; its byte groups as 32-bit
-    words; the trailing zeros of three- and four-digit groups; and, for each
-    count of leading zeros (0 to 3) and of fraction digits (0 to 8), which
-    bytes of a 16-byte slot the token keeps, as 16 bits."""
-    def words(texts):
-        return np.frombuffer(b"".join(texts), np.uint32)
-    cols = np.arange(16)
-    starts, digits = np.meshgrid(np.arange(4), np.arange(9), indexing="ij")
-    starts, digits = starts.reshape(-1, 1), digits.reshape(-1, 1)
-    keep = (cols >= starts) & (cols < 4 + digits + (digits > 0))
-    keep[:, 13] = True
-    return {
-        "pow10": 10.0 ** np.arange(10),
-        "four": words(b"%04d" % k for k in range(10000)),
-        "point": words(b".%03d" % k for k in range(1000)),
-        "last": words(b"%d \0\0" % k for k in range(10)),
-        "zeros4": np.array([4] + [trailing_zeros("%04d" % k) for k in range(1, 10000)]),
-        "zeros3": np.array([3] + [trailing_zeros("%03d" % k) for k in range(1, 1000)]),
-        "keep": np.packbits(keep, axis=1, bitorder="little").view(np.uint16).ravel(),
-    }
-
-
-def fast_rows(np, tables, pos, start: int, stop: int) -> List[Optional[bytes]]:
-    """Distance rows start to stop - 1 as text, each byte for byte what the
-    plain path writes, or None for a row it leaves to the plain path: one
-    with a value near a rounding tie (where math.dist and this sum of squares
-    may differ in the last bit), or outside 0.001 to 9999."""
-    t = tables
-    block = pos[start:stop]
-    dx = block[:, 0:1] - pos[:, 0]
-    dy = block[:, 1:2] - pos[:, 1]
-    dz = block[:, 2:3] - pos[:, 2]
-    dist = np.sqrt(dx * dx + dy * dy + dz * dz).ravel()
-    rows, n = stop - start, len(pos)
-    # "%.6g" in fixed notation: six significant digits, the exponent e taken
-    # after rounding, trailing zeros and a bare point dropped.
-    zero = dist == 0.0
-    value = np.where(zero, 1.0, dist)
-    e = np.clip(np.floor(np.log10(value)).astype(np.int64), -3, 3)
-    scaled = value * t["pow10"][5 - e]
-    e = np.clip(e - (scaled < 1e5) + (scaled >= 1e6), -3, 3)
-    scaled = value * t["pow10"][5 - e]
-    declined = ((np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6) | (scaled < 1e5) | (scaled >= 1e6)
-                | ~(zero | ((dist >= 1e-3) & (dist < 9999.0))))
-    # The value in units of 1e-8, below 1e12: every step below is exact.
-    fixed = np.where(zero, 0.0, np.rint(scaled) * t["pow10"][3 + e])
-    whole = np.floor(fixed / 1e8)
-    part = fixed - whole * 1e8
-    high = np.floor(part / 1e5)
-    rest = part - high * 1e5
-    low = np.floor(rest / 10.0)
-    whole, high, low = whole.astype(np.int64), high.astype(np.int64), low.astype(np.int64)
-    last = (rest - low * 10.0).astype(np.int64)
-    # Slot of 16 bytes: whole (4 digits), point and 3 digits, 4 digits, the
-    # last digit and the separator, 2 spare bytes; keep picks the token.
-    slots = np.empty((dist.size, 4), dtype=np.uint32)
-    slots[:, 0] = t["four"][whole]
-    slots[:, 1] = t["point"][high]
-    slots[:, 2] = t["four"][low]
-    slots[:, 3] = t["last"][last]
-    text = slots.view(np.uint8)
-    text[n - 1::n, 13] = ord("\n")
-    digits = np.where(last != 0, 8, np.where(low != 0, 7 - t["zeros4"][low],
-                                            np.where(high != 0, 3 - t["zeros3"][high], 0)))
-    leading = (whole < 1000).astype(np.int64) + (whole < 100) + (whole < 10)
-    keep = t["keep"][leading * 9 + digits]
-    mask = np.unpackbits(keep.view(np.uint8), bitorder="little").view(bool)
-    joined = np.compress(mask, text.ravel()).tobytes()
-    lengths = (5 - leading + digits + (digits > 0)).reshape(rows, n).sum(axis=1).tolist()
-    out: List[Optional[bytes]] = []
-    at = 0
-    for length, plain in zip(lengths, declined.reshape(rows, n).any(axis=1).tolist()):
-        out.append(None if plain else joined[at:at + length])
-        at += length
-    return out
-
-
 def seed_line(seed: Seed, position: List[float], n: int) -> str:
     """The line of a seed that goes before its distance row."""
     parts = ["%.3f %.3f %.3f" % tuple(position)]
@@ -286,17 +204,6 @@ def plain_row(positions: List[List[float]], i: int) -> bytes:
     p = positions[i]
     return (" ".join(["%.6g"] * len(positions)) % tuple(map(math.dist, [p] * len(positions),
                                                               positions)) + "\n").encode()
-
-
-def write_with_numpy(out, lines: List[bytes], positions: List[List[float]], np) -> None:
-    n = len(positions)
-    pos = np.array(positions, dtype=np.float64).reshape(n, 3)
-    tables = digit_tables(np)
-    for start in range(0, n, 64):
-        stop = min(n, start + 64)
-        rows = fast_rows(np, tables, pos, start, stop)
-        out.write(b"".join(lines[i] + (row if row is not None else plain_row(positions, i))
-                           for i, row in zip(range(start, stop), rows)))
 
 
 def write_with_helper(path: str, program: str, head: bytes, lines: List[bytes],
@@ -328,39 +235,29 @@ def write_with_helper(path: str, program: str, head: bytes, lines: List[bytes],
 
 
 def write_seed_file(path: str, seeds: List[Seed], writer: str = "python") -> int:
-    """Writes seeds to path; writer is "python" (the plain path), "numpy" or
-    the path of the compiled helper, all giving the same bytes. Returns how
-    many near-tie pairs the helper left to math.dist."""
+    """Writes seeds to path; writer is "python" (the plain path) or the path
+    of the compiled helper, both giving the same bytes. Returns how many
+    near-tie pairs the helper left to math.dist."""
     n = len(seeds)
     positions = [[float("%.3f" % x) for x in s["pos"]] for s in seeds]
     head = b"%d %s\n" % (n, " ".join(str(k) for k in DESC_LENS).encode())
     lines = [seed_line(s, p, n).encode() for s, p in zip(seeds, positions)]
-    if writer not in ("python", "numpy"):
+    if writer != "python":
         return write_with_helper(path, writer, head, lines, positions)
     with open(path, "wb") as out:
         out.write(head)
-        if writer == "numpy":
-            import numpy as np
-            write_with_numpy(out, lines, positions, np)
-        else:
-            for start in range(0, n, 64):
-                out.write(b"".join(lines[i] + plain_row(positions, i)
-                                   for i in range(start, min(n, start + 64))))
+        for start in range(0, n, 64):
+            out.write(b"".join(lines[i] + plain_row(positions, i)
+                               for i in range(start, min(n, start + 64))))
     return 0
 
 
 def default_writer() -> str:
     """The helper of the release build beside this file if there is one, else
-    NumPy if it imports, else the plain path."""
+    the plain path."""
     helper = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
                           "build", "release", "bench", "seedmatch-gen-rows")
-    if os.access(helper, os.X_OK):
-        return os.path.normpath(helper)
-    try:
-        import numpy  # noqa: F401
-        return "numpy"
-    except ImportError:
-        return "python"
+    return os.path.normpath(helper) if os.access(helper, os.X_OK) else "python"
 
 
 def scenes(n: int, level: float, seed: int, lost: float, added: float):
@@ -406,19 +303,14 @@ def main() -> None:
     parser.add_argument("--truth", metavar="FILE",
                         help="also write the true pairs: index in file 1, tab, index in file 2")
     parser.add_argument("--writer", metavar="W",
-                        help="what formats the distances: the path of seedmatch-gen-rows, "
-                        "numpy or python; by default build/release/bench/seedmatch-gen-rows "
-                        "if built, else numpy if present, else python")
+                        help="what formats the distances: the path of seedmatch-gen-rows "
+                        "or python; by default build/release/bench/seedmatch-gen-rows "
+                        "if built, else python")
     args = parser.parse_args()
     if args.n < 0 or not 0.0 <= args.lost <= 1.0 or args.added < 0.0 or args.noise < 0.0:
         parser.error("N, --noise and --added must not be negative, --lost lies in [0, 1]")
     writer = args.writer or default_writer()
-    if writer == "numpy":
-        try:
-            import numpy  # noqa: F401
-        except ImportError:
-            parser.error("--writer numpy: NumPy is not installed")
-    elif writer != "python" and not os.access(writer, os.X_OK):
+    if writer != "python" and not os.access(writer, os.X_OK):
         parser.error("--writer %s: no such program" % writer)
     first, second = scenes(args.n, args.noise, args.seed, args.lost, args.added)
     # The two files on two processes: at N = 16000 each is 2 GB of text.

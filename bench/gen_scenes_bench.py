@@ -8,8 +8,8 @@ it fails otherwise. The files are written to --out (default /tmp) and deleted.
 usage: gen_scenes_bench.py N [--noise L] [--seed S] [--runs R] [--out DIR]
                            [--against A B] [--writers W ...]
 
-W is what gen_scenes.py --writer takes: the path of seedmatch-gen-rows,
-numpy or python; default the helper of build/release, then numpy.
+W is what gen_scenes.py --writer takes: the path of seedmatch-gen-rows or
+python; default the helper of build/release, then python.
 """
 import argparse
 import os
@@ -50,7 +50,7 @@ def main() -> int:
     parser.add_argument("--against", nargs=2, metavar=("A", "B"))
     parser.add_argument("--writers", nargs="+",
                         default=[os.path.join(HERE, os.pardir, "build", "release", "bench",
-                                              "seedmatch-gen-rows"), "numpy"])
+                                              "seedmatch-gen-rows"), "python"])
     args = parser.parse_args()
     reference: Optional[Tuple[str, str]] = tuple(args.against) if args.against else None
     kept: List[str] = []
