@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text.append(seedmatch::kBlockWindow, ' ');
   first = text.data();
   last = first + text.size();
-  const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  using seedmatch::detail::isSpace;
   double out[64];
   for (const bool wide : {false, seedmatch::wideRealsAvailable()}) {
     for (const char* p = first; last - p >= seedmatch::kBlockWindow;) {

@@ -168,16 +168,19 @@ TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
         const char* end = nullptr;
         const std::int32_t done = fastReals(first + starts[next] - (random() % 2), last, limit, out.data(), end, wide);
         ASSERT_LE(done, limit);
+        const auto tokenAt = [&](std::size_t k) {
+          return text.substr(starts[k], text.find_first_of(" \n\t\r\v\f", starts[k]) - starts[k]);
+        };
         for (std::int32_t k = 0; k < done; ++k, ++next) {
-          const std::size_t length = text.find_first_of(" \n\t\r\v\f", starts[next]) - starts[next];
-          ASSERT_EQ(bitsOf(out[k]), bitsOf(reference<double>(text.substr(starts[next], length)))) << text.substr(starts[next], length);
+          const std::string token = tokenAt(next);
+          ASSERT_EQ(bitsOf(out[k]), bitsOf(reference<double>(token))) << token;
           if (k + 1 == done) {
-            ASSERT_EQ(end - first, starts[next] + length);
+            ASSERT_EQ(end - first, starts[next] + token.size());
           }
         }
         // Short of the limit, far from the end: the next token is one this form declines.
         if (done < limit && next < starts.size() && last - (first + starts[next]) >= 64 + kBlockWindow) {
-          const std::string token = text.substr(starts[next], text.find_first_of(" \n\t\r\v\f", starts[next]) - starts[next]);
+          const std::string token = tokenAt(next);
           const std::string body = token.substr(token[0] == '-' || token[0] == '+');
           const bool plain = body.size() <= 8 && body.find_first_not_of("0123456789.") == std::string::npos;
           ASSERT_TRUE(!fast<double>(token) || (wide && !plain)) << token;
