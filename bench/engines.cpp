@@ -11,7 +11,8 @@
 // --stop-after S asks the fast engine to stop S seconds into each run and
 // prints how long it took to return after the request.
 //
-// usage: seedmatch-engines [--engine fast|plain|both|counted|prepared] [--repeat R] [--stop-after S]
+// usage: seedmatch-engines [--engine fast|plain|both|counted|prepared] [--repeat R] [--stop-after
+// S]
 //                          FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT
 #include <atomic>
 #include <bit>
@@ -20,9 +21,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stop_token>
 #include <string>
 #include <string_view>
-#include <stop_token>
 #include <thread>
 
 #include "matching/matching.h"
@@ -59,9 +60,8 @@ int main(int argc, char** argv) {
       return usage();
     }
   }
-  if (argc - arg != 6 ||
-      (engine != "fast" && engine != "plain" && engine != "both" && engine != "counted" &&
-       engine != "prepared")) {
+  if (argc - arg != 6 || (engine != "fast" && engine != "plain" && engine != "both" &&
+                          engine != "counted" && engine != "prepared")) {
     return usage();
   }
   SeedSet set1;
@@ -106,10 +106,12 @@ int main(int argc, char** argv) {
     for (const MatchRow& row : table) {
       for (const double v : row) hash = (hash ^ std::bit_cast<std::uint64_t>(v)) * 0x100000001b3u;
     }
-    std::printf("%s passes %lld rows %zu seconds %.6f contenders %lld exact %lld repeats %lld table %016llx\n",
-                name, static_cast<long long>(stats.passes), table.size(), seconds.count(),
-                static_cast<long long>(stats.contenders), static_cast<long long>(stats.exactSums), static_cast<long long>(stats.repeats),
-                static_cast<unsigned long long>(hash));
+    std::printf(
+        "%s passes %lld rows %zu seconds %.6f contenders %lld exact %lld repeats %lld table "
+        "%016llx\n",
+        name, static_cast<long long>(stats.passes), table.size(), seconds.count(),
+        static_cast<long long>(stats.contenders), static_cast<long long>(stats.exactSums),
+        static_cast<long long>(stats.repeats), static_cast<unsigned long long>(hash));
   };
   PairTerms terms;
   if (engine == "prepared") {

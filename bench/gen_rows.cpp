@@ -164,13 +164,15 @@ std::vector<Override> askForNearTies(const std::vector<Position>& positions) {
       if (nearTie(distance(positions[i], positions[j]))) pairs.insert(pairs.end(), {i, j});
   const std::uint64_t count = pairs.size() / 2;
   if (std::fwrite(&count, sizeof count, 1, stdout) != 1 ||
-      (!pairs.empty() && std::fwrite(pairs.data(), sizeof pairs[0], pairs.size(), stdout) != pairs.size()) ||
+      (!pairs.empty() &&
+       std::fwrite(pairs.data(), sizeof pairs[0], pairs.size(), stdout) != pairs.size()) ||
       std::fflush(stdout) != 0)
     fail("cannot write the near-tie pairs");
 
   std::string answers;
   char block[1 << 16];
-  for (std::size_t got; (got = std::fread(block, 1, sizeof block, stdin)) > 0;) answers.append(block, got);
+  for (std::size_t got; (got = std::fread(block, 1, sizeof block, stdin)) > 0;)
+    answers.append(block, got);
   const auto lines = splitLines(answers);
   if (lines.size() != pairs.size()) fail("the near-tie answers do not match the pairs");
   std::vector<Override> overrides;
@@ -179,17 +181,20 @@ std::vector<Override> askForNearTies(const std::vector<Position>& positions) {
     overrides.push_back({i, j, std::string(lines[k].substr(0, lines[k].size() - 1))});
     overrides.push_back({j, i, std::string(lines[k + 1].substr(0, lines[k + 1].size() - 1))});
   }
-  std::sort(overrides.begin(), overrides.end(),
-            [](const Override& a, const Override& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
+  std::sort(overrides.begin(), overrides.end(), [](const Override& a, const Override& b) {
+    return a.row != b.row ? a.row < b.row : a.col < b.col;
+  });
   return overrides;
 }
 
 void writeAll(std::FILE* out, std::string_view bytes) {
-  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) fail("cannot write the seed file");
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
+    fail("cannot write the seed file");
 }
 
 void writeSeedFile(std::FILE* out, const std::vector<Position>& positions,
-                   const std::vector<std::string_view>& lines, const std::vector<Override>& overrides) {
+                   const std::vector<std::string_view>& lines,
+                   const std::vector<Override>& overrides) {
   const std::size_t n = positions.size();
   writeAll(out, lines[0]);
   std::vector<char> row(n * 16 + 1);
@@ -220,7 +225,8 @@ std::uint64_t differences(std::uint64_t count) {
   for (std::uint64_t k = 0; k < count; ++k) {
     const double exponent = std::floor(uniform(random) * 34.0) - 12.0;
     double d = std::pow(10.0, exponent + uniform(random));
-    if (k % 3 == 1) d = (std::floor(uniform(random) * 9e5) + 1e5 + 0.5) * std::pow(10.0, exponent - 5.0);
+    if (k % 3 == 1)
+      d = (std::floor(uniform(random) * 9e5) + 1e5 + 0.5) * std::pow(10.0, exponent - 5.0);
     if (k % 3 == 2) d = std::pow(10.0, exponent) * (k % 2 ? 1.0 : 9.999995);
     for (int ulps = static_cast<int>(random() % 201) - 100; ulps != 0; ulps += ulps > 0 ? -1 : 1)
       d = std::nextafter(d, ulps > 0 ? 1e300 : 0.0);

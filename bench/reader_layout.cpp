@@ -60,7 +60,8 @@ double fill(std::size_t n, bool matrix) {
       sum += rows[i][i / 2];
     }
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return sum < 0.0 ? -seconds : seconds;
 }
 

@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "seedmatch: expected 2 arguments, got %d; usage: seedmatch-read FILE1 FILE2\n",
+    std::fprintf(stderr,
+                 "seedmatch: expected 2 arguments, got %d; usage: seedmatch-read FILE1 FILE2\n",
                  argc < 1 ? 0 : argc - 1);
     return 2;
   }

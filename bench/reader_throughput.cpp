@@ -12,6 +12,7 @@
 // MB/s (10^6 bytes of text per second) and the median over the runs of its
 // time over the bare loop's time on the same bytes in the same run, which is
 // steadier on a shared machine than either time alone.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
     }
   }
   if (paths.size() != 4) {
-    std::fprintf(stderr, "seedmatch: usage: seedmatch-read-throughput [--runs N] FILE1 FILE2 GZIP1 GZIP2\n");
+    std::fprintf(
+        stderr, "seedmatch: usage: seedmatch-read-throughput [--runs N] FILE1 FILE2 GZIP1 GZIP2\n");
     return 2;
   }
   const std::string& a = paths[0];
@@ -123,38 +124,68 @@ int main(int argc, char** argv) {
   };
   double checksum = 0.0;
   std::vector<Row> rows;
-  rows.push_back({"bare from_chars loop, one file", false, [&] { checksum += bareLoop(textA); }, {}, {}});
-  rows.push_back({"bare from_chars loop, pair", true, [&] { checksum += bareLoop(textBoth); }, {}, {}});
-  rows.push_back({"readSeed, one file", false, [&] { seedmatch::SeedSet s; check(seedmatch::readSeed(a, s)); }, {}, {}});
-  rows.push_back({"readSeed, one gzip file", false, [&] { seedmatch::SeedSet s; check(seedmatch::readSeed(gzA, s)); }, {}, {}});
-  rows.push_back({"readSeed, pair in turn", true, [&] {
+  rows.push_back(
+      {"bare from_chars loop, one file", false, [&] { checksum += bareLoop(textA); }, {}, {}});
+  rows.push_back(
+      {"bare from_chars loop, pair", true, [&] { checksum += bareLoop(textBoth); }, {}, {}});
+  rows.push_back({"readSeed, one file",
+                  false,
+                  [&] {
+                    seedmatch::SeedSet s;
+                    check(seedmatch::readSeed(a, s));
+                  },
+                  {},
+                  {}});
+  rows.push_back({"readSeed, one gzip file",
+                  false,
+                  [&] {
+                    seedmatch::SeedSet s;
+                    check(seedmatch::readSeed(gzA, s));
+                  },
+                  {},
+                  {}});
+  rows.push_back({"readSeed, pair in turn",
+                  true,
+                  [&] {
                     seedmatch::SeedSet s1, s2;
                     check(seedmatch::readSeed(a, s1));
                     check(seedmatch::readSeed(b, s2));
-                  }, {}, {}});
-  rows.push_back({"readSeedPair, pair", true, [&] {
+                  },
+                  {},
+                  {}});
+  rows.push_back({"readSeedPair, pair",
+                  true,
+                  [&] {
                     seedmatch::SeedSet s1, s2;
                     check(seedmatch::readSeedPair(a, b, s1, s2));
-                  }, {}, {}});
-  rows.push_back({"readSeedPair, gzip pair", true, [&] {
+                  },
+                  {},
+                  {}});
+  rows.push_back({"readSeedPair, gzip pair",
+                  true,
+                  [&] {
                     seedmatch::SeedSet s1, s2;
                     check(seedmatch::readSeedPair(gzA, gzB, s1, s2));
-                  }, {}, {}});
+                  },
+                  {},
+                  {}});
   rows.push_back({"zcat, one gzip file", false, [&] { zcat({gzA}); }, {}, {}});
   rows.push_back({"zcat, gzip pair", true, [&] { zcat({gzA, gzB}); }, {}, {}});
 
   for (int run = 0; run < runs; ++run) {
     for (Row& row : rows) row.times.push_back(timed(row.work));
-    for (Row& row : rows) row.ratios.push_back(row.times.back() / rows[row.pair ? 1 : 0].times.back());
+    for (Row& row : rows)
+      row.ratios.push_back(row.times.back() / rows[row.pair ? 1 : 0].times.back());
   }
 
   std::printf("%d runs; one file %.1f MB, pair %.1f MB of text (checksum %.6g)\n", runs,
-              static_cast<double>(textA.size()) / 1e6, static_cast<double>(textBoth.size() - 1) / 1e6, checksum);
+              static_cast<double>(textA.size()) / 1e6,
+              static_cast<double>(textBoth.size() - 1) / 1e6, checksum);
   std::printf("%-32s %10s %10s %18s\n", "", "median s", "MB/s", "time / bare loop");
   for (const Row& row : rows) {
     const double bytes = static_cast<double>(row.pair ? textBoth.size() - 1 : textA.size());
-    std::printf("%-32s %10.4f %10.1f %18.2f\n", row.name, median(row.times), bytes / 1e6 / median(row.times),
-                median(row.ratios));
+    std::printf("%-32s %10.4f %10.1f %18.2f\n", row.name, median(row.times),
+                bytes / 1e6 / median(row.times), median(row.ratios));
   }
   return 0;
 }

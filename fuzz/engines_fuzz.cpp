@@ -39,16 +39,48 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Values where comparisons and sums go wrong: signed zeros, the histogram's bin
 // edges, the auction's base value, the extremes and the non-finite.
 constexpr double kNumbers[] = {
-    0.0,      -0.0,     1.0,    -1.0,   0.5,    2.0,     3.0,      0.1,      0.25,   39.999,
-    40.0,     999999.0, 1e6,    1e300,  -1e300, 1e308,   -1e308,   4.9e-324, 2.2e-308,
-    1.7976931348623157e308, -1.7976931348623157e308, kInf, -kInf,  kNaN,     -kNaN,
-    7.0,      100.0,    1000.0, -0.5,   20.0,   1e-3,
+    0.0,
+    -0.0,
+    1.0,
+    -1.0,
+    0.5,
+    2.0,
+    3.0,
+    0.1,
+    0.25,
+    39.999,
+    40.0,
+    999999.0,
+    1e6,
+    1e300,
+    -1e300,
+    1e308,
+    -1e308,
+    4.9e-324,
+    2.2e-308,
+    1.7976931348623157e308,
+    -1.7976931348623157e308,
+    kInf,
+    -kInf,
+    kNaN,
+    -kNaN,
+    7.0,
+    100.0,
+    1000.0,
+    -0.5,
+    20.0,
+    1e-3,
 };
 constexpr std::size_t kNumberCount = std::size(kNumbers);
 
 constexpr std::int32_t kCounts[] = {
-    std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(),
-    250, 1000, 16777217, -16777217, 5000,
+    std::numeric_limits<std::int32_t>::max(),
+    std::numeric_limits<std::int32_t>::min(),
+    250,
+    1000,
+    16777217,
+    -16777217,
+    5000,
 };
 constexpr std::size_t kCountCount = std::size(kCounts);
 
@@ -194,20 +226,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const seedmatch::SeedDistWeights weights{};
   run.plain = run.prior;
   run.fast = run.prior;
-  run.plainPasses = seedmatch::referenceAuction(run.set1, run.set2, run.plain, run.costLimit,
-                                                run.seedWeight, run.histWeight, run.rpdWeight,
-                                                weights).passes;
+  run.plainPasses =
+      seedmatch::referenceAuction(run.set1, run.set2, run.plain, run.costLimit, run.seedWeight,
+                                  run.histWeight, run.rpdWeight, weights)
+          .passes;
   run.fastPasses = seedmatch::nModifiedWeightedBipartiteMatching(
-                       run.set1, run.set2, run.fast, run.costLimit, run.seedWeight,
-                       run.histWeight, run.rpdWeight, weights).passes;
+                       run.set1, run.set2, run.fast, run.costLimit, run.seedWeight, run.histWeight,
+                       run.rpdWeight, weights)
+                       .passes;
   if (run.plainPasses != run.fastPasses) fail(run, "the engines made different passes");
-  if (run.plain.size() != run.fast.size() || !startsWith(run.plain, run.fast)) fail(run, "the engines appended different rows");
+  if (run.plain.size() != run.fast.size() || !startsWith(run.plain, run.fast))
+    fail(run, "the engines appended different rows");
   const seedmatch::PairTerms terms = seedmatch::preparePairTerms(run.set1, run.set2, weights);
   seedmatch::MatchTable prepared = run.prior;
-  const std::int64_t preparedPasses = seedmatch::nModifiedWeightedBipartiteMatching(
-                                          run.set1, run.set2, prepared, run.costLimit, run.seedWeight,
-                                          run.histWeight, run.rpdWeight, weights, {&terms, {}}).passes;
-  if (preparedPasses != run.plainPasses || prepared.size() != run.plain.size() || !startsWith(run.plain, prepared)) {
+  const std::int64_t preparedPasses =
+      seedmatch::nModifiedWeightedBipartiteMatching(run.set1, run.set2, prepared, run.costLimit,
+                                                    run.seedWeight, run.histWeight, run.rpdWeight,
+                                                    weights, {&terms, {}})
+          .passes;
+  if (preparedPasses != run.plainPasses || prepared.size() != run.plain.size() ||
+      !startsWith(run.plain, prepared)) {
     fail(run, "the fast engine on prepared pair terms differs from the plain one");
   }
   checkResult(run);

@@ -145,7 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 3: {
       if (rest.size() < 4) return 0;
       const auto control = static_cast<std::uint8_t>(rest[0]);
-      const std::size_t at = static_cast<std::uint8_t>(rest[1]) * 256u + static_cast<std::uint8_t>(rest[2]);
+      const std::size_t at =
+          static_cast<std::uint8_t>(rest[1]) * 256u + static_cast<std::uint8_t>(rest[2]);
       const auto byte = static_cast<char>(rest[3]);
       const std::string_view text = rest.substr(4);
       Members file = members(text, control);
@@ -160,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           } else if (end == file.ends.end()) {
             require(cut.error.has_value(), "a member cut short was read");
           } else {
-            const std::size_t textEnd = file.textEnds[static_cast<std::size_t>(end - file.ends.begin())];
+            const std::size_t textEnd =
+                file.textEnds[static_cast<std::size_t>(end - file.ends.begin())];
             require(sameOutcome(cut, readAsText(text.substr(0, textEnd))),
                     "whole members read unlike their text");
           }

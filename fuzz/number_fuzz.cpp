@@ -36,12 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   double real = 0.0;
   if (const char* end = seedmatch::fastReal(first, last, real)) {
     const std::string token(first, end);
-    if (end - first > static_cast<std::ptrdiff_t>(size)) fail(token, "fastReal read past the token");
+    if (end - first > static_cast<std::ptrdiff_t>(size))
+      fail(token, "fastReal read past the token");
     double expected = 0.0;
     // Taken only as a whole token: the reader needs a separator after it.
     if (*end == ' ' || static_cast<std::size_t>(end - first) == size) {
       if (!reference(first, end, expected)) fail(token, "fastReal took a token from_chars rejects");
-      if (std::memcmp(&real, &expected, sizeof real) != 0) fail(token, "fastReal differs from from_chars");
+      if (std::memcmp(&real, &expected, sizeof real) != 0)
+        fail(token, "fastReal differs from from_chars");
     }
   }
   std::int32_t integer = 0;
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string token(first, end);
     std::int32_t expected = 0;
     if (*end == ' ' || static_cast<std::size_t>(end - first) == size) {
-      if (!reference(first, end, expected)) fail(token, "fastInteger took a token from_chars rejects");
+      if (!reference(first, end, expected))
+        fail(token, "fastInteger took a token from_chars rejects");
       if (integer != expected) fail(token, "fastInteger differs from from_chars");
     }
   }
@@ -72,11 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (!isSpace(*tokenEnd)) ++tokenEnd;
         const std::string token(p, tokenEnd);
         double expected = 0.0;
-        if (!reference(p, tokenEnd, expected)) fail(token, "fastReals took a token from_chars rejects");
-        if (std::memcmp(&out[k], &expected, sizeof expected) != 0) fail(token, "fastReals differs from from_chars");
+        if (!reference(p, tokenEnd, expected))
+          fail(token, "fastReals took a token from_chars rejects");
+        if (std::memcmp(&out[k], &expected, sizeof expected) != 0)
+          fail(token, "fastReals differs from from_chars");
         p = tokenEnd;
       }
-      if (done > 0 && p != end) fail(std::string(first, end), "fastReals ended elsewhere than its last token");
+      if (done > 0 && p != end)
+        fail(std::string(first, end), "fastReals ended elsewhere than its last token");
       while (!isSpace(*p)) ++p;  // past the token it stopped at, if any
     }
   }

@@ -58,17 +58,15 @@ py::array seedFieldView(const PySeedSet& set, const T* first, py::ssize_t column
                         py::handle owner) {
   const auto n = static_cast<py::ssize_t>(set.seeds.size());
   if (n == 0) return readOnly(py::array_t<T>(std::vector<py::ssize_t>{0, columns}));
-  return readOnly(py::array_t<T>({n, columns},
-                                 {static_cast<py::ssize_t>(sizeof(SEED)),
-                                  static_cast<py::ssize_t>(sizeof(T))},
-                                 first, owner));
+  return readOnly(py::array_t<T>(
+      {n, columns}, {static_cast<py::ssize_t>(sizeof(SEED)), static_cast<py::ssize_t>(sizeof(T))},
+      first, owner));
 }
 
 // Per-seed vectors gathered into one read-only (N, length) array; every seed's
 // vector must have the same length (lengthIfEmpty when there is no seed).
 template <class Row>
-py::array gathered(const SeedSet& seeds, Row row, const char* what,
-                   std::size_t lengthIfEmpty = 0) {
+py::array gathered(const SeedSet& seeds, Row row, const char* what, std::size_t lengthIfEmpty = 0) {
   const std::size_t length = seeds.empty() ? lengthIfEmpty : row(seeds.front()).size();
   py::array_t<double> out(std::vector<py::ssize_t>{static_cast<py::ssize_t>(seeds.size()),
                                                    static_cast<py::ssize_t>(length)});
@@ -177,8 +175,8 @@ py::array tableView(py::object self) {
   const MatchTable& table = self.cast<const PyMatching&>().table;
   const auto rows = static_cast<py::ssize_t>(table.size());
   if (rows == 0) return readOnly(py::array_t<double>(std::vector<py::ssize_t>{0, 3}));
-  return readOnly(py::array_t<double>(std::vector<py::ssize_t>{rows, 3}, table.front().data(),
-                                       self));
+  return readOnly(
+      py::array_t<double>(std::vector<py::ssize_t>{rows, 3}, table.front().data(), self));
 }
 
 // ---- from_arrays: every argument checked before a seed is built --------------
@@ -205,8 +203,8 @@ void requireTwoDims(const py::array& a, const std::string& name, const std::stri
 
 void requireRows(const py::array& a, const std::string& name, py::ssize_t n) {
   if (a.shape(0) != n) {
-    throw py::value_error(name + " has " + std::to_string(a.shape(0)) +
-                          " rows, positions has " + std::to_string(n));
+    throw py::value_error(name + " has " + std::to_string(a.shape(0)) + " rows, positions has " +
+                          std::to_string(n));
   }
 }
 
@@ -219,10 +217,9 @@ void requireFinite(const Reals& reals, const std::string& name) {
   while (k < size && std::isfinite(data[k])) ++k;
   if (k == size) return;
   const auto columns = static_cast<std::size_t>(reals.shape(1));
-  throw py::value_error(name + "[" + std::to_string(k / columns) + ", " +
-                        std::to_string(k % columns) + "] is " +
-                        py::str(py::float_(data[k])).cast<std::string>() +
-                        "; a seed file holds only finite numbers");
+  throw py::value_error(
+      name + "[" + std::to_string(k / columns) + ", " + std::to_string(k % columns) + "] is " +
+      py::str(py::float_(data[k])).cast<std::string>() + "; a seed file holds only finite numbers");
 }
 
 // Integers and reals are taken as float64; every value must be finite, as in a seed file.
@@ -281,8 +278,7 @@ std::vector<std::int32_t> pointCounts(py::handle object, py::ssize_t n) {
 // The seeds of arrays already checked, except distances for finite values:
 // false when a distance is not finite, and the set then is incomplete.
 bool buildSeeds(const Reals& positions, const std::vector<Reals>& descriptors,
-                const std::vector<std::int32_t>& counts, const Reals& distances,
-                SeedSet& seeds) {
+                const std::vector<std::int32_t>& counts, const Reals& distances, SeedSet& seeds) {
   const auto k = static_cast<std::size_t>(distances.shape(1));
   seeds.resize(static_cast<std::size_t>(positions.shape(0)));
   for (std::size_t i = 0; i < seeds.size(); ++i) {
@@ -305,8 +301,8 @@ bool buildSeeds(const Reals& positions, const std::vector<Reals>& descriptors,
   return true;
 }
 
-PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg,
-                     py::handle pointCountsArg, py::handle distancesArg) {
+PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg, py::handle pointCountsArg,
+                     py::handle distancesArg) {
   const Reals positions = realArray(positionsArg, "positions", "(N, 3)");
   if (positions.shape(1) != 3) {
     throw py::value_error("positions must have shape (N, 3), got " + shapeText(positions));
@@ -336,8 +332,8 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg,
   requireRows(distances, "distances", n);
   const py::ssize_t k = distances.shape(1);
   if (k < n) {
-    throw py::value_error("distances must have at least one column per seed (" +
-                          std::to_string(n) + "), got " + std::to_string(k));
+    throw py::value_error("distances must have at least one column per seed (" + std::to_string(n) +
+                          "), got " + std::to_string(k));
   }
   if (k > std::numeric_limits<std::int32_t>::max()) {
     throw py::value_error("distances has more columns than a 32-bit count holds");
@@ -397,23 +393,29 @@ py::dict rowColumns(std::vector<ReportRow> rows) {
   const py::object owner = py::cast(ReportRows{std::move(rows)});
   const std::vector<ReportRow>* owned = &owner.cast<const ReportRows&>().rows;
   py::dict columns;
-  for (const auto& [name, member] : {std::pair{"p", &ReportRow::p}, std::pair{"q", &ReportRow::q}}) {
+  for (const auto& [name, member] :
+       {std::pair{"p", &ReportRow::p}, std::pair{"q", &ReportRow::q}}) {
     py::array_t<std::int64_t> index(count);
     std::int64_t* out = index.mutable_data();
     for (const ReportRow& row : *owned) *out++ = row.*member;
     columns[name] = readOnly(index);
   }
   const std::pair<const char*, double ReportRow::*> fields[] = {
-      {"stored_cost", &ReportRow::storedCost}, {"seed_dist", &ReportRow::seedDist},
-      {"pcal", &ReportRow::pcal},              {"cost", &ReportRow::evalCost},
-      {"d_desc0", &ReportRow::dDesc0},         {"d_desc1", &ReportRow::dDesc1},
-      {"d_desc2", &ReportRow::dDesc2},         {"d_pts01", &ReportRow::dPts01},
-      {"d_desc4", &ReportRow::dDesc4},         {"d_pts2", &ReportRow::dPts2},
+      {"stored_cost", &ReportRow::storedCost},
+      {"seed_dist", &ReportRow::seedDist},
+      {"pcal", &ReportRow::pcal},
+      {"cost", &ReportRow::evalCost},
+      {"d_desc0", &ReportRow::dDesc0},
+      {"d_desc1", &ReportRow::dDesc1},
+      {"d_desc2", &ReportRow::dDesc2},
+      {"d_pts01", &ReportRow::dPts01},
+      {"d_desc4", &ReportRow::dDesc4},
+      {"d_pts2", &ReportRow::dPts2},
       {"pos_disp", &ReportRow::posDisp}};
   for (const auto& [name, member] : fields) {
     const double* first = owned->empty() ? nullptr : &(owned->front().*member);
-    columns[name] = readOnly(py::array_t<double>(
-        {count}, {static_cast<py::ssize_t>(sizeof(ReportRow))}, first, owner));
+    columns[name] = readOnly(
+        py::array_t<double>({count}, {static_cast<py::ssize_t>(sizeof(ReportRow))}, first, owner));
   }
   return columns;
 }
@@ -434,11 +436,11 @@ py::dict evaluate(const PySeedSet& set1, const PySeedSet& set2, const PyMatching
   py::dict fields = rowColumns(std::move(report.rows));
   fields["rows"] = report.tableRows;
   const std::pair<const char*, double ReportSummary::*> summary[] = {
-      {"sum_cost", &ReportSummary::sumCost},        {"avg_cost", &ReportSummary::avgCost},
-      {"avg_rp", &ReportSummary::avgRP},            {"navg_rp", &ReportSummary::navgRP},
-      {"avg_d_desc0", &ReportSummary::avgDDesc0},   {"avg_d_desc1", &ReportSummary::avgDDesc1},
-      {"avg_d_desc2", &ReportSummary::avgDDesc2},   {"avg_d_pts01", &ReportSummary::avgDPts01},
-      {"avg_d_desc4", &ReportSummary::avgDDesc4},   {"avg_d_pts2", &ReportSummary::avgDPts2}};
+      {"sum_cost", &ReportSummary::sumCost},      {"avg_cost", &ReportSummary::avgCost},
+      {"avg_rp", &ReportSummary::avgRP},          {"navg_rp", &ReportSummary::navgRP},
+      {"avg_d_desc0", &ReportSummary::avgDDesc0}, {"avg_d_desc1", &ReportSummary::avgDDesc1},
+      {"avg_d_desc2", &ReportSummary::avgDDesc2}, {"avg_d_pts01", &ReportSummary::avgDPts01},
+      {"avg_d_desc4", &ReportSummary::avgDDesc4}, {"avg_d_pts2", &ReportSummary::avgDPts2}};
   for (const auto& [name, member] : summary) {
     fields[name] = report.summary ? py::object(py::float_((*report.summary).*member)) : py::none();
   }
@@ -510,8 +512,8 @@ distances, counts beyond 32 bits, and NaN or infinite values.
         result.passes = seedmatch_python::runInterruptibly(
             [&](std::stop_token stop) {
               return nModifiedWeightedBipartiteMatching(
-                         set1.seeds, set2.seeds, result.table, costLimit, seedWeight,
-                         histWeight, rpdWeight, SeedDistWeights{}, AuctionOptions{nullptr, stop})
+                         set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
+                         rpdWeight, SeedDistWeights{}, AuctionOptions{nullptr, stop})
                   .passes;
             },
             [&] {
@@ -540,23 +542,24 @@ distances, counts beyond 32 bits, and NaN or infinite values.
 
   m.def("system_error_text", &systemErrorText, py::arg("errno"),
         "The words the commands use for a system error number.");
-  m.def("atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
-        py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
+  m.def(
+      "atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
+      py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
 
   seedmatch_python::bindSweep(
       m, [](py::handle set) -> const SeedSet& { return set.cast<const PySeedSet&>().seeds; });
 
-  m.def("pair_listing", [](const PySeedSet& set1, const PySeedSet& set2,
-                           const PyMatching& matching) {
-    std::string text;
-    {
-      py::gil_scoped_release release;
-      text = refusingBadRows([&] {
-        return printed([&](std::FILE* out) {
-          print_match_pairs(set1.seeds, set2.seeds, matching.table, 0.0, 0.0, 0.0, out);
+  m.def("pair_listing",
+        [](const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching) {
+          std::string text;
+          {
+            py::gil_scoped_release release;
+            text = refusingBadRows([&] {
+              return printed([&](std::FILE* out) {
+                print_match_pairs(set1.seeds, set2.seeds, matching.table, 0.0, 0.0, 0.0, out);
+              });
+            });
+          }
+          return text;
         });
-      });
-    }
-    return text;
-  });
 }

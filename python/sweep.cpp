@@ -130,13 +130,13 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
     report();
   }
 
-  py::array_t<double> fields(std::vector<py::ssize_t>{static_cast<py::ssize_t>(outcomes.size()),
-                                                      kOutcomeFields});
+  py::array_t<double> fields(
+      std::vector<py::ssize_t>{static_cast<py::ssize_t>(outcomes.size()), kOutcomeFields});
   double* row = fields.mutable_data();
   py::list tables;
   for (const Outcome& o : outcomes) {
-    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost, o.avgCost, o.avgRp,
-                                           o.navgRp, double(o.passes), o.seconds};
+    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost,        o.avgCost, o.avgRp,
+                                           o.navgRp,        double(o.passes), o.seconds};
     row = std::copy(values, values + kOutcomeFields, row);
     const auto rows = static_cast<py::ssize_t>(o.table.size());
     py::array_t<double> table(std::vector<py::ssize_t>{rows, 3});

@@ -26,8 +26,10 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
     for (std::size_t j = 0; j < nObjects; ++j) {
       std::vector<double> row(nObjects);
       const double shift = s * std::array{0.6, 2.2, 1.0 / 7.0, 0.0}[below(4)];
-      for (std::size_t k = 0; k < nObjects; ++k) row[k] = below(5) == 0 ? s * 9.0 * unit() : s * 3.0 + shift;
-      objects[j] = test::makeSeed(unit() * 100.0, unit() * 100.0, below(2) == 0 ? 0.0 : unit(), row);
+      for (std::size_t k = 0; k < nObjects; ++k)
+        row[k] = below(5) == 0 ? s * 9.0 * unit() : s * 3.0 + shift;
+      objects[j] =
+          test::makeSeed(unit() * 100.0, unit() * 100.0, below(2) == 0 ? 0.0 : unit(), row);
     }
     std::vector<std::int32_t> live(nObjects), owner(nObjects, -1);
     std::iota(live.begin(), live.end(), 0);
@@ -43,12 +45,15 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
     gatherBidderSums(sums, held, live, owner, bidders[0].neibDist);
     const double rpdWeight = std::array{1.0, 7e6, 0.37, 2.9e6, 4e5}[below(5)];
     std::vector<double> fixed(nObjects), price(nObjects), gain(nObjects);
-    for (std::size_t p = 0; p < nObjects; ++p) fixed[p] = unit() * 3.0, price[p] = static_cast<double>(below(40)) / 41.0;
+    for (std::size_t p = 0; p < nObjects; ++p)
+      fixed[p] = unit() * 3.0, price[p] = static_cast<double>(below(40)) / 41.0;
     gainBounds(&sums, rpdWeight, fixed.data(), price.data(), nObjects, gain.data());
     for (std::size_t p = 0; p < nObjects; ++p) {
       double sum = 0.0;  // rpd's own loop
       for (std::size_t k = 0; k < nObjects; ++k) {
-        if (owner[k] != -1 && k != p) sum = sum + std::fabs(objects[p].neibDist[k] - holderRow[static_cast<std::size_t>(owner[k])]);
+        if (owner[k] != -1 && k != p)
+          sum = sum +
+                std::fabs(objects[p].neibDist[k] - holderRow[static_cast<std::size_t>(owner[k])]);
       }
       ASSERT_LE(rpdSumLowerBound(sums, p), sum) << "round " << round << ", object " << p;
       const double r = rpd(bidders, objects, 0, static_cast<std::int32_t>(p), owner, 20);
@@ -62,10 +67,20 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
 // distances fall outside the range their margin covers, wherever the odd value sits.
 TEST(CellBounds, LargestDistanceOrRefusal) {
   const double nan = test::kNaN;
-  const struct { std::vector<double> row; std::size_t at; double expected; } cases[] = {
-      {{1.0, 2.0, 3.0, 0.0, 5.0}, 0, 5.0}, {{0.0, 7.5}, 1, 7.5}, {{1e150, 0.0, 0.0}, 0, 1e150},
-      {{2.0, -0.0, 1.0}, 0, 2.0},          {{2.0, 1.0, nan}, 2, -1.0},  {{2.0, nan, 1.0, 3.0}, 1, -1.0},
-      {{2.0, 1.0, -1e-300}, 2, -1.0},      {{1e151, 1.0, 1.0}, 0, -1.0}, {{1.0, 1.0, 1.0, 1.0, test::kInf}, 4, -1.0},
+  const struct {
+    std::vector<double> row;
+    std::size_t at;
+    double expected;
+  } cases[] = {
+      {{1.0, 2.0, 3.0, 0.0, 5.0}, 0, 5.0},
+      {{0.0, 7.5}, 1, 7.5},
+      {{1e150, 0.0, 0.0}, 0, 1e150},
+      {{2.0, -0.0, 1.0}, 0, 2.0},
+      {{2.0, 1.0, nan}, 2, -1.0},
+      {{2.0, nan, 1.0, 3.0}, 1, -1.0},
+      {{2.0, 1.0, -1e-300}, 2, -1.0},
+      {{1e151, 1.0, 1.0}, 0, -1.0},
+      {{1.0, 1.0, 1.0, 1.0, test::kInf}, 4, -1.0},
   };
   for (const auto& c : cases) {
     std::vector<double> plain(c.row.size(), 1.0);

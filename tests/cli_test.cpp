@@ -30,19 +30,30 @@ std::string outcome(const std::string& exe, const std::string& args) {
 }
 
 TEST(Cli, WholeOutputs) {
-  const std::string data = SEEDMATCH_SOURCE_DIR "/tests/data/", three = readFile(data + "three.expected");
-  const struct { const char* exe; std::string args, outcome; } cases[] = {
+  const std::string data = SEEDMATCH_SOURCE_DIR "/tests/data/",
+                    three = readFile(data + "three.expected");
+  const struct {
+    const char* exe;
+    std::string args, outcome;
+  } cases[] = {
       {SEEDMATCH_EXE, kExamples + "1 0.5 1 2", "1||" + three},
-      {SEEDMATCH_EXE, kExamples + "1x 0.5y 1z 2w", "1||" + three},  // weights read as atof reads them
+      {SEEDMATCH_EXE, kExamples + "1x 0.5y 1z 2w",
+       "1||" + three},  // weights read as atof reads them
       // costLimit "abc" is 0: no pair, the fixed line for an empty table
-      {SEEDMATCH_EXE, kExamples + "1 0.5 1 abc", "1||SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
-      {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 2", "1||" + readFile(data + "three_pairs.expected")},
-      // Seeds 3 apart in desc[0], 5 apart in space: one pair at cost 3, whatever the negative costLimit.
-      {SEEDMATCH_RANDOM_EXE, quoted(data + "one_a.seeds") + " " + quoted(data + "one_b.seeds") + " 1 0.5 2 -5",
+      {SEEDMATCH_EXE, kExamples + "1 0.5 1 abc",
+       "1||SUM1: 999  AVG1: 999  SUM2: 999 AVG2: 999 AVGS 999 999 999 999\n"},
+      {SEEDMATCH_PAIRS_EXE, kExamples + "1 0.5 1 2",
+       "1||" + readFile(data + "three_pairs.expected")},
+      // Seeds 3 apart in desc[0], 5 apart in space: one pair at cost 3, whatever the negative
+      // costLimit.
+      {SEEDMATCH_RANDOM_EXE,
+       quoted(data + "one_a.seeds") + " " + quoted(data + "one_b.seeds") + " 1 0.5 2 -5",
        "1|| 0  0  3.000  3.000  0.000  3.000  3.000  0.000  0.000  0.000  0.000  0.000  5.000\n"
-       "SUM:  3.000 AVG:  3.000 avgRP:  4.000 navgRP:  4.000 AVGSd:  3.000  0.000  0.000  0.000  0.000  0.000\n"},
+       "SUM:  3.000 AVG:  3.000 avgRP:  4.000 navgRP:  4.000 AVGSd:  3.000  0.000  0.000  0.000  "
+       "0.000  0.000\n"},
       // A path may hold a newline; the message must still be one line.
-      {SEEDMATCH_EXE, "\"$(printf 'no\\nsuch')\" x 1 1 1 1", "2|seedmatch:no\\x0asuch: cannot open: no such file\n|"},
+      {SEEDMATCH_EXE, "\"$(printf 'no\\nsuch')\" x 1 1 1 1",
+       "2|seedmatch:no\\x0asuch: cannot open: no such file\n|"},
   };
   for (const auto& c : cases) EXPECT_EQ(outcome(c.exe, c.args), c.outcome) << c.args;
 }
@@ -50,7 +61,8 @@ TEST(Cli, WholeOutputs) {
 TEST(Cli, HelpVersionAndUsage) {
   for (const std::string exe : {SEEDMATCH_EXE, SEEDMATCH_RANDOM_EXE, SEEDMATCH_PAIRS_EXE}) {
     const std::string name = exe.substr(exe.rfind('/') + 1);
-    const std::string usage = "usage: " + name + " FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT\n";
+    const std::string usage =
+        "usage: " + name + " FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT COST_LIMIT\n";
     EXPECT_EQ(outcome(exe, "--help").substr(0, usage.size() + 4), "0||" + usage + "\n");
     const std::string version = outcome(exe, "--version");
     EXPECT_EQ(version.substr(0, name.size() + 4), "0||" + name + " ") << version;
@@ -62,21 +74,29 @@ TEST(Cli, HelpVersionAndUsage) {
 }
 
 const std::string kGood = SEEDMATCH_SOURCE_DIR "/examples/three_a.seeds";
-const std::string kPath = testing::TempDir() + "cli_errors." + std::to_string(::getpid()) + ".seeds";
+const std::string kPath =
+    testing::TempDir() + "cli_errors." + std::to_string(::getpid()) + ".seeds";
 
 // The outcome of a run on the two files, without the report of a completed run.
-std::string fileOutcome(const std::string& file1, const std::string& file2, const std::string& before = "") {
-  const std::string r = seedmatch::test::run(before + quoted(SEEDMATCH_EXE) + " " + quoted(file1) + " " + quoted(file2) + " 1 0.5 1 2");
+std::string fileOutcome(const std::string& file1, const std::string& file2,
+                        const std::string& before = "") {
+  const std::string r = seedmatch::test::run(before + quoted(SEEDMATCH_EXE) + " " + quoted(file1) +
+                                             " " + quoted(file2) + " 1 0.5 1 2");
   return r.rfind("1||", 0) == 0 ? "1||" : r;
 }
 
 TEST(CliErrors, SeedFileTable) {
   auto cases = seedmatch::test::seedFileCases();
-  cases.push_back({std::string(3'000'000, '5'), "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more", "one long token"});
+  cases.push_back(
+      {std::string(3'000'000, '5'),
+       "seedmatch:FILE:1:1: expected seed count, found a token of 1048576 bytes or more",
+       "one long token"});
   for (const auto& c : cases) {
     std::ofstream(kPath, std::ios::binary) << c.text;
     const auto file = c.expected.find("FILE");
-    const std::string expected = c.expected == "valid" ? "1||" : "2|" + c.expected.substr(0, file) + kPath + c.expected.substr(file + 4) + "\n|";
+    const std::string expected = c.expected == "valid" ? "1||"
+                                                       : "2|" + c.expected.substr(0, file) + kPath +
+                                                             c.expected.substr(file + 4) + "\n|";
     EXPECT_EQ(fileOutcome(kPath, kGood), expected) << c.where;
     EXPECT_EQ(fileOutcome(kGood, kPath), expected) << c.where;
 #ifndef SEEDMATCH_SHADOW_MEMORY
@@ -88,35 +108,47 @@ TEST(CliErrors, SeedFileTable) {
 }
 
 TEST(CliErrors, PipesAndStandardInput) {
-  const std::string good = "cat " + quoted(kGood) + " | ", tooShort = "printf '1 0 0 0 0 0 0 1 2' | ";
-  const struct { std::string file1, file2, before, outcome; } cases[] = {
+  const std::string good = "cat " + quoted(kGood) + " | ",
+                    tooShort = "printf '1 0 0 0 0 0 0 1 2' | ";
+  const struct {
+    std::string file1, file2, before, outcome;
+  } cases[] = {
       {"-", kGood, good, "1||"},
       {kGood, "-", good, "1||"},
-      {kGood, "-", tooShort, "2|seedmatch:standard input:1:18: file ends where position z of seed 0 was expected\n|"},
-      {kGood, "/dev/stdin", tooShort, "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|"},
-      {"-", "-", good, "2|seedmatch: - (standard input) can stand for only one of the two seed files\n|"},
+      {kGood, "-", tooShort,
+       "2|seedmatch:standard input:1:18: file ends where position z of seed 0 was expected\n|"},
+      {kGood, "/dev/stdin", tooShort,
+       "2|seedmatch:/dev/stdin:1:18: file ends where position z of seed 0 was expected\n|"},
+      {"-", "-", good,
+       "2|seedmatch: - (standard input) can stand for only one of the two seed files\n|"},
       // Weights given first: the names look like numbers.
       {"1", "0.5", "cd " + quoted(testing::TempDir()) + " && ",
-       "2|seedmatch:1: cannot open: no such file (the two seed files come first, then the four weights)\n|"},
+       "2|seedmatch:1: cannot open: no such file (the two seed files come first, then the four "
+       "weights)\n|"},
   };
-  for (const auto& c : cases) EXPECT_EQ(fileOutcome(c.file1, c.file2, c.before), c.outcome) << c.file1 << " " << c.file2;
+  for (const auto& c : cases)
+    EXPECT_EQ(fileOutcome(c.file1, c.file2, c.before), c.outcome) << c.file1 << " " << c.file2;
 }
 
 // A header whose distances cannot fit fails at once, even from an endless pipe.
 TEST(CliErrors, SeedCountBeyondMemoryFailsAtTheHeader) {
-  const auto endless = [](int seeds) { return "{ echo " + std::to_string(seeds) + " 0 0 0 0 0 0; yes 1; } | "; };
-  const auto expected = [](int seeds, const char* size) {
-    return "2|seedmatch:standard input:1:1: the distances of " + std::to_string(seeds) + " seeds need " + size +
-           ", more than this process can have\n|";
+  const auto endless = [](int seeds) {
+    return "{ echo " + std::to_string(seeds) + " 0 0 0 0 0 0; yes 1; } | ";
   };
-  const double memory = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  const auto expected = [](int seeds, const char* size) {
+    return "2|seedmatch:standard input:1:1: the distances of " + std::to_string(seeds) +
+           " seeds need " + size + ", more than this process can have\n|";
+  };
+  const double memory =
+      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
   if (memory < 28.8e9) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(fileOutcome(kGood, "-", endless(60000)), expected(60000, "28.8 GB"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   }
 #ifndef SEEDMATCH_SHADOW_MEMORY
-  EXPECT_EQ(fileOutcome(kGood, "-", "ulimit -v 400000; " + endless(9000)), expected(9000, "648 MB"));
+  EXPECT_EQ(fileOutcome(kGood, "-", "ulimit -v 400000; " + endless(9000)),
+            expected(9000, "648 MB"));
 #endif
 }
 
@@ -125,7 +157,8 @@ TEST(CliErrors, SeedCountBeyondMemoryFailsAtTheHeader) {
 TEST(CliErrors, OutOfMemoryIsAnError) {
   std::string seeds = "2000 0 0 0 0 0 0\n", distances;
   for (int j = 0; j < 2000; ++j) distances += "1 ";
-  for (int i = 0; i < 2000; ++i) seeds += "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 1 1 2000 " + distances + "\n";
+  for (int i = 0; i < 2000; ++i)
+    seeds += "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 1 1 2000 " + distances + "\n";
   std::ofstream(kPath) << seeds;
   EXPECT_EQ(fileOutcome(kPath, kPath, "ulimit -v 48000; exec "), "2|seedmatch: out of memory\n|");
   std::remove(kPath.c_str());
@@ -136,7 +169,8 @@ TEST(CliErrors, FileWithoutReadPermission) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions are not enforced for root";
   std::ofstream(kPath) << "0 0 0 0 0 0 0\n";
   ASSERT_EQ(::chmod(kPath.c_str(), 0), 0);
-  EXPECT_EQ(fileOutcome(kGood, kPath), "2|seedmatch:" + kPath + ": cannot open: permission denied\n|");
+  EXPECT_EQ(fileOutcome(kGood, kPath),
+            "2|seedmatch:" + kPath + ": cannot open: permission denied\n|");
   std::remove(kPath.c_str());
 }
 
@@ -160,22 +194,34 @@ std::string runWithOutput(std::vector<const char*> args, bool fullDevice, bool i
   close(out[1]);
   int status = 0;
   waitpid(pid, &status, 0);
-  return (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
-                            : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) + "|" + readFile(errPath);
+  return (WIFEXITED(status)
+              ? "status " + std::to_string(WEXITSTATUS(status))
+              : "signal " + std::to_string(WTERMSIG(status)) + (WCOREDUMP(status) ? " core" : "")) +
+         "|" + readFile(errPath);
 }
 
 TEST(Output, FullDevicesAndClosedPipes) {
-  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds", b = dir + "three_b.seeds",
-                    longA = dir + "forty_a.seeds", longB = dir + "forty_b.seeds";
-  // A report, one that fills the output buffer more than once, the line for no pairs, help and version.
+  const std::string dir = SEEDMATCH_SOURCE_DIR "/examples/", a = dir + "three_a.seeds",
+                    b = dir + "three_b.seeds", longA = dir + "forty_a.seeds",
+                    longB = dir + "forty_b.seeds";
+  // A report, one that fills the output buffer more than once, the line for no pairs, help and
+  // version.
   const std::vector<std::vector<const char*>> commands = {
-      {a.c_str(), b.c_str(), "1", "1", "1", "100"}, {longA.c_str(), longB.c_str(), "1", "1", "1", "1e9"},
-      {a.c_str(), b.c_str(), "1", "1", "1", "0"}, {"--help"}, {"--version"}};
+      {a.c_str(), b.c_str(), "1", "1", "1", "100"},
+      {longA.c_str(), longB.c_str(), "1", "1", "1", "1e9"},
+      {a.c_str(), b.c_str(), "1", "1", "1", "0"},
+      {"--help"},
+      {"--version"}};
   for (const auto& args : commands) {
-    EXPECT_EQ(runWithOutput(args, true, false), "status 2|seedmatch: cannot write standard output: no space left on device\n") << args[0];
+    EXPECT_EQ(runWithOutput(args, true, false),
+              "status 2|seedmatch: cannot write standard output: no space left on device\n")
+        << args[0];
     // Quietly, as any filter in `... | head`, unless SIGPIPE is ignored.
-    EXPECT_EQ(runWithOutput(args, false, false), "signal " + std::to_string(SIGPIPE) + "|") << args[0];
-    EXPECT_EQ(runWithOutput(args, false, true), "status 2|seedmatch: cannot write standard output: broken pipe\n") << args[0];
+    EXPECT_EQ(runWithOutput(args, false, false), "signal " + std::to_string(SIGPIPE) + "|")
+        << args[0];
+    EXPECT_EQ(runWithOutput(args, false, true),
+              "status 2|seedmatch: cannot write standard output: broken pipe\n")
+        << args[0];
   }
   std::remove((testing::TempDir() + "output_test." + std::to_string(::getpid())).c_str());
 }

@@ -2,10 +2,10 @@
 // pass counts, on thousands of small generated cases and on realistic pairs.
 // The report's averages against a literal loop over pairs of rows.
 #include <cmath>
-#include <string>
 #include <random>
 #include <stdexcept>
 #include <stop_token>
+#include <string>
 #include <tuple>
 
 #include "report/report.h"
@@ -23,13 +23,19 @@ struct Draw {
   double pick(std::initializer_list<double> values) { return values.begin()[below(values.size())]; }
 };
 
-struct Weights { double costLimit, seedWeight, histWeight, rpdWeight; SeedDistWeights w; };
+struct Weights {
+  double costLimit, seedWeight, histWeight, rpdWeight;
+  SeedDistWeights w;
+};
 
 void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w) {
   MatchTable plain{{-5.0, -5.0, -5.0}}, fast = plain;
-  SCOPED_TRACE(testing::Message() << set1.size() << "/" << set2.size() << " seeds, weights " << w.costLimit << " "
-                                  << w.seedWeight << " " << w.histWeight << " " << w.rpdWeight << " " << w.w.wDesc1);
-  const auto run = [&](test::AuctionEngine engine, MatchTable& t) { return engine(set1, set2, t, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, w.w).passes; };
+  SCOPED_TRACE(testing::Message() << set1.size() << "/" << set2.size() << " seeds, weights "
+                                  << w.costLimit << " " << w.seedWeight << " " << w.histWeight
+                                  << " " << w.rpdWeight << " " << w.w.wDesc1);
+  const auto run = [&](test::AuctionEngine engine, MatchTable& t) {
+    return engine(set1, set2, t, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, w.w).passes;
+  };
   MatchTable prepared = plain;
   const std::int64_t passes = run(referenceAuction, plain);
   EXPECT_EQ(passes, run(test::fastAuction, fast));
@@ -47,11 +53,15 @@ void setDistances(Draw& d, SeedSet& set, Kind kind) {
     s.neibCount = static_cast<std::int32_t>(set.size());
     s.neibDist.resize(set.size());
     for (std::size_t k = 0; k < set.size(); ++k) {
-      const double dx = s.pos[0] - set[k].pos[0], dy = s.pos[1] - set[k].pos[1], dz = s.pos[2] - set[k].pos[2];
+      const double dx = s.pos[0] - set[k].pos[0], dy = s.pos[1] - set[k].pos[1],
+                   dz = s.pos[2] - set[k].pos[2];
       s.neibDist[k] = symmetric && k < j ? set[k].neibDist[j]
-                      : kind == kRealistic ? std::round(std::sqrt(dx * dx + dy * dy + dz * dz) * 1e3) / 1e3
-                      : kind == kGrid ? std::fabs(dx) + std::fabs(dy) + std::fabs(dz) : kind == kContest ? 0.0
-                      : kind == kOdd ? d.pick({0, 1, 3.5, 41, kNaN, kInf, -kInf, 1e300}) : d.pick({0, 1, 2, 3.5, 10});
+                      : kind == kRealistic
+                          ? std::round(std::sqrt(dx * dx + dy * dy + dz * dz) * 1e3) / 1e3
+                      : kind == kGrid    ? std::fabs(dx) + std::fabs(dy) + std::fabs(dz)
+                      : kind == kContest ? 0.0
+                      : kind == kOdd     ? d.pick({0, 1, 3.5, 41, kNaN, kInf, -kInf, 1e300})
+                                         : d.pick({0, 1, 2, 3.5, 10});
     }
   }
   for (SEED& s : set) NeibDis(s);
@@ -64,18 +74,27 @@ SeedSet makeSet(Draw& d, std::size_t n, Kind kind) {
   SeedSet set(n);
   const bool real = kind == kRealistic, plain = kind == kGrid || kind == kContest;
   for (SEED& s : set) {
-    for (double& x : s.pos) x = real ? d.unit() * 4.0 * std::cbrt(n) : static_cast<double>(d.below(4));
+    for (double& x : s.pos)
+      x = real ? d.unit() * 4.0 * std::cbrt(n) : static_cast<double>(d.below(4));
     const bool empty = d.below(real ? 50 : 6) == 0;
     for (std::size_t k = 0; k < 6; ++k) {
       s.desc[k].resize(real ? std::array<std::size_t, 6>{8, 4, 4, 2, 3, 2}[k] : 1);
       for (double& v : s.desc[k]) {
-        v = k == 0 && empty ? 0 : real ? d.unit() : plain && (k != 0 || kind == kGrid) ? 0.5
-            : kind == kContest ? d.pick({1, 1.125, 1.25, 1.375, 1.5, 2}) : d.pick({0.5, 1, 1.125, 1.25, 2});
+        v = k == 0 && empty                      ? 0
+            : real                               ? d.unit()
+            : plain && (k != 0 || kind == kGrid) ? 0.5
+            : kind == kContest                   ? d.pick({1, 1.125, 1.25, 1.375, 1.5, 2})
+                                                 : d.pick({0.5, 1, 1.125, 1.25, 2});
       }
     }
-    for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(real ? 50 + d.below(4951) : plain ? 100 : d.pick({100, 350, 600}));
+    for (std::int32_t& p : s.pts)
+      p = static_cast<std::int32_t>(real    ? 50 + d.below(4951)
+                                    : plain ? 100
+                                            : d.pick({100, 350, 600}));
   }
-  if (kind == kContest && d.below(2) == 0) std::fill(set.begin(), set.end(), set.empty() ? SEED{} : set[0]);  // identical bidders outbid each other
+  if (kind == kContest && d.below(2) == 0)
+    std::fill(set.begin(), set.end(),
+              set.empty() ? SEED{} : set[0]);  // identical bidders outbid each other
   if (n > 0 && !real && d.below(8) == 0) set[0].desc[1].push_back(3.0);  // no common layout
   setDistances(d, set, kind);
   return set;
@@ -86,12 +105,16 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
   for (int round = 0; round < 6000; ++round) {
     const Kind kind = static_cast<Kind>(d.below(4));
     const SeedSet set1 = makeSet(d, d.below(13), kind), set2 = makeSet(d, d.below(13), kind);
-    Weights w{d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6, -0.0, -1, 0x1p-1074}), d.pick({1, 0.5, 0, -1}), d.pick({0.5, 0, -0.5, 2}),
-              d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}), d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
-    if (d.below(8) == 0) w = {2e6, 999998.0 + d.unit(), 0.0, d.pick({0, 1}), {0, 0, 0, 0, 0}};  // near the base
+    Weights w{d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6, -0.0, -1, 0x1p-1074}),
+              d.pick({1, 0.5, 0, -1}), d.pick({0.5, 0, -0.5, 2}),
+              d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}),
+              d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
+    if (d.below(8) == 0)
+      w = {2e6, 999998.0 + d.unit(), 0.0, d.pick({0, 1}), {0, 0, 0, 0, 0}};  // near the base
     if (d.below(4) == 0 && !set1.empty() && !set2.empty()) {  // a limit equal to a first-pass cost
       const SEED &a = set1[d.below(set1.size())], &b = set2[d.below(set2.size())];
-      w.costLimit = w.rpdWeight * 0.0 + (w.seedWeight * seedDist(a, b, w.w) + w.histWeight * pcal(a, b, 0));
+      w.costLimit =
+          w.rpdWeight * 0.0 + (w.seedWeight * seedDist(a, b, w.w) + w.histWeight * pcal(a, b, 0));
     }
     expectSameRun(set1, set2, w);
     if (HasFatalFailure()) return;
@@ -103,18 +126,23 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
 TEST(PreparedTerms, RunAsThePlainEngine) {
   Draw d{std::mt19937_64(99)};
   const SeedDistWeights odd{-1.0, kNaN, 0.5, -0.0, kInf};
-  for (const auto& [n1, n2, kind] : {std::tuple{70, 9, kOdd}, {12, 80, kTies}, {0, 5, kTies}, {90, 70, kRealistic}}) {
+  for (const auto& [n1, n2, kind] :
+       {std::tuple{70, 9, kOdd}, {12, 80, kTies}, {0, 5, kTies}, {90, 70, kRealistic}}) {
     const SeedSet set1 = makeSet(d, n1, kind), set2 = makeSet(d, n2, kind);
     for (const SeedDistWeights& w : {SeedDistWeights{}, odd})
-      for (const double weight : {kNaN, -0.0, 1.0}) expectSameRun(set1, set2, {2, weight, 0.5, weight, w});
+      for (const double weight : {kNaN, -0.0, 1.0})
+        expectSameRun(set1, set2, {2, weight, 0.5, weight, w});
   }
   const SeedSet set1 = makeSet(d, 6, kTies), set2 = makeSet(d, 7, kTies);
   MatchTable table{{1.0, 2.0, 3.0}};
   const PairTerms terms = preparePairTerms(set2, set1, {});
-  EXPECT_THROW(nModifiedWeightedBipartiteMatching(set1, set2, table, 2, 1, 1, 1, {}, {&terms, {}}), std::invalid_argument);
+  EXPECT_THROW(nModifiedWeightedBipartiteMatching(set1, set2, table, 2, 1, 1, 1, {}, {&terms, {}}),
+               std::invalid_argument);
   std::stop_source stop;
   stop.request_stop();
-  EXPECT_TRUE(nModifiedWeightedBipartiteMatching(set1, set2, table, 2, 1, 1, 1, {}, {nullptr, stop.get_token()}).stopped);
+  EXPECT_TRUE(nModifiedWeightedBipartiteMatching(set1, set2, table, 2, 1, 1, 1, {},
+                                                 {nullptr, stop.get_token()})
+                  .stopped);
   EXPECT_EQ(table, (MatchTable{{1.0, 2.0, 3.0}}));
 }
 
@@ -126,7 +154,9 @@ std::array<SeedSet, 2> realisticPair(std::size_t n, std::uint64_t seed, Kind kin
   if (kind == kGrid) return {sets[0], makeSet(d, n, kGrid)};
   for (SEED s : sets[0]) {
     for (double& x : s.pos) x += d.unit() - 0.5;
-    for (auto& values : s.desc) std::for_each(values.begin(), values.end(), [&](double& v) { v = v != 0.0 ? v + 0.1 * d.unit() - 0.05 : 0.0; });
+    for (auto& values : s.desc)
+      std::for_each(values.begin(), values.end(),
+                    [&](double& v) { v = v != 0.0 ? v + 0.1 * d.unit() - 0.05 : 0.0; });
     for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(p * (0.95 + 0.1 * d.unit()));
     if (d.below(10) != 0) sets[1].push_back(s);
   }
@@ -136,15 +166,26 @@ std::array<SeedSet, 2> realisticPair(std::size_t n, std::uint64_t seed, Kind kin
 }
 
 TEST(FastEngine, RealisticPairsMatchThePlainOne) {
-  const struct { std::size_t n; std::uint64_t seed; Kind kind; double costLimit, histWeight, rpdWeight; } cases[] = {
-      {300, 1, kRealistic, 2, 0.5, 1}, {120, 2, kRealistic, 6, 0.5, 3},  // a loose limit: long contests
-      {160, 3, kRealistic, 2, 0.5, 0}, {160, 4, kRealistic, 2, 0.5, -1},
+  const struct {
+    std::size_t n;
+    std::uint64_t seed;
+    Kind kind;
+    double costLimit, histWeight, rpdWeight;
+  } cases[] = {
+      {300, 1, kRealistic, 2, 0.5, 1},
+      {120, 2, kRealistic, 6, 0.5, 3},  // a loose limit: long contests
+      {160, 3, kRealistic, 2, 0.5, 0},
+      {160, 4, kRealistic, 2, 0.5, -1},
       {160, 5, kRealistic, 2, -0.5, 1},  // no lower bound from the point counts
-      {40, 6, kGrid, 2, 0.5, 1},       {40, 7, kGrid, 2, 0.5, 1e-3},     {40, 8, kGrid, 2, 0.5, -1},
+      {40, 6, kGrid, 2, 0.5, 1},
+      {40, 7, kGrid, 2, 0.5, 1e-3},
+      {40, 8, kGrid, 2, 0.5, -1},
   };
   for (const auto& c : cases) {
     const auto sets = realisticPair(c.n, c.seed, c.kind);
-    for (std::size_t first : {0, 1}) expectSameRun(sets[first], sets[1 - first], {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
+    for (std::size_t first : {0, 1})
+      expectSameRun(sets[first], sets[1 - first],
+                    {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
   }
 }
 
@@ -152,23 +193,29 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
 // degree, shifted, jittered, with seeds lost and added, shuffled.
 std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double jitter) {
   Draw d{std::mt19937_64(seed)};
-  const double side = 64.0 * std::cbrt(static_cast<double>(n) / 30.0), c = std::cos(0.02), sn = std::sin(0.02);
+  const double side = 64.0 * std::cbrt(static_cast<double>(n) / 30.0), c = std::cos(0.02),
+               sn = std::sin(0.02);
   const auto seedAt = [&](double x, double y, double z) {
     SEED s{{x, y, z}, {}, {}, 0, {}, {}};
     for (std::size_t k = 0; k < 6; ++k)
-      for (std::size_t i = 0; i < (k == 0 ? 2u : 3u); ++i) s.desc[k].push_back(1.0 / (1.0 + static_cast<double>(i)) + 0.05 * d.unit());
+      for (std::size_t i = 0; i < (k == 0 ? 2u : 3u); ++i)
+        s.desc[k].push_back(1.0 / (1.0 + static_cast<double>(i)) + 0.05 * d.unit());
     for (std::int32_t& p : s.pts) p = static_cast<std::int32_t>(800 + d.below(60));
     return s;
   };
   std::array<SeedSet, 2> sets;
-  for (std::size_t i = 0; i < n; ++i) sets[0].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
+  for (std::size_t i = 0; i < n; ++i)
+    sets[0].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
   for (SEED s : sets[0]) {
-    const double x = s.pos[0], y = s.pos[1], moved[3] = {c * x - sn * y + 3.0, sn * x + c * y - 2.0, s.pos[2]};
+    const double x = s.pos[0], y = s.pos[1],
+                 moved[3] = {c * x - sn * y + 3.0, sn * x + c * y - 2.0, s.pos[2]};
     for (int a = 0; a < 3; ++a) s.pos[a] = moved[a] + jitter * (d.unit() - 0.5);
-    for (auto& values : s.desc) for (double& v : values) v += 0.02 * jitter * (d.unit() - 0.5);
+    for (auto& values : s.desc)
+      for (double& v : values) v += 0.02 * jitter * (d.unit() - 0.5);
     if (d.below(12) != 0) sets[1].push_back(s);
   }
-  for (std::size_t i = 0; i < n / 12; ++i) sets[1].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
+  for (std::size_t i = 0; i < n / 12; ++i)
+    sets[1].push_back(seedAt(d.unit() * side, d.unit() * side, d.unit() * side));
   for (std::size_t i = sets[1].size(); i > 1; --i) std::swap(sets[1][i - 1], sets[1][d.below(i)]);
   for (SeedSet& set : sets) setDistances(d, set, kRealistic);
   return sets;
@@ -177,8 +224,14 @@ std::array<SeedSet, 2> lookAlikePair(std::size_t n, std::uint64_t seed, double j
 // Where rpd decides: long contests, returning bidders, structure-only weights,
 // and a heavy rpd weight, under which runners-up have sums abandoned.
 TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
-  const struct { std::size_t n; std::uint64_t seed; double jitter; } scenes[] = {{150, 21, 4.0}, {120, 22, 1.0}, {90, 23, 8.0}};
-  const Weights weights[] = {{2, 1, 0.5, 1, {}}, {2, 0.2, 0.1, 1, {}}, {2, 0, 0, 1, {}}, {6, 1, 0.5, 1, {}}, {2, 1, 0.5, 3, {}}, {0.3, 0.5, 0.5, 0.5, {}}, {1e4, 1, 0.5, 1e3, {}}};
+  const struct {
+    std::size_t n;
+    std::uint64_t seed;
+    double jitter;
+  } scenes[] = {{150, 21, 4.0}, {120, 22, 1.0}, {90, 23, 8.0}};
+  const Weights weights[] = {{2, 1, 0.5, 1, {}},    {2, 0.2, 0.1, 1, {}}, {2, 0, 0, 1, {}},
+                             {6, 1, 0.5, 1, {}},    {2, 1, 0.5, 3, {}},   {0.3, 0.5, 0.5, 0.5, {}},
+                             {1e4, 1, 0.5, 1e3, {}}};
   for (const auto& scene : scenes) {
     const auto sets = lookAlikePair(scene.n, scene.seed, scene.jitter);
     for (const Weights& w : weights) {
@@ -196,30 +249,44 @@ TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
   for (int round = 0; round < 600; ++round) {
     const double s = d.pick({1.0, 0.1, 1e-300, 1e6, 1e148, 1e151}), b = 4.0 * s;
     SeedSet bidders(3 + d.below(12), test::makeSeed(0, 0, 0)), objects(bidders.size() + d.below(4));
-    for (SEED& bidder : bidders) bidder = test::makeSeed(0, 0, 0, std::vector<double>(bidders.size(), b));
+    for (SEED& bidder : bidders)
+      bidder = test::makeSeed(0, 0, 0, std::vector<double>(bidders.size(), b));
     for (SEED& o : objects) {
       const double pattern = d.pick({2.0, 2.0 + 0x1p-50, -1.0});
       std::vector<double> row(objects.size());
-      for (std::size_t k = 0; k < row.size(); ++k) row[k] = d.below(8) == 0 ? b + s : b + (pattern < 0 ? (k % 2 == 0 ? 3.0 : -1.0) : pattern) * s;
+      for (std::size_t k = 0; k < row.size(); ++k)
+        row[k] =
+            d.below(8) == 0 ? b + s : b + (pattern < 0 ? (k % 2 == 0 ? 3.0 : -1.0) : pattern) * s;
       o = test::makeSeed(static_cast<double>(d.below(3)), static_cast<double>(d.below(3)), 0, row);
     }
-    expectSameRun(bidders, objects, {d.pick({2.0, 1e300, kInf, 1e5}), 1.0, 0.5, d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3}), {}});
+    expectSameRun(bidders, objects,
+                  {d.pick({2.0, 1e300, kInf, 1e5}),
+                   1.0,
+                   0.5,
+                   d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3}),
+                   {}});
     if (HasFatalFailure()) return;
   }
 }
 
 // The averages as a literal loop over pairs of rows: the mean's bits, or the refusal.
 double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& table, bool stored) {
-  const auto refuse = [](std::size_t row, const std::string& what) { throw std::out_of_range("match row " + std::to_string(row) + ": " + what); };
+  const auto refuse = [](std::size_t row, const std::string& what) {
+    throw std::out_of_range("match row " + std::to_string(row) + ": " + what);
+  };
   const auto index = [&](std::size_t row, std::size_t side) {
     const double v = table[row][side];
-    if (!(v > -1.0 && v < static_cast<double>(sets[side].size()))) refuse(row, "index " + std::to_string(v) + " is outside seed set " + std::to_string(side + 1));
+    if (!(v > -1.0 && v < static_cast<double>(sets[side].size())))
+      refuse(row,
+             "index " + std::to_string(v) + " is outside seed set " + std::to_string(side + 1));
     return static_cast<std::size_t>(static_cast<std::int32_t>(v));
   };
   const auto dist = [&](std::size_t side, std::size_t a, std::size_t b, std::size_t row) {
     const SEED &s = sets[side][a], &t = sets[side][b];
     const double dx = s.pos[0] - t.pos[0], dy = s.pos[1] - t.pos[1], dz = s.pos[2] - t.pos[2];
-    if (stored && b >= s.neibDist.size()) refuse(row, "seed set " + std::to_string(side + 1) + " holds no stored distance to seed " + std::to_string(b));
+    if (stored && b >= s.neibDist.size())
+      refuse(row, "seed set " + std::to_string(side + 1) + " holds no stored distance to seed " +
+                      std::to_string(b));
     return stored ? s.neibDist[b] : std::sqrt(dx * dx + dy * dy + dz * dz);
   };
   double sum = 0.0, count = 0.0;
@@ -241,26 +308,37 @@ double literalAverage(const std::array<SeedSet, 2>& sets, const MatchTable& tabl
 // too few distances, and one large realistic table.
 TEST(Averages, MatchThePairByPairLoop) {
   const auto outcome = [](auto average) -> std::string {
-    try { return std::to_string(std::bit_cast<std::uint64_t>(average())); } catch (const std::out_of_range& e) { return e.what(); }
+    try {
+      return std::to_string(std::bit_cast<std::uint64_t>(average()));
+    } catch (const std::out_of_range& e) {
+      return e.what();
+    }
   };
   Draw d{std::mt19937_64(5150)};
   for (int round = 0; round <= 3000; ++round) {
     const bool faulty = d.below(3) == 0, large = round == 3000;
-    auto sets = large ? realisticPair(300, 11) : std::array{makeSet(d, 1 + d.below(9), kOdd), makeSet(d, 1 + d.below(9), kOdd)};
+    auto sets =
+        large ? realisticPair(300, 11)
+              : std::array{makeSet(d, 1 + d.below(9), kOdd), makeSet(d, 1 + d.below(9), kOdd)};
     for (SeedSet& set : sets)
-      for (SEED& s : set) s.neibDist.resize(s.neibDist.size() - (faulty && d.below(4) == 0 ? 1 + d.below(s.neibDist.size()) : 0));
+      for (SEED& s : set)
+        s.neibDist.resize(s.neibDist.size() -
+                          (faulty && d.below(4) == 0 ? 1 + d.below(s.neibDist.size()) : 0));
     MatchTable table(large ? sets[1].size() : d.below(12));
     for (MatchRow& row : table) {
       for (std::size_t side = 0; side < 2; ++side) {
         const double size = static_cast<double>(sets[side].size());
-        row[side] = faulty && d.below(10) == 0 ? size + 4.0 * d.unit() - 2.0 : std::floor(d.unit() * size) + 0.5 * d.unit();
+        row[side] = faulty && d.below(10) == 0 ? size + 4.0 * d.unit() - 2.0
+                                               : std::floor(d.unit() * size) + 0.5 * d.unit();
       }
       row[2] = d.pick({1.0, -1.0, 0.25, kNaN, -1.0});
     }
     for (bool stored : {false, true}) {
       SCOPED_TRACE("round " + std::to_string(round) + (stored ? " stored" : " positions"));
-      ASSERT_EQ(outcome([&] { return literalAverage(sets, table, stored); }),
-                outcome([&] { return stored ? nComputeAvgRP(sets[0], sets[1], table) : ComputeAvgRP(sets[0], sets[1], table); }));
+      ASSERT_EQ(outcome([&] { return literalAverage(sets, table, stored); }), outcome([&] {
+                  return stored ? nComputeAvgRP(sets[0], sets[1], table)
+                                : ComputeAvgRP(sets[0], sets[1], table);
+                }));
     }
   }
 }

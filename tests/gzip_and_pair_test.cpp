@@ -16,7 +16,8 @@ using test::dump, test::load, test::loadFile, test::quoted;
 std::string gzipped(std::string_view text) {
   const std::string path = testing::TempDir() + "gzipped." + std::to_string(::getpid());
   const gzFile out = gzopen(path.c_str(), "wb");
-  EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+  EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())),
+            static_cast<int>(text.size()));
   EXPECT_EQ(gzclose(out), Z_OK);
   const std::string bytes = test::readFile(path);
   std::remove(path.c_str());
@@ -26,7 +27,8 @@ std::string gzipped(std::string_view text) {
 class Files : public testing::Test {
  protected:
   std::string write(const std::string& name, const std::string& bytes) {
-    const std::string path = testing::TempDir() + "gzip_pair." + std::to_string(::getpid()) + "." + name;
+    const std::string path =
+        testing::TempDir() + "gzip_pair." + std::to_string(::getpid()) + "." + name;
     std::ofstream(path, std::ios::binary) << bytes;
     paths_.push_back(path);
     return path;
@@ -74,8 +76,9 @@ TEST_F(Files, FilesAndPipesReadAsTheTextInMemory) {
     }
     ::pclose(pipe);
   }
-  EXPECT_EQ(load(bad), "seedmatch:FILE:" + std::to_string(std::count(bad.begin(), bad.end(), '\n') + 1) +
-                           ":3: expected distance 300000 of seed 2 (a real number), found 'x'");
+  EXPECT_EQ(load(bad),
+            "seedmatch:FILE:" + std::to_string(std::count(bad.begin(), bad.end(), '\n') + 1) +
+                ":3: expected distance 300000 of seed 2 (a real number), found 'x'");
 }
 
 // Damaged streams: one line naming the file, without a position; the set is left as it was.
@@ -86,7 +89,9 @@ TEST_F(Files, DamagedGzipIsOneError) {
   flipped[member.size() / 2] = static_cast<char>(flipped[member.size() / 2] ^ 0x55);
   std::string badCheck = member;
   badCheck[member.size() - 6] = static_cast<char>(badCheck[member.size() - 6] ^ 1);  // the CRC
-  const struct { std::string bytes, message; } cases[] = {
+  const struct {
+    std::string bytes, message;
+  } cases[] = {
       {member.substr(0, 2), "gzip data ends early"},
       {member.substr(0, 10), "gzip data ends early"},
       {member.substr(0, member.size() / 2), "gzip data ends early"},
@@ -99,7 +104,8 @@ TEST_F(Files, DamagedGzipIsOneError) {
     const std::string path = write("damaged", c.bytes);
     SeedSet seeds = {SEED{}};
     const auto error = readSeed(path, seeds);
-    EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + path + ": " + c.message) << &c - cases;
+    EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + path + ": " + c.message)
+        << &c - cases;
     EXPECT_EQ(seeds.size(), 1u);
   }
   const std::string path = write("flipped", flipped);
@@ -108,7 +114,8 @@ TEST_F(Files, DamagedGzipIsOneError) {
   EXPECT_EQ(message.find('\n'), std::string::npos);
   // Not gzip unless both magic bytes are there.
   const std::string oneByte = write("one_magic_byte", "\x1f");
-  EXPECT_EQ(loadFile(oneByte), "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
+  EXPECT_EQ(loadFile(oneByte),
+            "seedmatch:" + oneByte + ":1:1: expected seed count (an integer), found '\\x1f'");
 }
 
 // A file of many seeds is read by two threads: the same seeds as from memory, and
@@ -118,8 +125,10 @@ TEST_F(Files, TwoThreadsOnOneFile) {
   std::vector<std::string> blocks;
   for (int i = 0; i < kSeeds; ++i) {
     const int count = i == 100 ? kSeeds + 7 : kSeeds;  // more distances than seeds is allowed
-    std::string block = "\n1.5 -2 3e1 7 8 0.25 0 0 0 0 0 0 0 0 1 1 9 -1e-3 5 6 7 " + std::to_string(count);
-    for (int j = 0; j < count; ++j) block.append(j % 97 == 0 ? "\n" : " ").append(std::to_string((i + j) % 45)).append(".5");
+    std::string block =
+        "\n1.5 -2 3e1 7 8 0.25 0 0 0 0 0 0 0 0 1 1 9 -1e-3 5 6 7 " + std::to_string(count);
+    for (int j = 0; j < count; ++j)
+      block.append(j % 97 == 0 ? "\n" : " ").append(std::to_string((i + j) % 45)).append(".5");
     blocks.push_back(block);
   }
   const auto file = [&](std::vector<std::pair<int, std::string>> edits, std::size_t cut = 0) {
@@ -131,8 +140,15 @@ TEST_F(Files, TwoThreadsOnOneFile) {
   };
   // Each edit appends a token to a block, so that the next block starts one token late.
   const std::string cases[] = {
-      file({}), file({{50, "x"}}), file({{900, "1.5.5"}}), file({{900, "y"}, {20, "z"}}), file({{583, "5"}}),
-      file({{582, "5"}}), file({}, 20000), file({{10, "-5"}}), file({{1099, "5"}}),
+      file({}),
+      file({{50, "x"}}),
+      file({{900, "1.5.5"}}),
+      file({{900, "y"}, {20, "z"}}),
+      file({{583, "5"}}),
+      file({{582, "5"}}),
+      file({}, 20000),
+      file({{10, "-5"}}),
+      file({{1099, "5"}}),
   };
   for (const std::string& text : cases) {
     const std::string path = write("two_threads", text);
@@ -142,25 +158,31 @@ TEST_F(Files, TwoThreadsOnOneFile) {
 
 // readSeedPair gives what readSeed on each file in turn gives; on an error, both sets as they were.
 TEST_F(Files, PairReadsAsInTurn) {
-  const std::string good1 = write("good1", gzipped(sampleText(4000))), good2 = write("good2", sampleText(3000));
-  const std::string bad1 = write("bad1", "1 0 0 0 0 0 0 x"), bad2 = write("bad2", gzipped("2 0 0 0 0 0 -1"));
+  const std::string good1 = write("good1", gzipped(sampleText(4000))),
+                    good2 = write("good2", sampleText(3000));
+  const std::string bad1 = write("bad1", "1 0 0 0 0 0 0 x"),
+                    bad2 = write("bad2", gzipped("2 0 0 0 0 0 -1"));
   const std::string missing = testing::TempDir() + "no_such_file", directory = testing::TempDir();
   const std::pair<std::string, std::string> cases[] = {
-      {good1, good2}, {good2, good1}, {good1, good1}, {bad1, good2}, {good1, bad2}, {bad1, bad2},
-      {bad2, bad1},   {missing, bad2}, {bad1, missing}, {directory, good1}, {good2, directory},
+      {good1, good2},  {good2, good1},     {good1, good1},     {bad1, good2},
+      {good1, bad2},   {bad1, bad2},       {bad2, bad1},       {missing, bad2},
+      {bad1, missing}, {directory, good1}, {good2, directory},
   };
   for (const auto& [path1, path2] : cases) {
     SeedSet inTurn1, inTurn2;
     auto expected = readSeed(path1, inTurn1);
     if (!expected) expected = readSeed(path2, inTurn2);
-    const std::string want = expected ? formatReadError(*expected) : dump(inTurn1) + "|" + dump(inTurn2);
+    const std::string want =
+        expected ? formatReadError(*expected) : dump(inTurn1) + "|" + dump(inTurn2);
     SeedSet set1 = {SEED{}}, set2 = {SEED{}, SEED{}};
     const auto error = readSeedPair(path1, path2, set1, set2);
     if (error) {
       EXPECT_EQ(formatReadError(*error), want) << path1 << " " << path2;
       EXPECT_EQ(set1.size() * 10 + set2.size(), 12u) << "sets changed on an error";
     } else {
-      EXPECT_EQ(dump(SeedSet(set1.begin() + 1, set1.end())) + "|" + dump(SeedSet(set2.begin() + 2, set2.end())), want);
+      EXPECT_EQ(dump(SeedSet(set1.begin() + 1, set1.end())) + "|" +
+                    dump(SeedSet(set2.begin() + 2, set2.end())),
+                want);
     }
   }
 }
@@ -175,10 +197,12 @@ TEST_F(Files, FifoNamedTwiceAndFifoWithoutWriter) {
   SeedSet set1, set2;
   const auto error = readSeedPair(fifo, fifo, set1, set2);
   writer.join();
-  EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + fifo + ":1:1: file ends where seed count was expected");
+  EXPECT_EQ(error ? formatReadError(*error) : "valid",
+            "seedmatch:" + fifo + ":1:1: file ends where seed count was expected");
   EXPECT_TRUE(set1.empty());
   const std::string bad = write("bad", "x");
-  EXPECT_EQ(test::run("timeout 20 " + quoted(SEEDMATCH_EXE) + " " + quoted(bad) + " " + quoted(fifo) + " 1 1 1 1"),
+  EXPECT_EQ(test::run("timeout 20 " + quoted(SEEDMATCH_EXE) + " " + quoted(bad) + " " +
+                      quoted(fifo) + " 1 1 1 1"),
             "2|seedmatch:" + bad + ":1:1: expected seed count (an integer), found 'x'\n|");
   // A writer that comes late is waited for.
   std::thread late([&] {

@@ -1,10 +1,11 @@
 // The fast conversions against std::from_chars, over millions of tokens of
 // every shape: whatever the fast path takes must be from_chars' value to the bit.
+#include "seed/number.h"
+
 #include <charconv>
 #include <optional>
 #include <random>
 
-#include "seed/number.h"
 #include "support.h"
 
 namespace seedmatch {
@@ -15,7 +16,8 @@ using test::kInf;
 // What the reader gives for a token: from_chars, which takes no '+'.
 template <class T>
 std::optional<T> reference(std::string_view token) {
-  if (!token.empty() && token[0] == '+' && token.size() > 1 && token[1] != '-') token.remove_prefix(1);
+  if (!token.empty() && token[0] == '+' && token.size() > 1 && token[1] != '-')
+    token.remove_prefix(1);
   T value{};
   const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
   if (ec != std::errc{} || end != token.data() + token.size()) return std::nullopt;
@@ -28,8 +30,10 @@ std::optional<T> fast(const std::string& token) {
   const std::string text = token + std::string(kFastWindow, ' ');
   T value{};
   const char* end = nullptr;
-  if constexpr (std::is_same_v<T, double>) end = fastReal(text.data(), text.data() + text.size(), value);
-  else end = fastInteger(text.data(), text.data() + text.size(), value);
+  if constexpr (std::is_same_v<T, double>)
+    end = fastReal(text.data(), text.data() + text.size(), value);
+  else
+    end = fastInteger(text.data(), text.data() + text.size(), value);
   return end == text.data() + token.size() ? std::optional<T>(value) : std::nullopt;
 }
 
@@ -76,33 +80,68 @@ std::string randomHalfway(std::mt19937_64& random) {
   return token.append(static_cast<std::size_t>(k), '0');
 }
 
-std::string bitsOf(std::optional<double> v) { return v ? std::to_string(std::bit_cast<std::uint64_t>(*v)) : "declined"; }
+std::string bitsOf(std::optional<double> v) {
+  return v ? std::to_string(std::bit_cast<std::uint64_t>(*v)) : "declined";
+}
 std::string valueOf(std::optional<std::int32_t> v) { return v ? std::to_string(*v) : "declined"; }
 
 // Tokens and whether the fast path must take them: what real files hold is
 // taken, the rest is left to from_chars.
 TEST(FastNumbers, TakesPlainDecimalsAndDeclinesTheRest) {
-  const struct { const char* token; bool taken; } reals[] = {
-      {"36.174", true}, {"0.4954", true}, {"-0", true}, {"+0.0", true}, {".5", true}, {"5.", true},
-      {"-.5", true}, {"+1.5e-3", true}, {"1E+22", true}, {"1e-22", true}, {"0e999", true},
-      {"9007199254740992", true}, {"9007199254740.992e3", true}, {"1234567890123456789e-22", false},
-      {"9007199254740993", false}, {"1e23", false}, {"1e-23", false}, {"12345678901234567890", false},
-      {"1e0005", false}, {"", false}, {".", false}, {"-", false}, {"+-1", false}, {"1e", false},
-      {"1e+", false}, {"inf", false}, {"nan", false}, {"0x1p3", false},
+  const struct {
+    const char* token;
+    bool taken;
+  } reals[] = {
+      {"36.174", true},
+      {"0.4954", true},
+      {"-0", true},
+      {"+0.0", true},
+      {".5", true},
+      {"5.", true},
+      {"-.5", true},
+      {"+1.5e-3", true},
+      {"1E+22", true},
+      {"1e-22", true},
+      {"0e999", true},
+      {"9007199254740992", true},
+      {"9007199254740.992e3", true},
+      {"1234567890123456789e-22", false},
+      {"9007199254740993", false},
+      {"1e23", false},
+      {"1e-23", false},
+      {"12345678901234567890", false},
+      {"1e0005", false},
+      {"", false},
+      {".", false},
+      {"-", false},
+      {"+-1", false},
+      {"1e", false},
+      {"1e+", false},
+      {"inf", false},
+      {"nan", false},
+      {"0x1p3", false},
   };
   for (const auto& c : reals) {
-    EXPECT_EQ(bitsOf(fast<double>(c.token)), c.taken ? bitsOf(reference<double>(c.token)) : "declined") << c.token;
+    EXPECT_EQ(bitsOf(fast<double>(c.token)),
+              c.taken ? bitsOf(reference<double>(c.token)) : "declined")
+        << c.token;
   }
   // Too close to the end of the bytes: always left to from_chars.
   const std::string shortText = "1.5 ";
   double value = 0.0;
   EXPECT_EQ(fastReal(shortText.data(), shortText.data() + shortText.size(), value), nullptr);
-  const struct { const char* token; bool taken; } integers[] = {
-      {"0", true}, {"-0", true}, {"+7", true}, {"999999999", true}, {"-999999999", true}, {"000000007", true},
-      {"1000000000", false}, {"2147483647", false}, {"", false}, {"-", false}, {"+", false},
+  const struct {
+    const char* token;
+    bool taken;
+  } integers[] = {
+      {"0", true},          {"-0", true},        {"+7", true},          {"999999999", true},
+      {"-999999999", true}, {"000000007", true}, {"1000000000", false}, {"2147483647", false},
+      {"", false},          {"-", false},        {"+", false},
   };
   for (const auto& c : integers) {
-    EXPECT_EQ(valueOf(fast<std::int32_t>(c.token)), c.taken ? valueOf(reference<std::int32_t>(c.token)) : "declined") << c.token;
+    EXPECT_EQ(valueOf(fast<std::int32_t>(c.token)),
+              c.taken ? valueOf(reference<std::int32_t>(c.token)) : "declined")
+        << c.token;
   }
 }
 
@@ -122,7 +161,8 @@ TEST(FastNumbers, AgreeWithFromChars) {
       ++(halfway ? halfwayTaken : taken);
     }
     const double magnitude = expected ? std::abs(*expected) : kInf;
-    if (tokens.size() < 1'000'000 && magnitude <= 1e300 && (magnitude == 0.0 || magnitude >= 1e-300)) {
+    if (tokens.size() < 1'000'000 && magnitude <= 1e300 &&
+        (magnitude == 0.0 || magnitude >= 1e-300)) {
       text.append(tokens.size() % 13 == 0 ? "\n" : " ").append(token);
       tokens.push_back(std::move(token));
     }
@@ -130,7 +170,8 @@ TEST(FastNumbers, AgreeWithFromChars) {
   EXPECT_GT(taken, 600'000);
   EXPECT_GT(halfwayTaken, 150'000);
   SeedSet seeds;
-  text = "1 0 0 0 0 0 0 1 2 3 0 0 0 0 0 0 0 0 0 0 0 0 7 8 9 " + std::to_string(tokens.size()) + text;
+  text =
+      "1 0 0 0 0 0 0 1 2 3 0 0 0 0 0 0 0 0 0 0 0 0 7 8 9 " + std::to_string(tokens.size()) + text;
   ASSERT_FALSE(readSeedText(text, "FILE", seeds));
   ASSERT_EQ(seeds.size(), 1u);
   for (std::size_t j = 0; j < tokens.size(); ++j) {
@@ -145,7 +186,8 @@ TEST(FastNumbers, AgreeWithFromChars) {
 // nothing stopped at a token its form declines.
 TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
   std::mt19937_64 random(7);
-  const std::string gaps[] = {" ", " ", " ", "\n", "\t", " \r\n", "\v", "\f", "  ", std::string(70, ' '), "\x01 "};
+  const std::string gaps[] = {
+      " ", " ", " ", "\n", "\t", " \r\n", "\v", "\f", "  ", std::string(70, ' '), "\x01 "};
   for (const bool wide : {false, wideRealsAvailable()}) {
     for (int round = 0; round < 200; ++round) {
       std::string text;
@@ -153,10 +195,12 @@ TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
       for (int i = 0; i < 400; ++i) {
         text += gaps[random() % (random() % 50 == 0 ? 11 : 10)];
         starts.push_back(text.size());
-        const char* const odd[] = {".", "-", "+", "1.2.3", "..5", "-.", "+-1", "1-2", "12345678.", "-.1234567"};
+        const char* const odd[] = {".",  "-",   "+",   "1.2.3",     "..5",
+                                   "-.", "+-1", "1-2", "12345678.", "-.1234567"};
         text += random() % 20 == 0 ? odd[random() % 10]
-                : random() % 3 == 0 ? randomReal(random)
-                                    : digits(random, 1 + random() % 4) + "." + digits(random, random() % 5);
+                : random() % 3 == 0
+                    ? randomReal(random)
+                    : digits(random, 1 + random() % 4) + "." + digits(random, random() % 5);
       }
       text += std::string(kBlockWindow, ' ');
       const char* const first = text.data();
@@ -166,7 +210,8 @@ TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
       while (next < starts.size() && last - (first + starts[next]) > kBlockWindow) {
         const auto limit = static_cast<std::int32_t>(1 + random() % 40);
         const char* end = nullptr;
-        const std::int32_t done = fastReals(first + starts[next] - (random() % 2), last, limit, out.data(), end, wide);
+        const std::int32_t done =
+            fastReals(first + starts[next] - (random() % 2), last, limit, out.data(), end, wide);
         ASSERT_LE(done, limit);
         const auto tokenAt = [&](std::size_t k) {
           return text.substr(starts[k], text.find_first_of(" \n\t\r\v\f", starts[k]) - starts[k]);
@@ -179,10 +224,12 @@ TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
           }
         }
         // Short of the limit, far from the end: the next token is one this form declines.
-        if (done < limit && next < starts.size() && last - (first + starts[next]) >= 64 + kBlockWindow) {
+        if (done < limit && next < starts.size() &&
+            last - (first + starts[next]) >= 64 + kBlockWindow) {
           const std::string token = tokenAt(next);
           const std::string body = token.substr(token[0] == '-' || token[0] == '+');
-          const bool plain = body.size() <= 8 && body.find_first_not_of("0123456789.") == std::string::npos;
+          const bool plain =
+              body.size() <= 8 && body.find_first_not_of("0123456789.") == std::string::npos;
           ASSERT_TRUE(!fast<double>(token) || (wide && !plain)) << token;
           ++next;
         } else if (done == 0) {

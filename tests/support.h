@@ -17,31 +17,39 @@
 
 namespace seedmatch::test {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(),
+                        kInf = std::numeric_limits<double>::infinity();
 
 // A seed at (x, y, z) with these stored distances and their histogram, point
 // counts 100 and desc[0] = {1.0}, so that it is not empty.
 inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist = {}) {
-  SEED seed{{x, y, z}, {std::vector<double>{1.0}}, {100, 100, 100}, static_cast<std::int32_t>(neibDist.size()), neibDist, {}};
+  SEED seed{{x, y, z},       {std::vector<double>{1.0}},
+            {100, 100, 100}, static_cast<std::int32_t>(neibDist.size()),
+            neibDist,        {}};
   NeibDis(seed);
   return seed;
 }
 
-using AuctionEngine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double, double,
-                                       double, const SeedDistWeights&);
+using AuctionEngine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double,
+                                       double, double, const SeedDistWeights&);
 inline constexpr AuctionEngine fastAuction = &nModifiedWeightedBipartiteMatching;
 
 // The fast engine on every pair's seedDist and pcal prepared beforehand.
-inline AuctionStats preparedAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table, double costLimit,
-                                    double seedWeight, double histWeight, double rpdWeight, const SeedDistWeights& w) {
+inline AuctionStats preparedAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
+                                    double costLimit, double seedWeight, double histWeight,
+                                    double rpdWeight, const SeedDistWeights& w) {
   const PairTerms terms = preparePairTerms(set1, set2, w);
-  return nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight, rpdWeight, w, {&terms, {}});
+  return nModifiedWeightedBipartiteMatching(set1, set2, table, costLimit, seedWeight, histWeight,
+                                            rpdWeight, w, {&terms, {}});
 }
 
 // Every field of a table by its bits, so that 0.0 and -0.0 differ.
 inline std::vector<std::uint64_t> bits(const MatchTable& table) {
   std::vector<std::uint64_t> result;
-  for (const MatchRow& r : table) result.insert(result.end(), {std::bit_cast<std::uint64_t>(r[0]), std::bit_cast<std::uint64_t>(r[1]), std::bit_cast<std::uint64_t>(r[2])});
+  for (const MatchRow& r : table)
+    result.insert(result.end(),
+                  {std::bit_cast<std::uint64_t>(r[0]), std::bit_cast<std::uint64_t>(r[1]),
+                   std::bit_cast<std::uint64_t>(r[2])});
   return result;
 }
 
@@ -51,7 +59,8 @@ inline std::string dump(const SeedSet& seeds) {
   std::ostringstream out;
   for (const SEED& s : seeds) {
     out << s.pts[0] << ' ' << s.pts[1] << ' ' << s.pts[2] << ' ' << s.neibCount;
-    for (const V& values : {V(s.pos, s.pos + 3), s.desc[0], s.desc[1], s.desc[2], s.desc[3], s.desc[4], s.desc[5], s.neibDist, s.neibHist}) {
+    for (const V& values : {V(s.pos, s.pos + 3), s.desc[0], s.desc[1], s.desc[2], s.desc[3],
+                            s.desc[4], s.desc[5], s.neibDist, s.neibHist}) {
       out << '\n';
       for (double v : values) out << std::bit_cast<std::uint64_t>(v) << ' ';
     }
@@ -98,13 +107,16 @@ inline std::string quoted(const std::string& text) {
 inline std::string run(const std::string& command) {
   const std::string base = testing::TempDir() + "seedmatch_test." + std::to_string(::getpid());
   const int raw = std::system((command + " >" + base + ".out 2>" + base + ".err").c_str());
-  const std::string result = std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" + readFile(base + ".err") + "|" + readFile(base + ".out");
+  const std::string result = std::to_string(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) + "|" +
+                             readFile(base + ".err") + "|" + readFile(base + ".out");
   std::remove((base + ".out").c_str()), std::remove((base + ".err").c_str());
   return result;
 }
 
 // The cases of tests/data/seed_files.txt: text with escapes undone, expected result, data line.
-struct SeedFileCase { std::string text, expected, where; };
+struct SeedFileCase {
+  std::string text, expected, where;
+};
 
 inline std::vector<SeedFileCase> seedFileCases() {
   std::ifstream in(SEEDMATCH_SOURCE_DIR "/tests/data/seed_files.txt");
@@ -116,7 +128,9 @@ inline std::vector<SeedFileCase> seedFileCases() {
     std::size_t i = 1;
     for (; i < line.size() && line[i] != '"'; ++i) {
       const std::size_t k = line[i] == '\\' ? std::string("nrtvfx").find(line[++i]) : 99;
-      c.text += k == 5 ? static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)) : k < 5 ? "\n\r\t\v\f"[k] : line[i];
+      c.text += k == 5  ? static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16))
+                : k < 5 ? "\n\r\t\v\f"[k]
+                        : line[i];
       if (k == 5) i += 2;
     }
     c.expected = line.substr(i + 2);

@@ -35,34 +35,36 @@ void printHelp(Command command) {
   std::printf("%s\n\n", usageLine(command).c_str());
   switch (command) {
     case Command::report:
-      std::printf("Pairs the seeds of FILE1 with those of FILE2 by auction and prints one\n"
-                  "line per pair and a summary line.\n");
+      std::printf(
+          "Pairs the seeds of FILE1 with those of FILE2 by auction and prints one\n"
+          "line per pair and a summary line.\n");
       break;
     case Command::random:
-      std::printf("Pairs the seeds of FILE1 with those of FILE2 at random, as a baseline,\n"
-                  "and prints the same report as seedmatch.\n");
+      std::printf(
+          "Pairs the seeds of FILE1 with those of FILE2 at random, as a baseline,\n"
+          "and prints the same report as seedmatch.\n");
       break;
     case Command::pairs:
-      std::printf("Pairs the seeds of FILE1 with those of FILE2 by auction and lists each\n"
-                  "pair with the distance between its two positions.\n");
+      std::printf(
+          "Pairs the seeds of FILE1 with those of FILE2 by auction and lists each\n"
+          "pair with the distance between its two positions.\n");
       break;
   }
-  std::printf("\n"
-              "  SEED_WEIGHT  weight of the descriptor dissimilarity\n"
-              "  HIST_WEIGHT  weight of the neighbour-histogram dissimilarity\n"
-              "  RPD_WEIGHT   weight of the relative-position disagreement\n"
-              "  COST_LIMIT   %s\n"
-              "\n"
-              "Either file may be -, standard input.\n"
-              "\n"
-              "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n",
-              command == Command::random ? "accepted and ignored: the draw tests no cost"
-                                         : "a pair is made only when its cost is below this");
+  std::printf(
+      "\n"
+      "  SEED_WEIGHT  weight of the descriptor dissimilarity\n"
+      "  HIST_WEIGHT  weight of the neighbour-histogram dissimilarity\n"
+      "  RPD_WEIGHT   weight of the relative-position disagreement\n"
+      "  COST_LIMIT   %s\n"
+      "\n"
+      "Either file may be -, standard input.\n"
+      "\n"
+      "Exit status: 1 after a completed run, 2 on an error, 0 for --help and --version.\n",
+      command == Command::random ? "accepted and ignored: the draw tests no cost"
+                                 : "a pair is made only when its cost is below this");
 }
 
-void reportError(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-}
+void reportError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
 
 // A whole argument that reads as a number, as a weight would be written.
 bool looksLikeNumber(std::string_view text) {

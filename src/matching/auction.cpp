@@ -5,8 +5,8 @@
 #include <deque>
 #include <vector>
 
-#include "shared.h"
 #include "matching.h"
+#include "shared.h"
 
 namespace seedmatch {
 

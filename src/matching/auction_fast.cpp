@@ -851,15 +851,15 @@ class Engine {
   double rpdWeight_;
   SeedDistWeights w_;
   bool countContenders_;
-  const PairTerms* terms_;   // the fixed parts' terms, when prepared
+  const PairTerms* terms_;  // the fixed parts' terms, when prepared
   std::stop_token stop_;
   double bidIncrement_ = 0.0;
   bool nothingWins_ = false;
   Modes mode_;
-  std::vector<std::int32_t> live_;          // objects that are not empty, ascending
+  std::vector<std::int32_t> live_;  // objects that are not empty, ascending
   std::vector<bool> bidderLive_;
-  std::unique_ptr<double[]> fixed_;         // bidder-major, by live position, unless lazy
-                                            // or prepared; rows of empty bidders unset
+  std::unique_ptr<double[]> fixed_;              // bidder-major, by live position, unless lazy
+                                                 // or prepared; rows of empty bidders unset
   std::array<std::vector<float>, 3> objectPts_;  // point counts by live position, when lazy
   ObjectColumns columns_;                        // built for the first full row
 

@@ -32,13 +32,13 @@ double largestBounds(const double* bound, std::size_t n, std::size_t keep,
                      std::vector<RunnerUp>& leaders);
 
 struct BidderMemory {
-  std::int64_t mark = -1;      // handovers logged before the pass; -1: nothing kept
-  std::size_t heldAtMark = 0;  // objects held then
-  std::size_t pos = 0;         // the object the pass found best
-  double cost = 0.0;           // and its exact cost
+  std::int64_t mark = -1;           // handovers logged before the pass; -1: nothing kept
+  std::size_t heldAtMark = 0;       // objects held then
+  std::size_t pos = 0;              // the object the pass found best
+  double cost = 0.0;                // and its exact cost
   std::vector<RunnerUp> runnersUp;  // largest bound first
-  double rest = 0.0;           // at least the gain of every other object
-  bool remembered = false;     // runnersUp and rest already kept by the pass
+  double rest = 0.0;                // at least the gain of every other object
+  bool remembered = false;          // runnersUp and rest already kept by the pass
 };
 
 // Every win, with the owner the object had before it.

@@ -63,14 +63,14 @@ inline double cellGap(const CellSums& sums, std::size_t p) {
   const std::size_t own = sums.held[p] ? sums.cellOf[p] : kCells;
   const double ownTerm = sums.ownTerm[p];
   std::array<double, kCells> t{};
-  for (std::size_t c = 0; c < kCells; ++c) t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+  for (std::size_t c = 0; c < kCells; ++c)
+    t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
   return ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
 }
 
 template <class Fixed>
-SEEDMATCH_CLONES
-void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow, const double* price,
-           std::size_t n, double* bound) {
+SEEDMATCH_CLONES void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow,
+                            const double* price, std::size_t n, double* bound) {
   if (sums == nullptr) {
     for (std::size_t p = 0; p < n; ++p) {
       bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
@@ -190,13 +190,13 @@ double rpdSumLowerBound(const CellSums& sums, std::size_t p) {
   return lowered(sums, cellGap(sums, p), sums.objectTotal[p]);
 }
 
-void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
-                const double* price, std::size_t n, double* bound) {
+void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow, const double* price,
+                std::size_t n, double* bound) {
   sweep(sums, rpdWeight, fixedLow, price, n, bound);
 }
 
-void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow,
-                const double* price, std::size_t n, double* bound) {
+void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow, const double* price,
+                std::size_t n, double* bound) {
   sweep(sums, rpdWeight, fixedLow, price, n, bound);
 }
 

@@ -70,9 +70,9 @@ double rpdSumLowerBound(const CellSums& sums, std::size_t p);
 // bound[p] = a value at least the gain (kBaseValue - cost) - price[p] of every
 // position, from a lower bound fixedLow[p] of its fixed part and, with sums,
 // rpdSumLowerBound's bound on its rpd term (rpdWeight finite and positive).
-void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow,
-                const double* price, std::size_t n, double* bound);
-void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow,
-                const double* price, std::size_t n, double* bound);
+void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow, const double* price,
+                std::size_t n, double* bound);
+void gainBounds(const CellSums* sums, double rpdWeight, const float* fixedLow, const double* price,
+                std::size_t n, double* bound);
 
 }  // namespace seedmatch

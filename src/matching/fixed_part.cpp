@@ -27,8 +27,8 @@ void sqrtInPlace(double* v, std::size_t n) {
 // for n objects, each in ascending i. The objects are independent, so wide
 // vectors give each the same bits.
 SEEDMATCH_CLONES
-void squaredDistances(const double* a, std::size_t len, const double* columns,
-                      std::size_t stride, std::size_t first, std::size_t n, double* out) {
+void squaredDistances(const double* a, std::size_t len, const double* columns, std::size_t stride,
+                      std::size_t first, std::size_t n, double* out) {
   for (std::size_t p = 0; p < n; ++p) out[p] = 0.0;
   for (std::size_t i = 0; i < len; ++i) {
     const double ai = a[i];
@@ -103,7 +103,8 @@ void termsBlock(const SEED& bidder, const std::array<float, 3>& pts, const Objec
   squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, pcal);
   sqrtInPlace(pcal, m);
   for (std::size_t p = 0; p < m; ++p) {
-    const double dPts01 = ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
+    const double dPts01 =
+        ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
     const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
     double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
     t = t + w.wDesc2 * dDesc[2][p];

@@ -22,7 +22,7 @@ struct ObjectColumns {
   std::array<std::vector<double>, 4> desc;  // desc[d][i * count + p]
   std::array<std::vector<float>, 3> pts;    // point counts in single precision
   std::size_t histLen = 0;
-  std::vector<double> hist;                 // hist[bin * count + p]
+  std::vector<double> hist;  // hist[bin * count + p]
 };
 
 // True when every seed has the same descriptor and histogram lengths, as

@@ -65,8 +65,8 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
 // up; an empty drawn object is used up and its bidder stays unmatched. Sides,
 // pair cost and rows are those of the auction. Reseeds the process-wide
 // generator, so two calls within the same second append the same rows.
-void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
-                    double costLimit, double seedWeight, double histWeight, double rpdWeight,
+void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table, double costLimit,
+                    double seedWeight, double histWeight, double rpdWeight,
                     const SeedDistWeights& w);
 
 }  // namespace seedmatch

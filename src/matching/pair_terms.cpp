@@ -11,7 +11,7 @@ namespace seedmatch {
 namespace {
 
 constexpr std::size_t kMostThreads = 2;
-constexpr std::size_t kRowsPerThread = 64;  // below this a second thread costs more than it saves
+constexpr std::size_t kRowsPerThread = 64;    // below this a second thread costs more than it saves
 constexpr std::size_t kColumnsPerTile = 256;  // some 110 KB of columns, for the second-level cache
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <ctime>
 #include <vector>
 
-#include "shared.h"
 #include "matching.h"
+#include "shared.h"
 
 namespace seedmatch {
 

@@ -74,8 +74,8 @@ double pcal(const SEED& s1, const SEED& s2, std::int32_t /*setSize*/) {
   return l2(s1.neibHist, s2.neibHist);
 }
 
-double rpd(const SeedSet& bidders, const SeedSet& objects, std::int32_t bidder,
-           std::int32_t object, std::span<const std::int32_t> owner, std::int32_t divisor) {
+double rpd(const SeedSet& bidders, const SeedSet& objects, std::int32_t bidder, std::int32_t object,
+           std::span<const std::int32_t> owner, std::int32_t divisor) {
   const std::vector<double>& objectDist = objects[static_cast<std::size_t>(object)].neibDist;
   const std::vector<double>& bidderDist = bidders[static_cast<std::size_t>(bidder)].neibDist;
   std::int32_t count = 0;
@@ -84,8 +84,8 @@ double rpd(const SeedSet& bidders, const SeedSet& objects, std::int32_t bidder,
   for (std::int32_t k = 0; k < n; ++k) {
     const std::int32_t holder = owner[static_cast<std::size_t>(k)];
     if (holder == -1 || k == object) continue;
-    const double e = objectDist[static_cast<std::size_t>(k)] -
-                     bidderDist[static_cast<std::size_t>(holder)];
+    const double e =
+        objectDist[static_cast<std::size_t>(k)] - bidderDist[static_cast<std::size_t>(holder)];
     sum = sum + std::fabs(e);
     count = count + 1;
   }

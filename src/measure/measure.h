@@ -56,7 +56,7 @@ double pcal(const SEED& s1, const SEED& s2, std::int32_t setSize);
 // over held objects k other than object, divided by divisor; 0.0 when there is
 // no such k. Requires objects[object].neibDist to cover the owner list and
 // bidders[bidder].neibDist to cover every bidder index it holds.
-double rpd(const SeedSet& bidders, const SeedSet& objects, std::int32_t bidder,
-           std::int32_t object, std::span<const std::int32_t> owner, std::int32_t divisor);
+double rpd(const SeedSet& bidders, const SeedSet& objects, std::int32_t bidder, std::int32_t object,
+           std::span<const std::int32_t> owner, std::int32_t divisor);
 
 }  // namespace seedmatch

@@ -213,9 +213,9 @@ MatchReport reportMatch(const SeedSet& set1, const SeedSet& set2, const MatchTab
     sumPts2 = sumPts2 + t.dPts2;
   }
   const auto n = static_cast<double>(table.size());
-  report.summary = ReportSummary{sumCost,      sumCost / n,  storedAverage, positionAverage,
-                                 sumDesc0 / n, sumDesc1 / n, sumDesc2 / n,  sumPts01 / n,
-                                 sumDesc4 / n, sumPts2 / n};
+  report.summary =
+      ReportSummary{sumCost,      sumCost / n,  storedAverage, positionAverage, sumDesc0 / n,
+                    sumDesc1 / n, sumDesc2 / n, sumPts01 / n,  sumDesc4 / n,    sumPts2 / n};
   return report;
 }
 
@@ -227,8 +227,7 @@ void printReport(const MatchReport& report, std::FILE* out) {
     return;
   }
   for (const ReportRow& r : report.rows) {
-    std::fprintf(out,
-                 "%2d %2d %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n",
+    std::fprintf(out, "%2d %2d %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f %6.3f\n",
                  r.p, r.q, r.storedCost, r.seedDist, r.pcal, r.evalCost, r.dDesc0, r.dDesc1,
                  r.dDesc2, r.dPts01, r.dDesc4, r.dPts2, r.posDisp);
   }
@@ -240,20 +239,20 @@ void printReport(const MatchReport& report, std::FILE* out) {
 }
 
 void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
-                   double seedWeight, double histWeight, const SeedDistWeights& w,
-                   std::FILE* out) {
+                   double seedWeight, double histWeight, const SeedDistWeights& w, std::FILE* out) {
   printReport(reportMatch(set1, set2, table, seedWeight, histWeight, w), out);
 }
 
-void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
-                       double, double, double, std::FILE* out) {
+void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table, double,
+                       double, double, std::FILE* out) {
   if (table.empty()) {
     std::fputs("No matched pair\n", out);
     std::fflush(out);
     return;
   }
   // Every row is converted, and a bad one refused, before anything is printed.
-  for (const MatchedRow& m : matchedRows(set1, set2, table, [](const std::vector<MatchedRow>&) {})) {
+  for (const MatchedRow& m :
+       matchedRows(set1, set2, table, [](const std::vector<MatchedRow>&) {})) {
     std::fprintf(out, "%2d %2d %2d %8.3f\n", static_cast<int>(m.row), m.seeds.p, m.seeds.q,
                  distance(set1[at(m.seeds.p)].pos, set2[at(m.seeds.q)].pos));
   }

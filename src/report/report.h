@@ -70,7 +70,7 @@ void evaluateMatch(const SeedSet& set1, const SeedSet& set2, const MatchTable& t
 // Prints "row p q posDisp" for every matched row, row counting from 0 over all
 // rows (or a message for an empty table; nothing when no row is matched).
 // The three trailing numbers are accepted and ignored.
-void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table,
-                       double, double, double, std::FILE* out = stdout);
+void print_match_pairs(const SeedSet& set1, const SeedSet& set2, const MatchTable& table, double,
+                       double, double, std::FILE* out = stdout);
 
 }  // namespace seedmatch

@@ -23,10 +23,11 @@ constexpr int kGzipOnly = 16 + MAX_WBITS;
 
 struct Input::Inflater {
   z_stream stream{};
-  std::unique_ptr<unsigned char[]> chunk = std::make_unique_for_overwrite<unsigned char[]>(kCompressedChunk);
+  std::unique_ptr<unsigned char[]> chunk =
+      std::make_unique_for_overwrite<unsigned char[]>(kCompressedChunk);
   bool initialised = false;
-  bool inMember = false;   // a member has started and not yet ended
-  bool rawEnded = false;   // the file holds no more compressed bytes
+  bool inMember = false;  // a member has started and not yet ended
+  bool rawEnded = false;  // the file holds no more compressed bytes
 
   ~Inflater() {
     if (initialised) inflateEnd(&stream);
@@ -143,7 +144,8 @@ std::ptrdiff_t Input::inflateInto(char* to, std::size_t size) {
   };
   while (z.avail_out > 0) {
     if (z.avail_in == 0 && !in.rawEnded) {
-      const std::ptrdiff_t count = readRaw(reinterpret_cast<char*>(in.chunk.get()), kCompressedChunk);
+      const std::ptrdiff_t count =
+          readRaw(reinterpret_cast<char*>(in.chunk.get()), kCompressedChunk);
       if (count < 0) return fail(message_);
       in.rawEnded = count == 0;
       z.next_in = in.chunk.get();
@@ -164,7 +166,8 @@ std::ptrdiff_t Input::inflateInto(char* to, std::size_t size) {
     } else if (status == Z_MEM_ERROR) {
       throw std::bad_alloc();
     } else if (status != Z_OK && status != Z_BUF_ERROR) {
-      return fail(std::string("corrupt gzip data: ") + (z.msg != nullptr ? z.msg : "unknown error"));
+      return fail(std::string("corrupt gzip data: ") +
+                  (z.msg != nullptr ? z.msg : "unknown error"));
     }
   }
   return static_cast<std::ptrdiff_t>(size - z.avail_out);

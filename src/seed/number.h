@@ -4,6 +4,7 @@
 // interface.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -98,7 +99,8 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 // end of the token and sets value, or nullptr (value untouched) when declined.
 // The token must not be the whole of the bytes before last: fewer than
 // kFastWindow bytes from first to last are always declined.
-[[gnu::always_inline]] inline const char* fastReal(const char* first, const char* last, double& value) {
+[[gnu::always_inline]] inline const char* fastReal(const char* first, const char* last,
+                                                   double& value) {
   if (last - first < kFastWindow) return nullptr;
   const char* p = first;
   const bool negative = *p == '-';
@@ -146,7 +148,8 @@ inline constexpr double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
 // An integer token of at most 9 digits, optionally signed: it always fits in
 // 32 bits. Returns the end of the token and sets value, or nullptr (value
 // untouched) when declined. The same window rule as fastReal.
-[[gnu::always_inline]] inline const char* fastInteger(const char* first, const char* last, std::int32_t& value) {
+[[gnu::always_inline]] inline const char* fastInteger(const char* first, const char* last,
+                                                      std::int32_t& value) {
   if (last - first < kFastWindow) return nullptr;
   const char* p = first;
   const bool negative = *p == '-';
@@ -175,8 +178,9 @@ inline std::uint64_t tokenStarts(const char* block) {
   for (int part = 0; part < 4; ++part) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
     const __m128i fromTab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
-    const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
-                                       _mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8(4)), fromTab));
+    const __m128i space =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
+                     _mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8(4)), fromTab));
     spaces |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * part);
   }
 #else
@@ -187,12 +191,13 @@ inline std::uint64_t tokenStarts(const char* block) {
 }
 
 // One token after another, each by fastReal.
-inline std::int32_t narrowReals(const char* first, const char* last, std::int32_t limit, double* out,
-                                const char*& end) {
+inline std::int32_t narrowReals(const char* first, const char* last, std::int32_t limit,
+                                double* out, const char*& end) {
   std::int32_t done = 0;
   end = first;
   for (const char* block = first; last - block >= kBlockWindow && done < limit;) {
-    for (std::uint64_t starts = tokenStarts(block); starts != 0 && done < limit; starts &= starts - 1) {
+    for (std::uint64_t starts = tokenStarts(block); starts != 0 && done < limit;
+         starts &= starts - 1) {
       const char* token = block + __builtin_ctzll(starts);
       const char* tokenEnd = fastReal(token, token + kFastWindow, out[done]);
       if (tokenEnd == nullptr || !isSpace(*tokenEnd)) return done;
@@ -207,9 +212,11 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
 #if defined(SEEDMATCH_WIDE_REALS)
 #define SEEDMATCH_WIDE_TARGET "avx512f,avx512bw,avx512dq,avx512cd,avx512vbmi,avx512vbmi2,bmi2"
 
-[[gnu::target(SEEDMATCH_WIDE_TARGET), gnu::always_inline]] inline std::uint64_t wideSpaces(__m512i bytes) {
+[[gnu::target(SEEDMATCH_WIDE_TARGET), gnu::always_inline]] inline std::uint64_t wideSpaces(
+    __m512i bytes) {
   return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' ')) |
-         _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('\t')), _mm512_set1_epi8(4));
+         _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('\t')),
+                                _mm512_set1_epi8(4));
 }
 
 // narrowReals for eight tokens at a time, one in each 64-bit lane: tokens of
@@ -217,9 +224,8 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
 // integer m and the same single division as fastReal's, so the same bits.
 // A block starts where the last ended or at its ninth token, so that finding
 // the tokens of one does not wait for the conversions of the last.
-[[gnu::target(SEEDMATCH_WIDE_TARGET)]] inline std::int32_t wideReals(const char* first, const char* last,
-                                                                    std::int32_t limit, double* out,
-                                                                    const char*& end) {
+[[gnu::target(SEEDMATCH_WIDE_TARGET)]] inline std::int32_t wideReals(
+    const char* first, const char* last, std::int32_t limit, double* out, const char*& end) {
   alignas(64) static constexpr std::uint8_t kIota[64] = {
       0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
       22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
@@ -268,19 +274,25 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
       block = next;
       continue;
     }
-    const __m512i start = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_maskz_compress_epi8(starts, iota)));
+    const __m512i start =
+        _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_maskz_compress_epi8(starts, iota)));
     const __m512i stop = _mm512_cvtepu8_epi64(_mm512_castsi512_si128(_mm512_mask_expand_epi8(
-        _mm512_maskz_compress_epi8(endsLow, iota), ~std::uint64_t{0} << __builtin_popcountll(endsLow),
+        _mm512_maskz_compress_epi8(endsLow, iota),
+        ~std::uint64_t{0} << __builtin_popcountll(endsLow),
         _mm512_maskz_compress_epi8(endsHigh, _mm512_add_epi8(iota, _mm512_set1_epi8(64))))));
     // Byte j of lane k is block[start_k + j], then the same after a sign.
     const __m512i at = _mm512_add_epi8(_mm512_shuffle_epi8(start, laneFirstByte), byteSteps);
-    const __m512i lead = _mm512_and_si512(_mm512_permutex2var_epi8(low, at, high), _mm512_set1_epi64(0xff));
+    const __m512i lead =
+        _mm512_and_si512(_mm512_permutex2var_epi8(low, at, high), _mm512_set1_epi64(0xff));
     const __mmask8 negative = _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('-'));
     const __mmask8 sign = negative | _mm512_cmpeq_epi64_mask(lead, _mm512_set1_epi64('+'));
-    __m512i text = _mm512_permutex2var_epi8(low, _mm512_sub_epi8(at, _mm512_movm_epi64(sign)), high);
-    const __m512i length = _mm512_mask_sub_epi64(_mm512_sub_epi64(stop, start), sign, _mm512_sub_epi64(stop, start), one);
+    __m512i text =
+        _mm512_permutex2var_epi8(low, _mm512_sub_epi8(at, _mm512_movm_epi64(sign)), high);
+    const __m512i length = _mm512_mask_sub_epi64(_mm512_sub_epi64(stop, start), sign,
+                                                 _mm512_sub_epi64(stop, start), one);
     __mmask8 valid = _mm512_cmple_epu64_mask(length, eight);
-    const __m512i kept = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(length, 3)), ones);
+    const __m512i kept =
+        _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(length, 3)), ones);
     const __mmask64 digitBytes =
         _mm512_cmplt_epu8_mask(_mm512_sub_epi8(text, _mm512_set1_epi8('0')), _mm512_set1_epi8(10));
     const __mmask64 pointBytes = _mm512_cmpeq_epi8_mask(text, _mm512_set1_epi8('.'));
@@ -293,25 +305,31 @@ inline std::int32_t narrowReals(const char* first, const char* last, std::int32_
     const __m512i digits = _mm512_mask_sub_epi64(length, hasPoint, length, one);
     valid &= _mm512_cmpgt_epi64_mask(digits, _mm512_setzero_si512());
     const __m512i pointAt = _mm512_mask_mov_epi64(
-        length, hasPoint, _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(points)), 3));
+        length, hasPoint,
+        _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(points)), 3));
     // Cut the point out, put the digits behind leading zeros, join them.
-    const __m512i before = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(pointAt, 3)), ones);
-    text = _mm512_ternarylogic_epi64(before, text, _mm512_srli_epi64(text, 8), 0xca);  // before ? text : text >> 8
+    const __m512i before =
+        _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(pointAt, 3)), ones);
+    text = _mm512_ternarylogic_epi64(before, text, _mm512_srli_epi64(text, 8),
+                                     0xca);  // before ? text : text >> 8
     text = _mm512_sub_epi8(text, _mm512_set1_epi8('0'));
     text = _mm512_sllv_epi64(text, _mm512_slli_epi64(_mm512_sub_epi64(eight, digits), 3));
     const __m512i pairs = _mm512_maddubs_epi16(text, _mm512_set1_epi16(0x010a));
     const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
-    const __m512i m =
-        _mm512_add_epi64(_mm512_mul_epu32(fours, _mm512_set1_epi64(10000)), _mm512_srli_epi64(fours, 32));
-    const __m512i fraction = _mm512_maskz_sub_epi64(hasPoint, _mm512_sub_epi64(length, pointAt), one);
-    const __m512d magnitude = _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(fraction, powers));
+    const __m512i m = _mm512_add_epi64(_mm512_mul_epu32(fours, _mm512_set1_epi64(10000)),
+                                       _mm512_srli_epi64(fours, 32));
+    const __m512i fraction =
+        _mm512_maskz_sub_epi64(hasPoint, _mm512_sub_epi64(length, pointAt), one);
+    const __m512d magnitude =
+        _mm512_div_pd(_mm512_cvtepu64_pd(m), _mm512_permutexvar_pd(fraction, powers));
     const __m512i bits = _mm512_castpd_si512(magnitude);
     const __m512d value = _mm512_castsi512_pd(
         _mm512_mask_xor_epi64(bits, negative, bits, _mm512_set1_epi64(std::int64_t{1} << 63)));
     const int taken = __builtin_ctz(~static_cast<unsigned>(valid) | (1u << lanes));
     _mm512_mask_storeu_pd(out + done, static_cast<__mmask8>((1u << taken) - 1), value);
     done += taken;
-    if (taken > 0) lastStart = block + __builtin_ctzll(_pdep_u64(std::uint64_t{1} << (taken - 1), starts));
+    if (taken > 0)
+      lastStart = block + __builtin_ctzll(_pdep_u64(std::uint64_t{1} << (taken - 1), starts));
     if (taken < lanes) break;
     block = next;
   }

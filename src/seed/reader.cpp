@@ -11,12 +11,12 @@
 #include <emmintrin.h>
 #endif
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -41,7 +41,14 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // What the reader expects at a token, kept as plain numbers so that naming it
 // in words costs nothing until a message is needed.
 enum class Slot : unsigned char {
-  seedCount, descLength, position, leadingInteger, descValue, pointCount, neibCount, distance
+  seedCount,
+  descLength,
+  position,
+  leadingInteger,
+  descValue,
+  pointCount,
+  neibCount,
+  distance
 };
 struct Field {
   Slot slot;
@@ -86,7 +93,6 @@ std::string quote(const char* begin, const char* end) {
   return text;
 }
 
-
 // Splits its input into whitespace-separated tokens and converts them. Over a
 // file it holds a window of the bytes read so far; every token that starts
 // before safeEnd_ also ends before it, while the bytes after it may be the
@@ -99,13 +105,21 @@ class Scanner {
  public:
   // Over text already in memory: nothing is ever read.
   explicit Scanner(std::string_view text)
-      : buffer_(text.data()), p_(buffer_), safeEnd_(buffer_ + text.size()),
-        dataEnd_(safeEnd_), atEof_(true) {}
+      : buffer_(text.data()),
+        p_(buffer_),
+        safeEnd_(buffer_ + text.size()),
+        dataEnd_(safeEnd_),
+        atEof_(true) {}
 
   // Over an open file, with a buffer of capacity bytes to read into.
   Scanner(Input& input, char* buffer, std::size_t capacity)
-      : buffer_(buffer), p_(buffer), safeEnd_(buffer), dataEnd_(buffer), input_(&input),
-        writable_(buffer), capacity_(capacity) {}
+      : buffer_(buffer),
+        p_(buffer),
+        safeEnd_(buffer),
+        dataEnd_(buffer),
+        input_(&input),
+        writable_(buffer),
+        capacity_(capacity) {}
 
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
@@ -145,7 +159,8 @@ class Scanner {
       std::int32_t converted = fastReals(p_, safeEnd_, count - done, out + done, end, wide_);
       if (converted == 0 && wide_) {
         constexpr std::int32_t kNarrowRun = 8;  // then the wide form is tried again
-        converted = fastReals(p_, safeEnd_, std::min(count - done, kNarrowRun), out + done, end, false);
+        converted =
+            fastReals(p_, safeEnd_, std::min(count - done, kNarrowRun), out + done, end, false);
       }
       if (converted > 0) {
         done += converted;
@@ -181,7 +196,8 @@ class Scanner {
     if (!isDigit(*first)) {
       if (*first == '+') ++first;
       const char* digits = *p_ == '-' ? p_ + 1 : first;
-      if (digits == safeEnd_ || !(isDigit(*digits) || *digits == '.')) return failWith(Problem::notReal);
+      if (digits == safeEnd_ || !(isDigit(*digits) || *digits == '.'))
+        return failWith(Problem::notReal);
     }
     const auto [end, ec] = std::from_chars(first, safeEnd_, value);
     if (ec == std::errc::invalid_argument || (end != safeEnd_ && !isSpace(*end))) {
@@ -262,7 +278,14 @@ class Scanner {
   bool fromRegularFile() const { return input_ != nullptr && input_->regularPlain(); }
 
  private:
-  enum class Problem : unsigned char { endOfFile, notInteger, notReal, outOfRange, tooLong, readFailed };
+  enum class Problem : unsigned char {
+    endOfFile,
+    notInteger,
+    notReal,
+    outOfRange,
+    tooLong,
+    readFailed
+  };
 
   // Skips whitespace up to the next token, reading more of the file as needed.
   [[gnu::always_inline]] bool nextToken() {
@@ -372,8 +395,8 @@ class Scanner {
   Input* input_ = nullptr;
   char* writable_ = nullptr;
   std::size_t capacity_ = 0;
-  std::int64_t base_ = 0;       // file offset of buffer_[0]
-  std::int64_t counted_ = 0;    // file offset up to which line_ and lineStart_ are known
+  std::int64_t base_ = 0;     // file offset of buffer_[0]
+  std::int64_t counted_ = 0;  // file offset up to which line_ and lineStart_ are known
   std::int64_t line_ = 1;
   std::int64_t lineStart_ = 0;  // file offset of the first byte of that line
   ReadError error_;
@@ -391,8 +414,10 @@ void prefault(const std::vector<double>& values) {
 #if defined(MADV_POPULATE_WRITE)
   constexpr std::uintptr_t kPage = 4096;
   const auto first = (reinterpret_cast<std::uintptr_t>(values.data()) + kPage - 1) & ~(kPage - 1);
-  const auto last = reinterpret_cast<std::uintptr_t>(values.data() + values.capacity()) & ~(kPage - 1);
-  if (last > first + kPage) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+  const auto last =
+      reinterpret_cast<std::uintptr_t>(values.data() + values.capacity()) & ~(kPage - 1);
+  if (last > first + kPage)
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 #else
   static_cast<void>(values);
 #endif
@@ -413,7 +438,8 @@ bool readHeader(Scanner& in, Header& header) {
   if (count > 0 && needed > 64e6 && needed > static_cast<double>(memoryAvailable())) {
     char size[64];
     const bool gigabytes = needed >= 1e9;
-    std::snprintf(size, sizeof size, gigabytes ? "%.1f GB" : "%.0f MB", needed / (gigabytes ? 1e9 : 1e6));
+    std::snprintf(size, sizeof size, gigabytes ? "%.1f GB" : "%.0f MB",
+                  needed / (gigabytes ? 1e9 : 1e6));
     return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
                           ", more than this process can have");
   }
@@ -421,8 +447,8 @@ bool readHeader(Scanner& in, Header& header) {
     std::int32_t& length = header.descLen[static_cast<std::size_t>(d)];
     if (!in.integer(length)) return in.explain({Slot::descLength, 0, d});
     if (length < 0) {
-      return in.failAtToken("descriptor length " + std::to_string(d) + " is negative: " +
-                            std::to_string(length));
+      return in.failAtToken("descriptor length " + std::to_string(d) +
+                            " is negative: " + std::to_string(length));
     }
   }
   return true;
@@ -435,7 +461,8 @@ bool readHeader(Scanner& in, Header& header) {
 constexpr std::int32_t kTrusted = 1 << 12;
 
 // Reads block i straight into seed.
-bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, std::int32_t& longest) {
+bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed,
+               std::int32_t& longest) {
   const auto reserve = [&](std::vector<double>& values, std::int32_t claimed) {
     values.reserve(static_cast<std::size_t>(std::min(claimed, longest)));
     prefault(values);
@@ -463,8 +490,8 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, st
     for (std::int32_t t = 0; t < 2; ++t) {
       if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
     }
-    if (!readReals(seed.desc[static_cast<std::size_t>(d)], header.descLen[static_cast<std::size_t>(d)],
-                   {Slot::descValue, i, d})) {
+    if (!readReals(seed.desc[static_cast<std::size_t>(d)],
+                   header.descLen[static_cast<std::size_t>(d)], {Slot::descValue, i, d})) {
       return false;
     }
   }
@@ -473,13 +500,14 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed, st
   }
   if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
   if (seed.neibCount < 0) {
-    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is negative: " +
-                          std::to_string(seed.neibCount));
+    return in.failAtToken("neibCount of seed " + std::to_string(i) +
+                          " is negative: " + std::to_string(seed.neibCount));
   }
   // Later stages look up neibDist by seed index; a shorter list would be read past its end.
   if (seed.neibCount < header.count) {
-    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " + std::to_string(seed.neibCount) +
-                          ", fewer than the " + std::to_string(header.count) + " seeds of the file");
+    return in.failAtToken("neibCount of seed " + std::to_string(i) + " is " +
+                          std::to_string(seed.neibCount) + ", fewer than the " +
+                          std::to_string(header.count) + " seeds of the file");
   }
   if (!readReals(seed.neibDist, seed.neibCount, {Slot::distance, i})) return false;
   longest = std::max(longest, seed.neibCount);
@@ -495,7 +523,9 @@ bool skipBlocks(Scanner& in, const Header& header, std::int32_t count) {
   for (const std::int32_t length : header.descLen) ahead += length;
   for (std::int32_t i = 0; i < count; ++i) {
     std::int32_t neibCount = 0;
-    if (!in.skip(ahead) || !in.integer(neibCount) || neibCount < header.count || !in.skip(neibCount)) return false;
+    if (!in.skip(ahead) || !in.integer(neibCount) || neibCount < header.count ||
+        !in.skip(neibCount))
+      return false;
   }
   return true;
 }
@@ -553,7 +583,8 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
   if (!readHeader(in, header)) return false;
   std::int32_t longest = kTrusted;
   std::int32_t i = 0;
-  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() && coresAvailable() > 1) {
+  if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() &&
+      coresAvailable() > 1) {
     const std::size_t held = seeds.size();
     seeds.resize(held + static_cast<std::size_t>(header.count));
     SEED* const base = seeds.data() + held;
@@ -562,7 +593,8 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
     SecondPart second;
     std::thread worker;
     try {
-      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base, std::ref(second));
+      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base,
+                           std::ref(second));
     } catch (const std::system_error&) {
       seeds.resize(held);  // no thread to be had: read on alone
     }
@@ -632,25 +664,30 @@ std::optional<ReadError> readInput(Input& input, const std::string& name, SeedSe
 }
 
 // What errors call the file at path.
-std::string nameOf(const std::string& path) { return path == kStandardInput ? "standard input" : path; }
+std::string nameOf(const std::string& path) {
+  return path == kStandardInput ? "standard input" : path;
+}
 
 // readSeed, giving up when cancel asks it to (the error then says "cancelled");
 // with split, on two threads where the file allows it.
-std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds, const Cancellation* cancel,
-                                  bool split = false) {
+std::optional<ReadError> readFile(const std::string& path, SeedSet& seeds,
+                                  const Cancellation* cancel, bool split = false) {
   Input input;
-  if (auto message = input.open(path, cancel)) return ReadError{nameOf(path), 0, 0, std::move(*message)};
+  if (auto message = input.open(path, cancel))
+    return ReadError{nameOf(path), 0, 0, std::move(*message)};
   return readInput(input, nameOf(path), seeds, split && path != kStandardInput ? &path : nullptr);
 }
 
 bool statusOf(const std::string& path, struct stat& status) {
-  return path == kStandardInput ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0;
+  return path == kStandardInput ? ::fstat(STDIN_FILENO, &status) == 0
+                                : ::stat(path.c_str(), &status) == 0;
 }
 
 // The same pipe, FIFO, socket or terminal named twice: it is one stream, and
 // the first reading takes it whole.
 bool sameStream(const std::string& path1, const std::string& path2) {
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   return statusOf(path1, a) && statusOf(path2, b) && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
          !S_ISREG(a.st_mode);
 }

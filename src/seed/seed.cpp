@@ -26,7 +26,8 @@ void NeibDis(SEED& seed) {
 #if defined(__SSE2__)
     const __m128d limit = _mm_set1_pd(kHistBins);
     __m128d below = _mm_cmplt_pd(_mm_loadu_pd(&values[i]), limit);
-    for (std::size_t k = 2; k < 8; k += 2) below = _mm_or_pd(below, _mm_cmplt_pd(_mm_loadu_pd(&values[i + k]), limit));
+    for (std::size_t k = 2; k < 8; k += 2)
+      below = _mm_or_pd(below, _mm_cmplt_pd(_mm_loadu_pd(&values[i + k]), limit));
     const bool any = _mm_movemask_pd(below) != 0;
 #else
     bool any = false;
