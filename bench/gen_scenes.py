@@ -239,9 +239,22 @@ def write_seed_file(path: str, seeds: List[Seed], writer: str = "python") -> int
     of the compiled helper, both giving the same bytes. Returns how many
     near-tie pairs the helper left to math.dist."""
     n = len(seeds)
-    positions = [[float("%.3f" % x) for x in s["pos"]] for s in seeds]
+    positions = [written_position(s["pos"]) for s in seeds]
     head = b"%d %s\n" % (n, " ".join(str(k) for k in DESC_LENS).encode())
     lines = [seed_line(s, p, n).encode() for s, p in zip(seeds, positions)]
+    return write_lines(path, head, lines, positions, writer)
+
+
+def written_position(position: Sequence[float]) -> List[float]:
+    """A position as the file holds it, to three decimals."""
+    return [float("%.3f" % x) for x in position]
+
+
+def write_lines(path: str, head: bytes, lines: List[bytes], positions: List[List[float]],
+                writer: str) -> int:
+    """Writes a seed file of the given first line and seed lines, each seed's
+    line followed by its distances to the positions as written."""
+    n = len(lines)
     if writer != "python":
         return write_with_helper(path, writer, head, lines, positions)
     with open(path, "wb") as out:
