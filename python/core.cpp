@@ -349,6 +349,31 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg, py::han
   return set;
 }
 
+// Writes the seeds to path; a failure raises seedmatch.SeedFileError naming it.
+void writeSeeds(const PySeedSet& set, const py::object& path) {
+  const py::module_ os = py::module_::import("os");
+  if (!py::isinstance<py::str>(path) && !py::isinstance<py::bytes>(path) &&
+      !py::isinstance(path, os.attr("PathLike"))) {
+    throw py::type_error("path must be a str, bytes or os.PathLike, not " +
+                         py::str(py::type::of(path).attr("__name__")).cast<std::string>());
+  }
+  const std::string name = os.attr("fsencode")(path).cast<std::string>();
+  if (name.find('\0') != std::string::npos)
+    throw py::value_error("path must not contain a NUL byte");
+  std::optional<std::string> problem;
+  {
+    py::gil_scoped_release release;
+    problem = writeSeed(name, set.seeds);
+  }
+  if (problem) {
+    const py::object error = py::module_::import("seedmatch").attr("SeedFileError");
+    PyErr_SetObject(error.ptr(), error(formatReadError(ReadError{name, 0, 0, *problem}),
+                                       os.attr("fsdecode")(py::bytes(name)), py::none(), py::none())
+                                     .ptr());
+    throw py::error_already_set();
+  }
+}
+
 // ---- reports ------------------------------------------------------------------
 
 // What print writes to a FILE*, as a string.
@@ -468,6 +493,14 @@ distances : (N, K) array of reals, K >= N; row i, column j is the distance
 
 Raises ValueError naming the argument for shapes that disagree, fewer than N
 distances, counts beyond 32 bits, and NaN or infinite values.
+)")
+      .def("write", &writeSeeds, py::arg("path"), R"(
+Write the seeds as a seed file that reads back to the same set, bit for bit.
+
+Each real is written in the shortest form that reads back to its bits; a
+path ending in ".gz" is written as gzip (level 1). The file appears whole or
+not at all: a failure leaves what was at path. Raises SeedFileError naming
+the file when it cannot be written.
 )")
       .def("__len__", [](const PySeedSet& s) { return s.seeds.size(); })
       .def("__repr__", &seedSetRepr)

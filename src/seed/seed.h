@@ -70,4 +70,18 @@ std::optional<ReadError> readSeedPair(const std::string& path1, const std::strin
 std::optional<ReadError> readSeedText(std::string_view text, const std::string& name,
                                       SeedSet& seeds);
 
+// Writes seeds to path as a seed file that reads back to the same seeds, bit
+// for bit: each real in the shortest form that reads back exactly. A path
+// ending in ".gz" is written as gzip (level 1), and "-" is standard output.
+// The file appears whole or not at all: the text goes to a new file beside
+// path, renamed over it once complete (a FIFO or device is written in place).
+// Returns why not on failure: the seeds are refused when they cannot make a
+// readable file (desc lengths that differ from seed 0's, neibCount not the
+// distances held or fewer than the seeds, a value that is not finite), or the
+// system's reason, "cannot write: no space left on device".
+std::optional<std::string> writeSeed(const std::string& path, const SeedSet& seeds);
+
+// The same text in memory; throws std::invalid_argument for seeds refused.
+std::string writeSeedText(const SeedSet& seeds);
+
 }  // namespace seedmatch

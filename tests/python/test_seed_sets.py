@@ -167,6 +167,36 @@ def test_reprs(forty):
                              "rows, at random" + weights
 
 
+@pytest.mark.parametrize("name", ["frame.seeds", "frame.seeds.gz"])
+def test_write_reads_back_bit_for_bit(tmp_path, forty, name):
+    rng = np.random.default_rng(5)
+    n = 30
+    awkward = rng.standard_normal((n, 3)) * 10.0 ** rng.integers(-300, 300, (n, 3))
+    awkward[0] = [-0.0, 5e-324, 1.7976931348623157e308]
+    distances = rng.random((n, n + 2)) * 50
+    built = seedmatch.SeedSet.from_arrays(
+        awkward, [awkward, np.zeros((n, 0)), rng.random((n, 4)), awkward[:, :1],
+                  np.zeros((n, 0)), -awkward], rng.integers(-2**31, 2**31, (n, 3)), distances)
+    for seeds in (built, forty[0]):
+        seeds.write(tmp_path / name)
+        again = seedmatch.read_seeds(str(tmp_path / name))
+        assert [a.tobytes() for a in arrays_of(again)[0:1] + arrays_of(again)[2:]] == \
+            [a.tobytes() for a in arrays_of(seeds)[0:1] + arrays_of(seeds)[2:]]
+        assert [d.tobytes() for d in again.descriptors] == [d.tobytes() for d in seeds.descriptors]
+        assert again.histograms.tobytes() == seeds.histograms.tobytes()
+    assert sorted(p.name for p in tmp_path.iterdir()) == [name]
+
+
+def test_write_errors_name_the_file(tmp_path, forty):
+    target = tmp_path / "missing" / "frame.seeds"
+    with pytest.raises(seedmatch.SeedFileError) as refused:
+        forty[0].write(target)
+    assert str(refused.value) == f"seedmatch:{target}: cannot create: no such file"
+    assert (refused.value.path, refused.value.line) == (str(target), None)
+    with pytest.raises(TypeError, match="^path must be a str, bytes or os.PathLike, not int$"):
+        forty[0].write(3)
+
+
 @pytest.mark.parametrize("call, message", [
     (lambda s: seedmatch.match(s, s, "1", 1, 1, 1), "seed_weight must be a number, not str"),
     (lambda s: seedmatch.match(s, s, 1, None, 1, 1), "hist_weight must be a number, not NoneType"),
