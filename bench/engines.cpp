@@ -26,9 +26,9 @@
 #include <string_view>
 #include <thread>
 
-#include "matching/matching.h"
 #include "matching/shared.h"
-#include "seed/seed.h"
+#include "seedmatch/matching/matching.h"
+#include "seedmatch/seed/seed.h"
 
 namespace {
 

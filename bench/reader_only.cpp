@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

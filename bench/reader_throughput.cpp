@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "from_chars_loop.h"
-#include "seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace {
 

@@ -18,7 +18,7 @@ version=$(sed -n 's/^project(seedmatch VERSION \([0-9.]*\).*/\1/p' "$root/CMakeL
 # The same arithmetic flags as the main build: results must not depend on how
 # the fuzz build contracts products into sums.
 common=(-std=c++20 -O1 -g -ffp-contract=off -Wall -Wextra -Wpedantic
-        -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/src")
+        -fno-omit-frame-pointer -fno-sanitize-recover=all -I"$root/include" -I"$root/src")
 lib_flags=(-fsanitize=fuzzer-no-link,address,undefined "-DSEEDMATCH_VERSION=\"$version\"")
 target_flags=(-fsanitize=fuzzer,address,undefined -Werror)
 
@@ -36,7 +36,7 @@ for source in "${sources[@]}"; do
   object=$out/obj/${rel//\//_}.o
   objects+=("$object")
   if [[ ! -e $object || $source -nt $object ]] ||
-     find "$root/src" -name '*.h' -newer "$object" | grep -q .; then
+     find "$root/src" "$root/include" -name '*.h' -newer "$object" | grep -q .; then
     stale+=("$source:$object")
   fi
 done

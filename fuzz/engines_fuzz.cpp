@@ -25,7 +25,7 @@
 #include <limits>
 #include <set>
 
-#include "matching/matching.h"
+#include "seedmatch/matching/matching.h"
 
 namespace {
 

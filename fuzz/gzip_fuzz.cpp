@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "same_seeds.h"
-#include "seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace fuzz {
 

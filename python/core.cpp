@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "interruptible.h"
-#include "matching/matching.h"
-#include "measure/measure.h"
-#include "report/report.h"
-#include "seed/seed.h"
-#include "seed/system_error.h"
+#include "seedmatch/matching/matching.h"
+#include "seedmatch/measure/measure.h"
+#include "seedmatch/report/report.h"
+#include "seedmatch/seed/seed.h"
+#include "seedmatch/seed/system_error.h"
 #include "sweep.h"
 
 namespace py = pybind11;

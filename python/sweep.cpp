@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "interruptible.h"
-#include "matching/matching.h"
-#include "report/report.h"
+#include "seedmatch/matching/matching.h"
+#include "seedmatch/report/report.h"
 
 namespace py = pybind11;
 using namespace seedmatch;

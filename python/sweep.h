@@ -3,7 +3,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch_python {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "report/report.h"
+#include "seedmatch/report/report.h"
 #include "support.h"
 
 namespace seedmatch {

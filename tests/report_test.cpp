@@ -1,4 +1,4 @@
-#include "report/report.h"
+#include "seedmatch/report/report.h"
 
 #include <stdexcept>
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "matching/matching.h"
+#include "seedmatch/matching/matching.h"
 
 namespace seedmatch::test {
 

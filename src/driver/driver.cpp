@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "../matching/matching.h"
-#include "../report/report.h"
-#include "../seed/seed.h"
-#include "../seed/system_error.h"
+#include "seedmatch/matching/matching.h"
+#include "seedmatch/report/report.h"
+#include "seedmatch/seed/seed.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {

@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "matching.h"
+#include "seedmatch/matching/matching.h"
 #include "shared.h"
 
 namespace seedmatch {

@@ -35,7 +35,7 @@
 #include "cell_bounds.h"
 #include "dense_rpd.h"
 #include "fixed_part.h"
-#include "matching.h"
+#include "seedmatch/matching/matching.h"
 #include "shared.h"
 
 namespace seedmatch {

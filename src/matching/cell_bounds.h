@@ -25,7 +25,7 @@
 #include <stop_token>
 #include <vector>
 
-#include "../seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

@@ -10,7 +10,7 @@
 #include <stop_token>
 #include <vector>
 
-#include "../seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

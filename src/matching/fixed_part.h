@@ -9,8 +9,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "../measure/measure.h"
-#include "../seed/seed.h"
+#include "seedmatch/measure/measure.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

@@ -1,4 +1,4 @@
-#include "pair_terms.h"
+#include "seedmatch/matching/pair_terms.h"
 
 #include <algorithm>
 #include <cstdint>

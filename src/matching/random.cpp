@@ -3,7 +3,7 @@
 #include <ctime>
 #include <vector>
 
-#include "matching.h"
+#include "seedmatch/matching/matching.h"
 #include "shared.h"
 
 namespace seedmatch {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "matching.h"
+#include "seedmatch/matching/matching.h"
 
 namespace seedmatch {
 

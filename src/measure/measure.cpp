@@ -1,4 +1,4 @@
-#include "measure.h"
+#include "seedmatch/measure/measure.h"
 
 #include <algorithm>
 #include <cmath>

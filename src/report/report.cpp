@@ -1,4 +1,4 @@
-#include "report.h"
+#include "seedmatch/report/report.h"
 
 #include <algorithm>
 #include <array>

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <new>
 
-#include "system_error.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {

@@ -25,8 +25,8 @@
 #include "input.h"
 #include "memory_limit.h"
 #include "number.h"
-#include "seed.h"
-#include "system_error.h"
+#include "seedmatch/seed/seed.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {

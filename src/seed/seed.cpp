@@ -1,4 +1,4 @@
-#include "seed.h"
+#include "seedmatch/seed/seed.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

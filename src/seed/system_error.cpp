@@ -1,4 +1,4 @@
-#include "system_error.h"
+#include "seedmatch/seed/system_error.h"
 
 #include <cerrno>
 #include <cstring>

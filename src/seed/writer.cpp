@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "seed.h"
-#include "system_error.h"
+#include "seedmatch/seed/seed.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {

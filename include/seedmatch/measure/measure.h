@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "../seed/seed.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

@@ -6,8 +6,8 @@
 #include <stop_token>
 #include <vector>
 
-#include "../measure/measure.h"
-#include "../seed/seed.h"
+#include "seedmatch/measure/measure.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

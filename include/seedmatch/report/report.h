@@ -14,9 +14,9 @@
 #include <optional>
 #include <vector>
 
-#include "../matching/matching.h"
-#include "../measure/measure.h"
-#include "../seed/seed.h"
+#include "seedmatch/matching/matching.h"
+#include "seedmatch/measure/measure.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 

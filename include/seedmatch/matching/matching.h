@@ -6,9 +6,9 @@
 #include <stop_token>
 #include <vector>
 
-#include "../measure/measure.h"
-#include "../seed/seed.h"
-#include "pair_terms.h"
+#include "seedmatch/matching/pair_terms.h"
+#include "seedmatch/measure/measure.h"
+#include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
 
