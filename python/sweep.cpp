@@ -1,9 +1,8 @@
 // Many weightings over one pair of seed sets. The terms that no weight changes
 // are prepared once and shared; the auctions run on a pool of threads, each
 // on its own weighting, so every row is what a run of its own would give.
-#include "sweep.h"
-
 #include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
 
 #include <array>
 #include <atomic>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bindings.h"
 #include "interruptible.h"
 #include "seedmatch/matching/matching.h"
 #include "seedmatch/report/report.h"
@@ -148,13 +148,13 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
 
 }  // namespace
 
-void bindSweep(py::module_& m, SeedsOf seedsOf) {
+void bindSweep(py::module_& m) {
   m.def(
       "sweep",
-      [seedsOf](py::handle set1, py::handle set2,
-                const py::array_t<double, py::array::c_style | py::array::forcecast>& weightings,
-                unsigned threads, const py::object& progress) {
-        return sweep(seedsOf(set1), seedsOf(set2), weightings, threads, progress);
+      [](const PySeedSet& set1, const PySeedSet& set2,
+         const py::array_t<double, py::array::c_style | py::array::forcecast>& weightings,
+         unsigned threads, const py::object& progress) {
+        return sweep(set1.seeds, set2.seeds, weightings, threads, progress);
       },
       py::arg("set1"), py::arg("set2"), py::arg("weightings"), py::arg("threads"),
       py::arg("progress") = py::none(),

@@ -1,56 +1,26 @@
-// The native half of the seedmatch Python package: seed sets, matchings and
-// reports over the library. Arrays that already lie in one piece are handed
-// out as read-only views; the rest are assembled once per set and then shared.
+// Seed sets in Python: read-only array views of the seeds, sets built from
+// arrays, and the reader and writer. Arrays that already lie in one piece are
+// handed out as views; the rest are assembled once per set and then shared.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 
-#include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "interruptible.h"
-#include "seedmatch/matching/matching.h"
-#include "seedmatch/measure/measure.h"
-#include "seedmatch/report/report.h"
+#include "bindings.h"
 #include "seedmatch/seed/seed.h"
-#include "seedmatch/seed/system_error.h"
-#include "sweep.h"
 
 namespace py = pybind11;
 using namespace seedmatch;
 
+namespace seedmatch_python {
 namespace {
-
-struct PySeedSet {
-  SeedSet seeds;
-  std::optional<std::string> path;  // the file read, as bytes
-  // Built from the per-seed vectors on first use; every later view shares them.
-  std::optional<py::tuple> descriptors;
-  std::optional<py::array> distances;
-  std::optional<py::array> histograms;
-};
-
-struct PyMatching {
-  MatchTable table;
-  std::optional<std::int64_t> passes;  // none for the random baseline
-  // seed_weight, hist_weight, rpd_weight and cost_limit, when known
-  std::optional<std::array<double, 4>> weights;
-};
-
-py::array readOnly(py::array array) {
-  array.attr("setflags")(py::arg("write") = false);
-  return array;
-}
 
 // A view of field T at offset `first` of every seed, columns apart by sizeof(T).
 template <class T>
@@ -123,20 +93,6 @@ py::array histogramsOf(PySeedSet& s) {
   return *s.histograms;
 }
 
-// The matched rows' (set-1 index, set-2 index), truncated as the reports truncate them.
-py::array pairsOf(const PyMatching& m) {
-  std::vector<std::int64_t> pairs;
-  for (const MatchRow& row : m.table) {
-    if (row[2] == kUnmatched) continue;
-    pairs.push_back(static_cast<std::int32_t>(row[0]));
-    pairs.push_back(static_cast<std::int32_t>(row[1]));
-  }
-  py::array_t<std::int64_t> out(
-      std::vector<py::ssize_t>{static_cast<py::ssize_t>(pairs.size() / 2), 2});
-  std::copy(pairs.begin(), pairs.end(), out.mutable_data());
-  return readOnly(out);
-}
-
 py::object pathOf(const PySeedSet& s) {
   if (!s.path) return py::none();
   return py::module_::import("os").attr("fsdecode")(py::bytes(*s.path));
@@ -153,30 +109,6 @@ std::string seedSetRepr(const PySeedSet& s) {
     }
   }
   return text + ">";
-}
-
-std::string matchingRepr(const PyMatching& m) {
-  std::size_t pairs = 0;
-  for (const MatchRow& row : m.table) pairs += row[2] != kUnmatched;
-  std::string text = "<seedmatch.Matching: " + std::to_string(pairs) + " pairs in " +
-                     std::to_string(m.table.size()) + " rows";
-  text += m.passes ? ", " + std::to_string(*m.passes) + " passes" : ", at random";
-  if (m.weights) {
-    const char* const names[] = {"seed_weight", "hist_weight", "rpd_weight", "cost_limit"};
-    for (std::size_t k = 0; k < 4; ++k) {
-      text += std::string(k ? ", " : "; ") + names[k] + "=" +
-              py::repr(py::float_((*m.weights)[k])).cast<std::string>();
-    }
-  }
-  return text + ">";
-}
-
-py::array tableView(py::object self) {
-  const MatchTable& table = self.cast<const PyMatching&>().table;
-  const auto rows = static_cast<py::ssize_t>(table.size());
-  if (rows == 0) return readOnly(py::array_t<double>(std::vector<py::ssize_t>{0, 3}));
-  return readOnly(
-      py::array_t<double>(std::vector<py::ssize_t>{rows, 3}, table.front().data(), self));
 }
 
 // ---- from_arrays: every argument checked before a seed is built --------------
@@ -374,110 +306,9 @@ void writeSeeds(const PySeedSet& set, const py::object& path) {
   }
 }
 
-// ---- reports ------------------------------------------------------------------
-
-// What print writes to a FILE*, as a string.
-template <class Print>
-std::string printed(Print print) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  if (stream == nullptr) throw std::bad_alloc();
-  std::unique_ptr<char, decltype(&std::free)> owned(nullptr, &std::free);
-  try {
-    print(stream);
-  } catch (...) {
-    std::fclose(stream);
-    owned.reset(buffer);
-    throw;
-  }
-  const bool failed = std::fclose(stream) != 0;
-  owned.reset(buffer);
-  if (failed) throw std::bad_alloc();
-  return std::string(buffer, size);
-}
-
-// The report functions refuse a table naming seeds the sets do not hold.
-template <class Run>
-auto refusingBadRows(Run run) {
-  try {
-    return run();
-  } catch (const std::out_of_range& error) {
-    throw py::value_error(std::string("matching does not fit these seed sets: ") + error.what());
-  }
-}
-
-struct ReportRows {
-  std::vector<ReportRow> rows;
-};
-
-// The report's per-row fields as read-only float64 columns viewing one copy of
-// the rows; p and q become int64 for indexing.
-py::dict rowColumns(std::vector<ReportRow> rows) {
-  const auto count = static_cast<py::ssize_t>(rows.size());
-  const py::object owner = py::cast(ReportRows{std::move(rows)});
-  const std::vector<ReportRow>* owned = &owner.cast<const ReportRows&>().rows;
-  py::dict columns;
-  for (const auto& [name, member] :
-       {std::pair{"p", &ReportRow::p}, std::pair{"q", &ReportRow::q}}) {
-    py::array_t<std::int64_t> index(count);
-    std::int64_t* out = index.mutable_data();
-    for (const ReportRow& row : *owned) *out++ = row.*member;
-    columns[name] = readOnly(index);
-  }
-  const std::pair<const char*, double ReportRow::*> fields[] = {
-      {"stored_cost", &ReportRow::storedCost},
-      {"seed_dist", &ReportRow::seedDist},
-      {"pcal", &ReportRow::pcal},
-      {"cost", &ReportRow::evalCost},
-      {"d_desc0", &ReportRow::dDesc0},
-      {"d_desc1", &ReportRow::dDesc1},
-      {"d_desc2", &ReportRow::dDesc2},
-      {"d_pts01", &ReportRow::dPts01},
-      {"d_desc4", &ReportRow::dDesc4},
-      {"d_pts2", &ReportRow::dPts2},
-      {"pos_disp", &ReportRow::posDisp}};
-  for (const auto& [name, member] : fields) {
-    const double* first = owned->empty() ? nullptr : &(owned->front().*member);
-    columns[name] = readOnly(
-        py::array_t<double>({count}, {static_cast<py::ssize_t>(sizeof(ReportRow))}, first, owner));
-  }
-  return columns;
-}
-
-// Every field of the report at full precision, and the text printed from them.
-py::dict evaluate(const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching,
-                  double seedWeight, double histWeight) {
-  MatchReport report;
-  std::string text;
-  {
-    py::gil_scoped_release release;
-    report = refusingBadRows([&] {
-      return reportMatch(set1.seeds, set2.seeds, matching.table, seedWeight, histWeight,
-                         SeedDistWeights{});
-    });
-    text = printed([&](std::FILE* out) { printReport(report, out); });
-  }
-  py::dict fields = rowColumns(std::move(report.rows));
-  fields["rows"] = report.tableRows;
-  const std::pair<const char*, double ReportSummary::*> summary[] = {
-      {"sum_cost", &ReportSummary::sumCost},      {"avg_cost", &ReportSummary::avgCost},
-      {"avg_rp", &ReportSummary::avgRP},          {"navg_rp", &ReportSummary::navgRP},
-      {"avg_d_desc0", &ReportSummary::avgDDesc0}, {"avg_d_desc1", &ReportSummary::avgDDesc1},
-      {"avg_d_desc2", &ReportSummary::avgDDesc2}, {"avg_d_pts01", &ReportSummary::avgDPts01},
-      {"avg_d_desc4", &ReportSummary::avgDDesc4}, {"avg_d_pts2", &ReportSummary::avgDPts2}};
-  for (const auto& [name, member] : summary) {
-    fields[name] = report.summary ? py::object(py::float_((*report.summary).*member)) : py::none();
-  }
-  fields["text"] = text;
-  return fields;
-}
-
 }  // namespace
 
-PYBIND11_MODULE(_core, m) {
-  m.doc() = "Native part of seedmatch; use the seedmatch package.";
-
+void bindSeedSets(py::module_& m) {
   py::class_<PySeedSet>(m, "SeedSet", "Seeds in file order, with read-only array views.")
       .def_static("from_arrays", &fromArrays, py::arg("positions"), py::arg("descriptors"),
                   py::arg("point_counts"), py::arg("distances"), R"(
@@ -527,72 +358,6 @@ the file when it cannot be written.
     }
     return py::cast(std::move(set));
   });
-
-  py::class_<PyMatching>(m, "Matching")
-      .def_property_readonly("table", &tableView)
-      .def_property_readonly("pairs", &pairsOf)
-      .def_property_readonly("passes", [](const PyMatching& m) { return m.passes; })
-      .def("__repr__", &matchingRepr)
-      .def("__len__", [](const PyMatching& m) { return m.table.size(); });
-
-  // Ctrl-C stops it, and so does cancel.is_set() (a threading.Event) turning true.
-  m.def(
-      "match",
-      [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight, double histWeight,
-         double rpdWeight, double costLimit, const py::object& cancel) {
-        PyMatching result;
-        result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
-        result.passes = seedmatch_python::runInterruptibly(
-            [&](std::stop_token stop) {
-              return nModifiedWeightedBipartiteMatching(
-                         set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
-                         rpdWeight, SeedDistWeights{}, AuctionOptions{nullptr, stop})
-                  .passes;
-            },
-            [&] {
-              if (!cancel.is_none() && cancel.attr("is_set")().cast<bool>()) {
-                PyErr_SetNone(PyExc_KeyboardInterrupt);
-                throw py::error_already_set();
-              }
-            });
-        return result;
-      },
-      py::arg("set1"), py::arg("set2"), py::arg("seed_weight"), py::arg("hist_weight"),
-      py::arg("rpd_weight"), py::arg("cost_limit"), py::arg("cancel") = py::none());
-
-  // Keeps the GIL: the baseline draws from the process-wide rand() generator.
-  m.def("random_match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
-                           double histWeight, double rpdWeight, double costLimit) {
-    PyMatching result;
-    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
-    RandomMatching(set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
-                   rpdWeight, SeedDistWeights{});
-    return result;
-  });
-
-  py::class_<ReportRows>(m, "_ReportRows", "Holds the rows a report's columns view.");
-  m.def("evaluate", &evaluate);
-
-  m.def("system_error_text", &systemErrorText, py::arg("errno"),
-        "The words the commands use for a system error number.");
-  m.def(
-      "atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
-      py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
-
-  seedmatch_python::bindSweep(
-      m, [](py::handle set) -> const SeedSet& { return set.cast<const PySeedSet&>().seeds; });
-
-  m.def("pair_listing",
-        [](const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching) {
-          std::string text;
-          {
-            py::gil_scoped_release release;
-            text = refusingBadRows([&] {
-              return printed([&](std::FILE* out) {
-                print_match_pairs(set1.seeds, set2.seeds, matching.table, 0.0, 0.0, 0.0, out);
-              });
-            });
-          }
-          return text;
-        });
 }
+
+}  // namespace seedmatch_python
