@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "consistency.h"
 #include "interruptible.h"
 #include "matching/matching.h"
 #include "measure/measure.h"
@@ -38,6 +39,7 @@ struct PySeedSet {
   std::optional<py::tuple> descriptors;
   std::optional<py::array> distances;
   std::optional<py::array> histograms;
+  std::shared_ptr<const SeedNeighbours> neighbours;  // for the estimate, found on first use
 };
 
 struct PyMatching {
@@ -579,8 +581,23 @@ the file when it cannot be written.
       "atof", [](const py::bytes& text) { return std::atof(std::string(text).c_str()); },
       py::arg("text"), "The C library's atof, as the seedmatch commands read their numbers.");
 
-  seedmatch_python::bindSweep(
-      m, [](py::handle set) -> const SeedSet& { return set.cast<const PySeedSet&>().seeds; });
+  const auto seedsOf = [](py::handle set) -> const SeedSet& {
+    return set.cast<const PySeedSet&>().seeds;
+  };
+  seedmatch_python::bindSweep(m, seedsOf);
+  seedmatch_python::bindConsistency(
+      m, seedsOf, [](py::handle set) -> std::shared_ptr<const SeedNeighbours> {
+        auto& s = set.cast<PySeedSet&>();
+        if (!s.neighbours) {
+          std::shared_ptr<const SeedNeighbours> found;
+          {
+            py::gil_scoped_release release;
+            found = std::make_shared<const SeedNeighbours>(seedNeighbours(s.seeds));
+          }
+          s.neighbours = std::move(found);
+        }
+        return s.neighbours;
+      });
 
   m.def("pair_listing",
         [](const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching) {
