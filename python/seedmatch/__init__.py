@@ -26,9 +26,9 @@ def _launched_as_command() -> bool:
 def _cannot_import(message: str, cause: ImportError) -> None:
     """An ImportError, or for the command one line and status 2."""
     message = " ".join(message.split("\n"))
-    if _launched_as_command():
-        print(f"seedmatch: {message}", file=sys.stderr)
-        raise SystemExit(2)
+    if _launched_as_command():  # --help and --version still answer
+        from ._cli import command_arguments, main
+        raise SystemExit(main(command_arguments(), unavailable=message))
     raise ImportError(message) from cause
 
 
