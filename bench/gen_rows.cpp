@@ -1,5 +1,5 @@
-// seedmatch-gen-rows: writes the seed file that gen_scenes.py hands it, with
-// every distance row formatted here, byte for byte what Python's
+// seedmatch-gen-rows: writes the seed file that bench/scenes/files.py hands
+// it, with every distance row formatted here, byte for byte what Python's
 // "%.6g" % math.dist(p, q) gives.
 //
 // It prints a double as "%.6g" and std::to_chars(general, 6) do (--check

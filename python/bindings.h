@@ -8,10 +8,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "seedmatch/matching/matching.h"
+#include "seedmatch/report/consistency.h"
 #include "seedmatch/seed/seed.h"
 
 namespace seedmatch_python {
@@ -23,6 +25,8 @@ struct PySeedSet {
   std::optional<pybind11::tuple> descriptors;
   std::optional<pybind11::array> distances;
   std::optional<pybind11::array> histograms;
+  // Each seed's nearest seeds, for the estimate; found on first use.
+  std::shared_ptr<const seedmatch::SeedNeighbours> neighbours;
 };
 
 struct PyMatching {
@@ -38,9 +42,10 @@ inline pybind11::array readOnly(pybind11::array array) {
   return array;
 }
 
-void bindSeedSets(pybind11::module_& m);   // seed_sets.cpp
-void bindMatchings(pybind11::module_& m);  // matchings.cpp
-void bindReports(pybind11::module_& m);    // reports.cpp
-void bindSweep(pybind11::module_& m);      // sweep.cpp
+void bindSeedSets(pybind11::module_& m);     // seed_sets.cpp
+void bindMatchings(pybind11::module_& m);    // matchings.cpp
+void bindReports(pybind11::module_& m);      // reports.cpp
+void bindSweep(pybind11::module_& m);        // sweep.cpp
+void bindConsistency(pybind11::module_& m);  // consistency.cpp
 
 }  // namespace seedmatch_python

@@ -1,5 +1,6 @@
 // The native half of the seedmatch Python package: seed sets, matchings,
-// reports and the sweep over the library, each bound in a file of its own.
+// reports, the sweep and the estimate over the library, each bound in a file
+// of its own.
 #include <pybind11/pybind11.h>
 
 #include <cstdlib>
@@ -16,6 +17,7 @@ PYBIND11_MODULE(_core, m) {
   seedmatch_python::bindMatchings(m);
   seedmatch_python::bindReports(m);
   seedmatch_python::bindSweep(m);
+  seedmatch_python::bindConsistency(m);
 
   m.def("system_error_text", &seedmatch::systemErrorText, py::arg("errno"),
         "The words the commands use for a system error number.");

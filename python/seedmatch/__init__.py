@@ -26,14 +26,14 @@ def _launched_as_command() -> bool:
 def _cannot_import(message: str, cause: ImportError) -> None:
     """An ImportError, or for the command one line and status 2."""
     message = " ".join(message.split("\n"))
-    if _launched_as_command():
-        print(f"seedmatch: {message}", file=sys.stderr)
-        raise SystemExit(2)
+    if _launched_as_command():  # --help and --version still answer
+        from ._cli import command_arguments, main
+        raise SystemExit(main(command_arguments(), unavailable=message))
     raise ImportError(message) from cause
 
 
 try:
-    import numpy  # noqa: F401  (every array the package hands out is one)
+    import numpy as np  # every array the package hands out is one
 except ImportError as error:
     _cannot_import(f"cannot import NumPy, which seedmatch needs ({error}); on Debian, "
                    f"apt-get install python3-numpy and run /usr/bin/python3 (this is "
@@ -51,6 +51,7 @@ __all__ = [
     "SeedFileError", "SeedSet", "Matching", "Report", "read_seeds", "match",
     "random_match", "evaluate", "pair_listing", "plot", "match_many",
     "TruthFileError", "Score", "read_truth", "score", "grid", "sweep", "plot_sweep",
+    "Consistency", "consistency",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -165,12 +166,35 @@ class Report:
     ``sum_cost``, ``avg_cost``, ``avg_rp`` (from stored distances), ``navg_rp``
     (from positions) and ``avg_d_desc0`` ... ``avg_d_pts2``, all None for an
     empty table; ``rows`` is the table's row count, the divisor of the means.
-    ``str(report)`` is what ``seedmatch`` prints.
+    ``str(report)`` is what ``seedmatch`` prints. ``consistency`` is the
+    estimate of the rows without known pairs (see `consistency`), computed on
+    first use; until then the report keeps its two seed sets.
     """
 
-    def __init__(self, fields: dict):
+    def __init__(self, fields: dict, sets: tuple | None = None):
         self._text = fields.pop("text")
+        self._sets = sets
+        self._consistency = None
         self.__dict__.update(fields)
+
+    @property
+    def consistency(self) -> "Consistency":
+        """The estimate of how far the rows (``p``, ``q``, in that order) can be trusted."""
+        if self._consistency is None:
+            if self._sets is None:
+                raise ValueError("this report was made without its seed sets, so it cannot "
+                                 "judge its pairs")
+            self._consistency = consistency(*self._sets, np.stack([self.p, self.q], axis=1))
+            self._sets = None
+        return self._consistency
+
+    def __getstate__(self) -> dict:
+        # The seed sets stay behind; the estimate, which needs them, goes along.
+        if self._sets is not None:
+            self.consistency  # noqa: B018
+        state = dict(self.__dict__)
+        state["_sets"] = None
+        return state
 
     def __str__(self) -> str:
         return self._text
@@ -211,7 +235,7 @@ def evaluate(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: floa
     _require("set2", set2, SeedSet)
     _require("matching", matching, Matching)
     return Report(_core.evaluate(set1, set2, matching, *_weights(
-        seed_weight=seed_weight, hist_weight=hist_weight)))
+        seed_weight=seed_weight, hist_weight=hist_weight)), (set1, set2))
 
 
 def pair_listing(set1: SeedSet, set2: SeedSet, matching: Matching) -> str:
@@ -264,6 +288,7 @@ def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
     return pairing_figure(set1, set2, report, _number("cost_limit", cost_limit))
 
 
+from ._consistency import Consistency, consistency  # noqa: E402
 from ._many import match_many  # noqa: E402  (it runs the functions above)
 from ._sweep import grid, plot_sweep, sweep  # noqa: E402
 from ._truth import Score, TruthFileError, read_truth, score  # noqa: E402

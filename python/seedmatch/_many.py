@@ -18,7 +18,9 @@ def run_pair(file1, file2, seed_weight: float, hist_weight: float, rpd_weight: f
         set2 = read_seeds(file2)
         matching = _core.match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit,
                                cancel=cancel)
-        return evaluate(set1, set2, matching, seed_weight, hist_weight)
+        report = evaluate(set1, set2, matching, seed_weight, hist_weight)
+        report.consistency  # noqa: B018  (here, on the worker, and the sets can go)
+        return report
     except Exception as error:  # the caller gets it in this pair's slot
         return error
 
@@ -42,7 +44,8 @@ def match_many(pairs: Sequence[Pair], seed_weight: float, hist_weight: float,
     Returns
     -------
     list
-        One entry per pair, in order: its ``Report``, or the exception it raised
+        One entry per pair, in order: its ``Report`` with its ``consistency``
+        (``.consistency.est_precision`` says which frames went wrong), or the exception it raised
         (``SeedFileError`` for a bad file). One bad pair does not stop the others.
         Ctrl-C stops the local pool and raises KeyboardInterrupt.
     """

@@ -1,4 +1,4 @@
-"""Many weightings over one pair of seed sets, and the ``sweep`` command."""
+"""Many weightings over one pair of seed sets."""
 from __future__ import annotations
 
 import itertools
@@ -9,7 +9,7 @@ from typing import Any, Iterable, Sequence, Union
 import numpy as np
 
 from . import _core
-from ._truth import TruthFileError, checked_truth, read_truth, score
+from ._truth import checked_truth, read_truth, score
 
 WEIGHTS = ("seed_weight", "hist_weight", "rpd_weight", "cost_limit")
 FIELDS = [*((name, "f8") for name in WEIGHTS), ("pairs", "i8"), ("sum_cost", "f8"),
@@ -190,105 +190,3 @@ def check_range(truth: np.ndarray, size1: int, size2: int) -> np.ndarray:
             raise ValueError(f"the truth pairs seed {truth[:, side].max()} of file {side + 1}, "
                              f"which holds {size} seeds")
     return truth
-
-
-def best_row(table: np.ndarray) -> int:
-    """The row of the highest F1, the first among equals."""
-    return int(np.argmax(table["f1"]))
-
-
-def write_csv(table: np.ndarray, out) -> None:
-    """The table as CSV: a header of field names, reals at full precision (repr)."""
-    names = table.dtype.names
-    out.write(",".join(names) + "\n")
-    for row in table.tolist():
-        out.write(",".join(repr(v) for v in row) + "\n")
-
-
-# ---- the sweep command ----------------------------------------------------------
-
-def number_list(text: str) -> list[float]:
-    """Comma-separated numbers, or START:STOP:COUNT for COUNT evenly spaced values."""
-    try:
-        if ":" in text:
-            start, stop, count = text.split(":")
-            if not count.strip().isdigit() or int(count) < 1:
-                raise ValueError(f"COUNT must be a whole number of at least 1, not '{count}'")
-            values = np.linspace(float(start), float(stop), int(count)).tolist()
-        else:
-            values = [float(item) for item in text.split(",")]
-    except ValueError as error:
-        reason = str(error)
-        if reason.startswith("could not convert"):
-            reason = "expected numbers separated by commas, or START:STOP:COUNT"
-        raise ValueError(f"'{text}': {reason}") from None
-    return values
-
-
-def add_parser(commands) -> None:
-    command = commands.add_parser(
-        "sweep", help="match two seed files under many weightings and tabulate the results",
-        description="Pairs the seeds of FILE1 with those of FILE2 under every combination of "
-                    "the weights given, as seedmatch does for each, and writes one CSV row "
-                    "per weighting: the weights, the pairs made, the report's summary at full "
-                    "precision, the passes and the seconds; with --truth also the pairs that "
-                    "are true, precision, recall and F1, and the best weighting by F1 on "
-                    "standard error. LIST is comma-separated numbers or START:STOP:COUNT.")
-    command.add_argument("file1", metavar="FILE1")
-    command.add_argument("file2", metavar="FILE2")
-    for name in WEIGHTS:
-        option = "--" + name.replace("_", "-")
-        command.add_argument(option, required=True, metavar="LIST", dest=name)
-    command.add_argument("--truth", metavar="FILE",
-                         help="true pairs: index in FILE1 and index in FILE2 per line")
-    command.add_argument("-o", "--output", metavar="TABLE.csv",
-                         help="write the table here instead of standard output")
-    command.add_argument("--plot", metavar="PICTURE",
-                         help="draw the table as heat maps; .png, .svg or .pdf")
-
-
-def run(args) -> None:
-    """Runs ``python3 -m seedmatch sweep``; a failure raises the error whose one
-    line the command prints."""
-    from . import read_seeds
-    from .__main__ import FORMATS, Failure
-
-    lists = []
-    for name in WEIGHTS:
-        try:
-            lists.append(number_list(getattr(args, name)))
-        except ValueError as error:
-            raise Failure(f"--{name.replace('_', '-')}: {error}") from None
-    if args.plot and not args.plot.lower().endswith(FORMATS):
-        raise Failure(f"cannot tell the picture format of '{args.plot}'; "
-                      "end it in .png, .svg or .pdf")
-    set1 = read_seeds(args.file1)
-    set2 = read_seeds(args.file2)
-    truth = None
-    if args.truth is not None:
-        truth = read_truth(args.truth)
-        try:
-            check_range(truth, len(set1), len(set2))
-        except ValueError as error:
-            raise TruthFileError(f"seedmatch:{args.truth}: {error}", args.truth, None, None) \
-                from None
-    table = sweep(set1, set2, grid(*lists), truth=truth)
-
-    try:
-        if args.output is None:
-            write_csv(table, sys.stdout)
-        else:
-            with open(args.output, "w") as out:
-                write_csv(table, out)
-        if args.plot:
-            plot_sweep(table).savefig(args.plot, dpi=110)
-    except OSError as error:
-        where = error.filename if error.filename is not None else args.output
-        raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
-            from None
-    if truth is not None and len(table):
-        best = table[best_row(table)]
-        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
-                                        for n in WEIGHTS)
-              + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
-              f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)

@@ -27,7 +27,7 @@ def generated(tmp_path_factory):
              for name in ("three", "forty")}
     for n, seed in ((60, 3), (300, 5)):
         a, b = folder / f"{n}_a.seeds", folder / f"{n}_b.seeds"
-        subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "gen_seeds.py"), str(n),
-                        str(a), str(b), "--seed", str(seed)], check=True)
+        subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "bench.py"), "scenes", "easy",
+                        str(n), str(a), str(b), "--seed", str(seed)], check=True)
         pairs[n] = (a, b)
     return pairs

@@ -53,7 +53,7 @@ def python_command(*args, python=sys.executable, path=os.pathsep.join(sys.path))
 
 def command_in_process(capsys, *args):
     """(status, stdout, stderr) of python3 -m seedmatch, run in this process for speed."""
-    from seedmatch.__main__ import main
+    from seedmatch._cli import main
     try:
         status = main([str(a) for a in args])
     except SystemExit as exit:
@@ -94,24 +94,38 @@ def test_command_errors(tmp_path, capsys):
 
 
 def test_a_missing_import_fails_with_one_line(tmp_path):
-    """NumPy, the native module or matplotlib missing: status 2 and one line from the command."""
+    """NumPy, the native module or matplotlib missing: status 2 and one line from the
+    command, while --help and --version still answer."""
     package = os.path.dirname(seedmatch.__file__)
     shutil.copytree(package, tmp_path / "bare" / "seedmatch",
                     ignore=lambda _, names: [n for n in names if n.startswith("_core")])
-    (tmp_path / "nompl" / "matplotlib").mkdir(parents=True)
-    (tmp_path / "nompl" / "matplotlib" / "__init__.py").write_text("raise ImportError('none here')")
+    for missing in ("matplotlib", "numpy"):
+        (tmp_path / missing / missing).mkdir(parents=True)
+        (tmp_path / missing / missing / "__init__.py").write_text("raise ImportError('none here')")
     plot = ["-m", "seedmatch", "plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "p.png"]
-    first_python = shutil.which("python3")
+    beside = os.pathsep + os.path.dirname(package)
+    no_native = dict(path=tmp_path / "bare")
+    no_numpy = dict(path=f"{tmp_path / 'numpy'}{beside}")
+    no_numpy_message = "seedmatch: cannot import NumPy, which seedmatch needs (none here)"
     cases = [
-        (plot, dict(path=tmp_path / "bare"), "seedmatch: cannot load the native part of seedmatch"),
-        (plot, dict(path=f"{tmp_path / 'nompl'}{os.pathsep}{os.path.dirname(package)}"),
-         "seedmatch: cannot import matplotlib, which plot needs (none here)")]
-    if subprocess.run([first_python, "-c", "import numpy"], capture_output=True).returncode:
-        cases.append((plot, dict(python=first_python, path=os.path.dirname(package)),
-                      "seedmatch: cannot import NumPy, which seedmatch needs (No module named"))
-    for args, how, start in cases:
-        status, out, err = python_command(*args, **how)
-        assert (status, out, err.count("\n"), err[:len(start)]) == (2, "", 1, start), err
+        (plot, no_native, 2, "", "seedmatch: cannot load the native part of seedmatch"),
+        (plot, dict(path=f"{tmp_path / 'matplotlib'}{beside}"), 2, "",
+         "seedmatch: cannot import matplotlib, which plot needs (none here)"),
+        (plot, no_numpy, 2, "", no_numpy_message),
+        (["-m", "seedmatch"], no_numpy, 2, "", no_numpy_message),
+        (["-m", "seedmatch", "sweep", "--bad"], no_numpy, 2, "", no_numpy_message),
+        (["-m", "seedmatch", "--help"], no_numpy, 0, "usage: python3 -m seedmatch", ""),
+        (["-m", "seedmatch", "sweep", "--help"], no_numpy, 0,
+         "usage: python3 -m seedmatch sweep", ""),
+        (["-mseedmatch", "--version"], no_numpy, 0, f"seedmatch {seedmatch.__version__}\n", ""),
+        (["-m", "seedmatch", "--help"], no_native, 0, "usage: python3 -m seedmatch", ""),
+        (["-m", "seedmatch", "--version"], no_native, 0,
+         f"seedmatch {seedmatch.__version__}\n", ""),
+    ]
+    for args, how, status, out_start, err_start in cases:
+        done = python_command(*args, **how)
+        assert (done[0], done[1][:len(out_start)], done[2].count("\n"),
+                done[2][:len(err_start)]) == (status, out_start, bool(err_start), err_start), done
     # Imported, not run: the same text as an ImportError.
     status, _, err = python_command("-c", "import seedmatch", path=tmp_path / "bare")
     assert status == 1 and err.splitlines()[-1].startswith(
@@ -122,7 +136,7 @@ def test_a_missing_import_fails_with_one_line(tmp_path):
     ("0x10", 16.0), ("1e400", float("inf")), ("nan", float("nan")), ("  2abc", 2.0),
     ("abc", 0.0), ("-0", -0.0), ("", 0.0), ("2e", 2.0), (".5", 0.5), ("+7junk", 7.0)])
 def test_weights_are_read_by_the_c_library_atof(text, number):
-    from seedmatch.__main__ import atof
+    from seedmatch._cli import atof
     assert np.float64(atof(text)).tobytes() == np.float64(number).tobytes()
 
 

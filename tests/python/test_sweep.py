@@ -68,7 +68,7 @@ def test_score_refuses_bad_truth(truth, message):
 
 
 def test_grid_and_lists():
-    from seedmatch._sweep import number_list
+    from seedmatch._cli import number_list
     assert seedmatch.grid([1, 2], 0.5, (0, 1), [3]) == [
         (1.0, 0.5, 0.0, 3.0), (1.0, 0.5, 1.0, 3.0), (2.0, 0.5, 0.0, 3.0), (2.0, 0.5, 1.0, 3.0)]
     table = {"1,2.5,-3": [1.0, 2.5, -3.0], "0:1:3": [0.0, 0.5, 1.0], "2:2:1": [2.0], "1e1": [10.0]}

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Writes a pair of seed files of look-alike seeds, with a difficulty knob.
 
 File 1 is a scene of N seeds scattered in a cube, no two closer than a few
@@ -26,26 +25,16 @@ descriptor noise of the second view grow with it, and the shared distributions
 narrow, so that more seeds look alike. At weights 1 0.5 1 2 a hard scene keeps
 the auction busy for many passes per bidder, an easy one for one to a few.
 
---truth FILE also writes the true pairs: one line per seed of file 1 that
-file 2 holds again, its index in file 1, a tab, its index in file 2.
-
---writer W says what formats the distance rows, N^2 numbers a file and most
-of the time: the compiled helper seedmatch-gen-rows (its path) or python
-(math.dist and "%.6g"). Both write the same bytes. By default the helper of
-build/release if it is built, else python.
-
-usage: gen_scenes.py N OUT1 OUT2 [--noise L] [--seed S] [--lost F] [--added F]
-                     [--truth FILE] [--writer W]
+A truth file holds the true pairs: a header, then one line per seed of
+file 1 that file 2 holds again, its index in file 1, a tab, its index in
+file 2. files.py writes the files.
 """
-import argparse
-import array
 import math
 import os
 import random
-import struct
-import subprocess
-import sys
-from typing import Dict, List, Sequence
+from typing import Dict, List, Optional, Sequence
+
+from .files import default_writer, write_lines, written_position
 
 DESC_LENS = (2, 5, 4, 2, 3, 2)
 PROFILE = (0.35, 0.25, 0.2, 0.12, 0.08)   # the common shape of desc[1]
@@ -200,40 +189,6 @@ def seed_line(seed: Seed, position: List[float], n: int) -> str:
     return " ".join(parts)
 
 
-def plain_row(positions: List[List[float]], i: int) -> bytes:
-    p = positions[i]
-    return (" ".join(["%.6g"] * len(positions)) % tuple(map(math.dist, [p] * len(positions),
-                                                              positions)) + "\n").encode()
-
-
-def write_with_helper(path: str, program: str, head: bytes, lines: List[bytes],
-                      positions: List[List[float]]) -> int:
-    """Has the compiled helper write the file; it asks for the text of the few
-    distances near a rounding tie, which math.dist gives here. Returns how
-    many pairs it asked for."""
-    text = head + b"".join(lines)
-    helper = subprocess.Popen([program, path], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    count = 0
-    try:
-        helper.stdin.write(struct.pack("=Q", len(positions)))
-        helper.stdin.write(array.array("d", (x for p in positions for x in p)).tobytes())
-        helper.stdin.write(struct.pack("=Q", len(text)) + text)
-        helper.stdin.flush()
-        count = struct.unpack("=Q", helper.stdout.read(8))[0]
-        pairs = array.array("Q", helper.stdout.read(16 * count))
-        answers = []
-        for i, j in zip(pairs[0::2], pairs[1::2]):
-            answers.append("%.6g\n%.6g\n" % (math.dist(positions[i], positions[j]),
-                                               math.dist(positions[j], positions[i])))
-        helper.stdin.write("".join(answers).encode())
-        helper.stdin.close()
-    except (BrokenPipeError, struct.error, ValueError):
-        pass  # the helper stopped early; its status says why
-    if helper.wait() != 0:
-        raise OSError("%s failed writing %s" % (program, path))
-    return count
-
-
 def write_seed_file(path: str, seeds: List[Seed], writer: str = "python") -> int:
     """Writes seeds to path; writer is "python" (the plain path) or the path
     of the compiled helper, both giving the same bytes. Returns how many
@@ -243,34 +198,6 @@ def write_seed_file(path: str, seeds: List[Seed], writer: str = "python") -> int
     head = b"%d %s\n" % (n, " ".join(str(k) for k in DESC_LENS).encode())
     lines = [seed_line(s, p, n).encode() for s, p in zip(seeds, positions)]
     return write_lines(path, head, lines, positions, writer)
-
-
-def written_position(position: Sequence[float]) -> List[float]:
-    """A position as the file holds it, to three decimals."""
-    return [float("%.3f" % x) for x in position]
-
-
-def write_lines(path: str, head: bytes, lines: List[bytes], positions: List[List[float]],
-                writer: str) -> int:
-    """Writes a seed file of the given first line and seed lines, each seed's
-    line followed by its distances to the positions as written."""
-    n = len(lines)
-    if writer != "python":
-        return write_with_helper(path, writer, head, lines, positions)
-    with open(path, "wb") as out:
-        out.write(head)
-        for start in range(0, n, 64):
-            out.write(b"".join(lines[i] + plain_row(positions, i)
-                               for i in range(start, min(n, start + 64))))
-    return 0
-
-
-def default_writer() -> str:
-    """The helper of the release build beside this file if there is one, else
-    the plain path."""
-    helper = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
-                          "build", "release", "bench", "seedmatch-gen-rows")
-    return os.path.normpath(helper) if os.access(helper, os.X_OK) else "python"
 
 
 def scenes(n: int, level: float, seed: int, lost: float, added: float):
@@ -301,49 +228,30 @@ def write_truth(path: str, second: List[Seed]) -> None:
         out.writelines("%d\t%d\n" % pair for pair in pairs)
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("n", type=int, help="number of seeds in file 1")
-    parser.add_argument("out1")
-    parser.add_argument("out2")
-    parser.add_argument("--noise", type=float, default=4.0,
-                        help="0 (easy) to 4 (hard); default 4")
-    parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
-    parser.add_argument("--lost", type=float, default=0.08,
-                        help="fraction of file 1's seeds absent from file 2 (default 0.08)")
-    parser.add_argument("--added", type=float, default=0.08,
-                        help="new seeds in file 2, as a fraction of N (default 0.08)")
-    parser.add_argument("--truth", metavar="FILE",
-                        help="also write the true pairs: index in file 1, tab, index in file 2")
-    parser.add_argument("--writer", metavar="W",
-                        help="what formats the distances: the path of seedmatch-gen-rows "
-                        "or python; by default build/release/bench/seedmatch-gen-rows "
-                        "if built, else python")
-    args = parser.parse_args()
-    if args.n < 0 or not 0.0 <= args.lost <= 1.0 or args.added < 0.0 or args.noise < 0.0:
-        parser.error("N, --noise and --added must not be negative, --lost lies in [0, 1]")
-    writer = args.writer or default_writer()
-    if writer != "python" and not os.access(writer, os.X_OK):
-        parser.error("--writer %s: no such program" % writer)
-    first, second = scenes(args.n, args.noise, args.seed, args.lost, args.added)
+def write_pair(n: int, out1: str, out2: str, noise: float = 4.0, seed: int = 1,
+               lost: float = 0.08, added: float = 0.08, truth: Optional[str] = None,
+               writer: Optional[str] = None) -> None:
+    """Writes the pair of n seeds (and its true pairs to truth, if given).
+    Raises ValueError for a knob out of range, OSError when a file cannot be
+    written."""
+    if n < 0 or not 0.0 <= lost <= 1.0 or not added >= 0.0 or not noise >= 0.0:
+        raise ValueError("N, --noise and --added must not be negative, --lost lies in [0, 1]")
+    writer = writer or default_writer()
+    first, second = scenes(n, noise, seed, lost, added)
     # The two files on two processes: at N = 16000 each is 2 GB of text.
     child = os.fork()
     if child == 0:
         status = 1
         try:
-            write_seed_file(args.out2, second, writer)
+            write_seed_file(out2, second, writer)
             status = 0
         finally:
             os._exit(status)
     try:
-        write_seed_file(args.out1, first, writer)
-    except OSError as error:
-        sys.exit("gen_scenes.py: %s" % error)
-    if os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]) != 0:
-        sys.exit("gen_scenes.py: writing %s failed" % args.out2)
-    if args.truth:
-        write_truth(args.truth, second)
-
-
-if __name__ == "__main__":
-    main()
+        write_seed_file(out1, first, writer)
+    finally:
+        status = os.waitpid(child, 0)[1]
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise OSError("writing %s failed" % out2)
+    if truth:
+        write_truth(truth, second)

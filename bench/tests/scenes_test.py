@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the pairs that gen_scenes.py writes: well formed, each file's
-distances those between its own seeds as written, the seed counts asked for,
-the same bytes for the same arguments whichever writer formats them, and
-loaded by seedmatch.
+"""Checks the pairs of bench/scenes: look-alike pairs well formed, each
+file's distances those between its own seeds as written, the seed counts
+asked for, the same bytes for the same arguments whichever writer formats
+them, and loaded by seedmatch; the easy pair that examples/ holds made again;
+the cache reusing a scene and writing it again when its generator changed.
 
-usage: gen_scenes_test.py SEEDMATCH_EXE GEN_ROWS_EXE
+usage: scenes_test.py SEEDMATCH_EXE GEN_ROWS_EXE
 """
 import math
 import os
@@ -15,7 +16,13 @@ import sys
 import tempfile
 from typing import List, Tuple
 
-GEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gen_scenes.py")
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                     os.pardir))
+BENCH = os.path.join(ROOT, "bench", "bench.py")
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+import scenes  # noqa: E402
+from scenes import lookalike  # noqa: E402
+
 failures: List[str] = []
 checks = [0]
 
@@ -65,8 +72,8 @@ def main() -> int:
     with tempfile.TemporaryDirectory() as tmp:
         def generate(name: str, *args: str, writer: str = helper) -> Tuple[str, str]:
             a, b = os.path.join(tmp, name + "_1"), os.path.join(tmp, name + "_2")
-            subprocess.run([sys.executable, GEN, *args[:1], a, b, *args[1:], "--writer", writer],
-                           check=True)
+            subprocess.run([sys.executable, BENCH, "scenes", "lookalike", *args[:1], a, b,
+                            *args[1:], "--writer", writer], check=True)
             return a, b
 
         # (arguments, seeds in file 1, seeds in file 2)
@@ -96,15 +103,13 @@ def main() -> int:
         # math.dist: 1234.565, 100000.5, and 1000.405, where the sum of squares
         # gives 1000.4050000000001 ("1000.41", not "1000.4"); and one value
         # is printed with an exponent.
-        sys.path.insert(0, os.path.dirname(GEN))
-        import gen_scenes
         rng = random.Random(3)
-        seeds = [gen_scenes.new_seed(rng, list(p), 1.0) for p in
+        seeds = [lookalike.new_seed(rng, list(p), 1.0) for p in
                  [(0, 0, 0), (1234.565, 0, 0), (285.83, 428.745, 857.49), (100000.5, 0, 0),
                   (2e6, 1, 0)]]
         plain, fast = os.path.join(tmp, "ties_plain"), os.path.join(tmp, "ties_helper")
-        gen_scenes.write_seed_file(plain, seeds, "python")
-        asked = gen_scenes.write_seed_file(fast, seeds, helper)
+        lookalike.write_seed_file(plain, seeds, "python")
+        asked = lookalike.write_seed_file(fast, seeds, helper)
         check(asked == 3, "the helper asked for %d near-tie pairs, expected 3" % asked)
         check(open(plain, "rb").read() == open(fast, "rb").read(),
               "the helper's near-tie scene differs from the plain path's")
@@ -141,9 +146,41 @@ def main() -> int:
         check(len(found & set(pairs)) > 0.9 * matched,
               "%d of seedmatch's %d pairs are true" % (len(found & set(pairs)), matched))
 
+        # The easy pair of examples/, made again.
+        a, b = os.path.join(tmp, "forty_a"), os.path.join(tmp, "forty_b")
+        subprocess.run([sys.executable, BENCH, "scenes", "easy", "40", a, b, "--seed", "7"],
+                       check=True)
+        for made, kept in ((a, "forty_a.seeds"), (b, "forty_b.seeds")):
+            with open(made, "rb") as f, open(os.path.join(ROOT, "examples", kept), "rb") as g:
+                check(f.read() == g.read(), "scenes easy 40 --seed 7: not examples/" + kept)
+
+        # The cache: a scene is written once, and again when the knobs or
+        # the generator's source it was written by differ.
+        cache = os.path.join(tmp, "cache")
+        first = scenes.pair("lookalike", 30, 2, cache=cache)
+        check(first.a.startswith(os.path.join(cache, "lookalike-n30-noise2-seed1") + os.sep),
+              "cached as %s" % first.a)
+        written = os.stat(first.a).st_mtime_ns
+        check(scenes.pair("lookalike", 30, 2, cache=cache) == first
+              and os.stat(first.a).st_mtime_ns == written, "a cached scene was written again")
+        stamp = os.path.join(os.path.dirname(first.a), "scene.json")
+        with open(stamp) as f:
+            record = f.read()
+        with open(stamp, "w") as f:
+            f.write(record.replace('"source": "', '"source": "x'))
+        scenes.pair("lookalike", 30, 2, cache=cache)
+        with open(stamp) as f:
+            check(f.read() == record and os.stat(first.a).st_mtime_ns != written,
+                  "a scene of other generator code was kept")
+        check(sorted(os.listdir(cache)) == ["lookalike-n30-noise2-seed1"],
+              "the cache holds %s" % os.listdir(cache))
+        series = scenes.pair("series", 40, 2, cache=cache)
+        check(os.path.basename(os.path.dirname(series.a)) == "series-n40-frames2-noise2-rich-seed1"
+              and series.truth.endswith("pairs_000.tsv"), "series pair %s" % (series,))
+
     for failure in failures:
         print("FAIL:", failure)
-    print("gen_scenes: %d checks, %d failed" % (checks[0], len(failures)))
+    print("scenes: %d checks, %d failed" % (checks[0], len(failures)))
     return 1 if failures else 0
 
 

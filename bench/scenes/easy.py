@@ -1,16 +1,13 @@
-#!/usr/bin/env python3
-"""Writes a realistic pair of seed files.
+"""Writes an easy pair of seed files, whose descriptors alone find the partners.
 
 File 1 holds N seeds scattered in a box whose size grows with N, so that the
 density of seeds stays the same. File 2 is file 1 seen again: every seed moved a
 little, its descriptors and point counts perturbed, about a tenth of the seeds
 missing, about as many new ones added, and the whole shuffled. Each file stores
 the Euclidean distances between its own seeds. The same arguments always give
-the same files.
-
-usage: gen_seeds.py N OUT1 OUT2 [--seed S]
+the same files. The descriptors are drawn uniformly, so that they tell the
+seeds apart.
 """
-import argparse
 import math
 import random
 
@@ -56,23 +53,15 @@ def write_seed_file(path, seeds):
             out.write("\n")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("n", type=int, help="number of seeds in file 1")
-    parser.add_argument("out1")
-    parser.add_argument("out2")
-    parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
-    args = parser.parse_args()
-
-    rng = random.Random(args.seed)
-    side = 4.0 * max(args.n, 1) ** (1.0 / 3.0)
-    first = [new_seed(rng, side) for _ in range(args.n)]
+def write_pair(n: int, out1: str, out2: str, seed: int = 1) -> None:
+    """Writes the pair of n seeds."""
+    if n < 0:
+        raise ValueError("N must not be negative")
+    rng = random.Random(seed)
+    side = 4.0 * max(n, 1) ** (1.0 / 3.0)
+    first = [new_seed(rng, side) for _ in range(n)]
     second = [perturbed(rng, s) for s in first if rng.random() >= MISSING_FRACTION]
-    second += [new_seed(rng, side) for _ in range(int(round(args.n * ADDED_FRACTION)))]
+    second += [new_seed(rng, side) for _ in range(int(round(n * ADDED_FRACTION)))]
     rng.shuffle(second)
-    write_seed_file(args.out1, first)
-    write_seed_file(args.out2, second)
-
-
-if __name__ == "__main__":
-    main()
+    write_seed_file(out1, first)
+    write_seed_file(out2, second)

@@ -1,8 +1,7 @@
-#!/usr/bin/env python3
 """Writes a time series of seed files with known lineages: cells that move,
 divide, arrive and leave, one seed file per frame.
 
-The tissue is a ball of seeds at the density of gen_scenes.py (about 30
+The tissue is a ball of seeds at the density of lookalike.py (about 30
 neighbours within distance 40 inside it, fewer near its surface; the mean
 distance to the nearest neighbour, the spacing, is about 11.5). From one
 frame to the next every seed
@@ -15,11 +14,12 @@ frame to the next every seed
     0.8 of the last one's and draws the rest afresh; --drift is its root
     mean square length a frame);
   - is measured again: positional jitter of 0.1 + 0.2 L per axis and
-    descriptor noise of level L (--noise, 0 easy to 4 hard), as one view of
-    gen_scenes.py gives them, around what the cell looks like, which itself
-    wanders by a quarter of that level a frame.
+    descriptor noise of level L (--noise, 0 easy to 4 hard), split so that
+    two consecutive frames differ as the two views of a look-alike pair do:
+    most of it drawn afresh in every frame, a quarter of it the slow change
+    of what the cell itself looks like.
 
-All of this together moves a seed by a fraction of the spacing a frame.
+All of this together moves a seed by about a seventh of the spacing a frame.
 
 Events, drawn for each seed of frame t at the given rates:
   departure  the seed is absent from frame t+1;
@@ -34,7 +34,7 @@ Cells grow back: every frame a cell's volume grows by 2^(divisions rate), so
 that it doubles over a mean cell cycle. No seed is empty.
 
 Descriptors (--descriptors):
-  rich      the look-alike descriptors and point counts of gen_scenes.py;
+  rich      the look-alike descriptors and point counts of lookalike.py;
   diameter  what a nucleus atlas gives, a diameter only: descriptor lengths
             1 0 0 0 0 0, desc[0] the diameter (about 9 at the median
             volume, measured with a log-normal error of 0.02 + 0.02 L),
@@ -53,42 +53,33 @@ Files written to OUTDIR:
                        starts one whose parent is the mother's. Ids count
                        from 1 in order of the first frame, then of the seed
                        index; parent 0 is none;
-  pairs_T.tsv          (--pairs T) the true pairs of frames T and T+1 as
+  pairs_T.tsv          (pairs) the true pairs of frames T and T+1 as
                        seedmatch.read_truth reads them: a header, then seed
                        of frame T, tab, seed of frame T+1; a mother is paired
                        with the daughter nearer to her position as written.
 
-The same arguments give the same files. --writer chooses what formats the
-distance rows, as in gen_scenes.py; the frames are written on --jobs
-processes (by default one per core).
+The same arguments give the same files. The writer formats the distance
+rows as files.py says; the frames are written several at once (by default
+one per core).
 
 With the default rates the seed count grows by 2% a frame (7 times over 100
 frames); --departures 0.03 holds it steady.
-
-usage: gen_series.py OUTDIR [--frames T] [--seeds N] [--noise L]
-                     [--divisions F] [--arrivals F] [--departures F]
-                     [--descriptors rich|diameter] [--turn DEG] [--growth G]
-                     [--drift D] [--seed S] [--pairs T ...] [--writer W]
-                     [--jobs J]
 """
-import argparse
 import concurrent.futures
 import dataclasses
 import math
 import os
 import random
-import sys
 from typing import Dict, List, Optional, Sequence, Tuple
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import gen_scenes  # noqa: E402
+from . import files, lookalike
 
-DENSITY = gen_scenes.NEIGHBOURS / (4.0 / 3.0 * math.pi * gen_scenes.NEIGHBOUR_RADIUS**3)
+DENSITY = lookalike.NEIGHBOURS / (4.0 / 3.0 * math.pi * lookalike.NEIGHBOUR_RADIUS**3)
 SPACING = math.gamma(4.0 / 3.0) * (4.0 / 3.0 * math.pi * DENSITY) ** (-1.0 / 3.0)
 SISTER_DISTANCE = 0.5 * SPACING         # between the two daughters
 SISTER_SIGMA = 0.15                     # log-normal spread of that distance
 DIAMETER = 0.8 * SPACING                # of a nucleus of the median volume
-MEDIAN_SIZE = 700.0                     # gen_scenes.py's median point count
+MEDIAN_SIZE = 700.0                     # lookalike.py's median point count
 PERSISTENCE = 0.8                       # share of a drift velocity kept a frame
 WANDER = 0.25                           # the cell's own change, in shares of the
                                         # noise between two frames
@@ -142,7 +133,7 @@ class Series:
 class Cell:
     pos: List[float]                    # where it truly is
     vel: List[float]
-    latent: gen_scenes.Seed             # what it truly looks like
+    latent: lookalike.Seed              # what it truly looks like
     track: int = 0
     origin: Optional[int] = None        # its seed in the last frame
     daughter: bool = False
@@ -185,14 +176,14 @@ class Grid:
 
     @staticmethod
     def key(p: Sequence[float]) -> Tuple[int, ...]:
-        return tuple(int(math.floor(x / gen_scenes.MIN_SPACING)) for x in p)
+        return tuple(int(math.floor(x / lookalike.MIN_SPACING)) for x in p)
 
     def add(self, p: Sequence[float]) -> None:
         self.cells.setdefault(self.key(p), []).append(p)
 
     def has_room(self, p: Sequence[float]) -> bool:
         k = self.key(p)
-        return all(math.dist(p, q) >= gen_scenes.MIN_SPACING
+        return all(math.dist(p, q) >= lookalike.MIN_SPACING
                    for a in (-1, 0, 1) for b in (-1, 0, 1) for c in (-1, 0, 1)
                    for q in self.cells.get((k[0] + a, k[1] + b, k[2] + c), ()))
 
@@ -220,14 +211,14 @@ def velocity(rng: random.Random, model: Model, last: Optional[List[float]] = Non
 
 
 def level_of(share: float, level: float) -> float:
-    """The noise level of gen_scenes.seen_again that draws share times the noise
+    """The noise level of lookalike.seen_again that draws share times the noise
     of level (noise_scale is linear in the level)."""
-    return (share * gen_scenes.noise_scale(level) - gen_scenes.noise_scale(0.0)) \
-        / (gen_scenes.noise_scale(1.0) - gen_scenes.noise_scale(0.0))
+    return (share * lookalike.noise_scale(level) - lookalike.noise_scale(0.0)) \
+        / (lookalike.noise_scale(1.0) - lookalike.noise_scale(0.0))
 
 
 def new_cell(rng: random.Random, model: Model, pos: List[float]) -> Cell:
-    latent = gen_scenes.new_seed(rng, pos, gen_scenes.spread(model.noise))
+    latent = lookalike.new_seed(rng, pos, lookalike.spread(model.noise))
     latent["empty"] = False
     return Cell(pos, velocity(rng, model), latent)
 
@@ -252,12 +243,12 @@ def next_frame(rng: random.Random, model: Model, cells: List[Cell], rotate, radi
             norm = math.sqrt(sum(d * d for d in direction)) or 1.0
             half = 0.5 * SISTER_DISTANCE * rng.lognormvariate(0.0, SISTER_SIGMA) / norm
             for side in (1.0, -1.0):
-                latent = gen_scenes.seen_again(rng, cell.latent, level)
+                latent = lookalike.seen_again(rng, cell.latent, level)
                 latent["size"] *= 0.5
                 pos = [ahead[k] + side * half * direction[k] for k in range(3)]
                 following.append(Cell(pos, velocity(rng, model, cell.vel), latent, 0, i, True))
         else:
-            latent = gen_scenes.seen_again(rng, cell.latent, wander)
+            latent = lookalike.seen_again(rng, cell.latent, wander)
             latent["size"] *= 2.0 ** model.divisions
             following.append(Cell(ahead, velocity(rng, model, cell.vel), latent, cell.track, i))
     arrivals = sum(1 for _ in cells if rng.random() < model.arrivals)
@@ -281,11 +272,11 @@ def frame_text(rng: random.Random, model: Model, cells: List[Cell]
     n, level = len(cells), model.noise
     jitter = 0.1 + 0.2 * level
     measured = level_of(math.sqrt((1.0 - WANDER**2) / 2.0), level)
-    positions = [gen_scenes.written_position([x + rng.gauss(0.0, jitter) for x in c.pos])
+    positions = [files.written_position([x + rng.gauss(0.0, jitter) for x in c.pos])
                  for c in cells]
     if model.descriptors == "rich":
-        head = b"%d %s\n" % (n, " ".join(map(str, gen_scenes.DESC_LENS)).encode())
-        lines = [gen_scenes.seed_line(gen_scenes.seen_again(rng, c.latent, measured), p, n)
+        head = b"%d %s\n" % (n, " ".join(map(str, lookalike.DESC_LENS)).encode())
+        lines = [lookalike.seed_line(lookalike.seen_again(rng, c.latent, measured), p, n)
                  for c, p in zip(cells, positions)]
     else:
         head = b"%d 1 0 0 0 0 0\n" % n
@@ -310,6 +301,20 @@ def write_pairs(path: str, cells: List[Cell], positions: List[List[float]],
         out.writelines("%d\t%d\n" % (i, partner[i]) for i in sorted(partner))
 
 
+def _width(frames: int) -> int:
+    return max(3, len(str(frames - 1)))
+
+
+def frame_paths(outdir: str, frames: int) -> List[str]:
+    """The seed files of a series, in time order."""
+    return [os.path.join(outdir, "frame_%0*d.seeds" % (_width(frames), t)) for t in range(frames)]
+
+
+def pair_paths(outdir: str, frames: int, pairs: Sequence[int]) -> Dict[int, str]:
+    """The true pairs files of the frame pairs (t, t+1) named."""
+    return {t: os.path.join(outdir, "pairs_%0*d.tsv" % (_width(frames), t)) for t in pairs}
+
+
 def generate_series(outdir: str, model: Model = Model(), pairs: Sequence[int] = (),
                     writer: Optional[str] = None, jobs: Optional[int] = None) -> Series:
     """Writes the series of model to outdir (made if missing) and returns its
@@ -318,13 +323,10 @@ def generate_series(outdir: str, model: Model = Model(), pairs: Sequence[int] = 
     for t in pairs:
         if not 0 <= t < model.frames - 1:
             raise ValueError("--pairs %d: no frame pair (%d, %d)" % (t, t, t + 1))
-    writer = writer or gen_scenes.default_writer()
+    writer = writer or files.default_writer()
     os.makedirs(outdir, exist_ok=True)
-    width = max(3, len(str(model.frames - 1)))
-    series = Series([os.path.join(outdir, "frame_%0*d.seeds" % (width, t))
-                     for t in range(model.frames)],
-                    os.path.join(outdir, "links.txt"), os.path.join(outdir, "tracks.csv"),
-                    {t: os.path.join(outdir, "pairs_%0*d.tsv" % (width, t)) for t in pairs},
+    series = Series(frame_paths(outdir, model.frames), os.path.join(outdir, "links.txt"),
+                    os.path.join(outdir, "tracks.csv"), pair_paths(outdir, model.frames, pairs),
                     [], [])
     rng = random.Random(model.seed)
     rotate = rotation(rng, model.turn)
@@ -362,7 +364,7 @@ def generate_series(outdir: str, model: Model = Model(), pairs: Sequence[int] = 
             earlier = positions
             if len(pending) >= 2 * jobs:
                 pending.pop(0).result()
-            pending.append(pool.submit(gen_scenes.write_lines, series.frames[t], head, lines,
+            pending.append(pool.submit(files.write_lines, series.frames[t], head, lines,
                                        positions, writer))
         for job in pending:
             job.result()
@@ -372,60 +374,3 @@ def generate_series(outdir: str, model: Model = Model(), pairs: Sequence[int] = 
         out.writelines("%d,%d,%d,%.3f,%.3f,%.3f,%d\n" % (track, t, j, *p, parents.get(track, 0))
                        for track, t, j, p in nodes)
     return series
-
-
-def main() -> None:
-    defaults = Model()
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("outdir")
-    parser.add_argument("--frames", type=int, default=defaults.frames,
-                        help="frames (default %(default)s)")
-    parser.add_argument("--seeds", type=int, default=defaults.seeds,
-                        help="seeds of the first frame (default %(default)s)")
-    parser.add_argument("--noise", type=float, default=defaults.noise,
-                        help="0 (easy) to 4 (hard) (default %(default)s)")
-    parser.add_argument("--divisions", type=float, default=defaults.divisions,
-                        help="share of seeds dividing a frame (default %(default)s)")
-    parser.add_argument("--arrivals", type=float, default=defaults.arrivals,
-                        help="new seeds a frame, as a share of the seeds (default %(default)s)")
-    parser.add_argument("--departures", type=float, default=defaults.departures,
-                        help="share of seeds leaving a frame (default %(default)s)")
-    parser.add_argument("--descriptors", choices=KINDS, default=defaults.descriptors,
-                        help="rich look-alike descriptors or a diameter only "
-                        "(default %(default)s)")
-    parser.add_argument("--turn", type=float, default=defaults.turn,
-                        help="degrees the tissue turns a frame (default %(default)s)")
-    parser.add_argument("--growth", type=float, default=None,
-                        help="linear growth of the tissue a frame, 0.01 for 1%% (default: "
-                        "what keeps the density as the seed count changes)")
-    parser.add_argument("--drift", type=float, default=defaults.drift,
-                        help="root mean square length of a seed's own drift a frame "
-                        "(default %(default)s)")
-    parser.add_argument("--seed", type=int, default=defaults.seed,
-                        help="random seed (default %(default)s)")
-    parser.add_argument("--pairs", type=int, action="append", default=[], metavar="T",
-                        help="also write the true pairs of frames T and T+1 (repeatable)")
-    parser.add_argument("--writer", metavar="W",
-                        help="what formats the distances: the path of seedmatch-gen-rows "
-                        "or python (default as gen_scenes.py)")
-    parser.add_argument("--jobs", type=int, default=None,
-                        help="frames written at once (default: one per core)")
-    args = parser.parse_args()
-    knobs = {f.name: getattr(args, f.name) for f in dataclasses.fields(Model)}
-    if args.writer and args.writer != "python" and not os.access(args.writer, os.X_OK):
-        parser.error("--writer %s: no such program" % args.writer)
-    try:
-        series = generate_series(args.outdir, Model(**knobs), args.pairs, args.writer,
-                                 args.jobs)
-    except ValueError as error:
-        parser.error(str(error))
-    except OSError as error:
-        sys.exit("gen_series.py: %s" % error)
-    print("%d frames of %d to %d seeds: %d divisions, %d arrivals, %d departures"
-          % (len(series.sizes), min(series.sizes), max(series.sizes),
-             sum(s.divisions for s in series.steps), sum(s.arrivals for s in series.steps),
-             sum(s.departures for s in series.steps)))
-
-
-if __name__ == "__main__":
-    main()

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the series that gen_series.py writes: well-formed frames that
+"""Checks the series that bench/scenes/series.py writes: well-formed frames that
 seedmatch reads, a links file and a track table that tell the same lineages,
 at most one mother a seed and two daughters a mother, event counts near the
 rates asked, divisions as asked (close, smaller sisters), the same bytes for
 the same arguments, and true pairs that agree with what seedmatch finds.
 
-usage: gen_series_test.py SEEDMATCH_EXE GEN_ROWS_EXE
+usage: series_test.py SEEDMATCH_EXE GEN_ROWS_EXE
 """
 import collections
 import math
@@ -17,9 +17,11 @@ import tempfile
 from typing import Dict, List, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+BENCH = os.path.join(HERE, os.pardir, os.pardir, "bench")
 sys.path.insert(0, HERE)
-import gen_series  # noqa: E402
-from gen_scenes_test import check, check_distances, checks, failures, read  # noqa: E402
+sys.path.insert(0, BENCH)
+from scenes import lookalike, series  # noqa: E402
+from scenes_test import check, check_distances, checks, failures, read  # noqa: E402
 
 Link = Tuple[int, int, int]
 
@@ -91,7 +93,7 @@ def check_lineages(outdir: str, frames: List[str], what: str) -> None:
 
 def main() -> int:
     seedmatch, helper = sys.argv[1:3]
-    gen = [sys.executable, os.path.join(HERE, "gen_series.py")]
+    gen = [sys.executable, os.path.join(BENCH, "bench.py"), "scenes", "series"]
     with tempfile.TemporaryDirectory() as tmp:
         def generate(name: str, *args: str) -> List[str]:
             out = os.path.join(tmp, name)
@@ -101,15 +103,15 @@ def main() -> int:
 
         # (arguments, seeds in each frame or None, descriptor lengths)
         for case, (args, sizes, lens) in enumerate([
-                (("--frames", "4", "--seeds", "300"), None, gen_series.gen_scenes.DESC_LENS),
+                (("--frames", "4", "--seeds", "300"), None, lookalike.DESC_LENS),
                 (("--frames", "3", "--seeds", "200", "--descriptors", "diameter"), None,
                  (1, 0, 0, 0, 0, 0)),
                 (("--frames", "3", "--seeds", "150", "--divisions", "0", "--arrivals", "0",
-                  "--departures", "0"), [150] * 3, gen_series.gen_scenes.DESC_LENS),
+                  "--departures", "0"), [150] * 3, lookalike.DESC_LENS),
                 (("--frames", "3", "--seeds", "80", "--departures", "1", "--divisions", "0",
-                  "--arrivals", "0"), [80, 0, 0], gen_series.gen_scenes.DESC_LENS),
-                (("--frames", "1", "--seeds", "50"), [50], gen_series.gen_scenes.DESC_LENS),
-                (("--frames", "2", "--seeds", "0"), [0, 0], gen_series.gen_scenes.DESC_LENS)]):
+                  "--arrivals", "0"), [80, 0, 0], lookalike.DESC_LENS),
+                (("--frames", "1", "--seeds", "50"), [50], lookalike.DESC_LENS),
+                (("--frames", "2", "--seeds", "0"), [0, 0], lookalike.DESC_LENS)]):
             name = "case%d" % case
             frames = generate(name, *args)
             check(sizes is None or [len(seed_lines(f)) for f in frames] == sizes,
@@ -151,54 +153,55 @@ def main() -> int:
                     ("--arrivals", "-0.1"), ("--descriptors", "shape"), ("--frames", "0")):
             run = subprocess.run([*gen, os.path.join(tmp, "bad"), *bad], capture_output=True,
                                  text=True)
-            check(run.returncode == 2 and "gen_series.py: error:" in run.stderr,
+            check(run.returncode == 2 and ("error:" in run.stderr
+                                           or run.stderr.startswith("bench.py scenes: ")),
                   "%s: status %d, %r" % (bad, run.returncode, run.stderr))
 
         # Rates, motion and divisions on a larger series, through the function.
-        model = gen_series.Model(frames=4, seeds=1500, divisions=0.04, arrivals=0.03,
+        model = series.Model(frames=4, seeds=1500, divisions=0.04, arrivals=0.03,
                                  departures=0.05, seed=5)
-        series = gen_series.generate_series(os.path.join(tmp, "rates"), model, pairs=[1],
+        made = series.generate_series(os.path.join(tmp, "rates"), model, pairs=[1],
                                             writer=helper)
         links, _ = read_truth(os.path.join(tmp, "rates"))
         mothers = collections.Counter(link[:2] for link in links)
         born = {(t + 1, j) for t, _, j in links}
-        seen = sum(series.sizes[:-1])
+        seen = sum(made.sizes[:-1])
         for what, rate, count, told in [
                 ("divisions", model.divisions, sum(1 for c in mothers.values() if c == 2),
-                 sum(s.divisions for s in series.steps)),
+                 sum(s.divisions for s in made.steps)),
                 ("departures", model.departures, seen - len(mothers),
-                 sum(s.departures for s in series.steps)),
-                ("arrivals", model.arrivals, sum(series.sizes[1:]) - len(born),
-                 sum(s.arrivals for s in series.steps))]:
+                 sum(s.departures for s in made.steps)),
+                ("arrivals", model.arrivals, sum(made.sizes[1:]) - len(born),
+                 sum(s.arrivals for s in made.steps))]:
             check(count == told and abs(count - rate * seen) < 4 * math.sqrt(rate * seen),
                   "%s: %d, told %d, expected about %.0f" % (what, count, told, rate * seen))
-        check([s.seeds for s in series.steps] == series.sizes[:-1], "steps' seed counts")
+        check([s.seeds for s in made.steps] == made.sizes[:-1], "steps' seed counts")
 
         positions = [[[float(x) for x in line[:3]] for line in seed_lines(path)]
-                     for path in series.frames]
+                     for path in made.frames]
         within = statistics.median(sum(1 for q in positions[0] if 0.0 < math.dist(p, q) < 40.0)
                                    for p in positions[0][::10])
         check(20 <= within <= 40, "median %g neighbours within 40" % within)
         moves = [math.dist(positions[t][i], positions[t + 1][j]) for t, i, j in links
                  if mothers[t, i] == 1]
-        check(statistics.median(moves) < 0.3 * gen_series.SPACING,
-              "median move %g of spacing %g" % (statistics.median(moves), gen_series.SPACING))
+        check(statistics.median(moves) < 0.3 * series.SPACING,
+              "median move %g of spacing %g" % (statistics.median(moves), series.SPACING))
         sisters = collections.defaultdict(list)
         for t, i, j in links:
             if mothers[t, i] == 2:
                 sisters[t, i].append(j)
         apart = [math.dist(positions[t + 1][a], positions[t + 1][b])
                  for (t, _), (a, b) in sisters.items()]
-        check(0.35 < statistics.median(apart) / gen_series.SPACING < 0.7,
-              "sisters %g apart, spacing %g" % (statistics.median(apart), gen_series.SPACING))
-        lines = [seed_lines(path) for path in series.frames]
+        check(0.35 < statistics.median(apart) / series.SPACING < 0.7,
+              "sisters %g apart, spacing %g" % (statistics.median(apart), series.SPACING))
+        lines = [seed_lines(path) for path in made.frames]
         ratio = statistics.median(int(lines[t + 1][j][-4]) / int(lines[t][i][-4])
                                   for (t, i), pair in sisters.items() for j in pair)
         check(0.35 < ratio < 0.65, "daughters hold %g of their mother's points" % ratio)
 
         # The true pairs of frames 1 and 2: each seed once, a mother with her
         # nearer daughter, and nearly all the pairs seedmatch makes among them.
-        with open(series.pairs[1]) as f:
+        with open(made.pairs[1]) as f:
             rows = f.read().splitlines()
         pairs = [tuple(map(int, row.split("\t"))) for row in rows[1:]]
         check(rows[0] == "index1\tindex2", "pairs header %r" % rows[0])
@@ -209,7 +212,7 @@ def main() -> int:
             if t == 1:
                 near = min((a, b), key=lambda j: math.dist(positions[1][i], positions[2][j]))
                 check((i, near) in pairs, "mother %d not paired with her nearer daughter" % i)
-        run = subprocess.run([seedmatch, series.frames[1], series.frames[2], "0.5", "0", "4", "4"],
+        run = subprocess.run([seedmatch, made.frames[1], made.frames[2], "0.5", "0", "4", "4"],
                              capture_output=True, text=True)
         found = {tuple(map(int, line.split()[:2])) for line in run.stdout.splitlines()[:-1]}
         check(len(found & set(pairs)) > 0.95 * len(found) > 0.9 * len(pairs),
@@ -217,18 +220,18 @@ def main() -> int:
                                                           len(pairs)))
 
         # A diameter-only daughter is smaller by the cube root of two.
-        model = gen_series.Model(frames=2, seeds=1500, divisions=0.1, descriptors="diameter")
-        series = gen_series.generate_series(os.path.join(tmp, "sizes"), model, writer=helper)
+        model = series.Model(frames=2, seeds=1500, divisions=0.1, descriptors="diameter")
+        made = series.generate_series(os.path.join(tmp, "sizes"), model, writer=helper)
         links, _ = read_truth(os.path.join(tmp, "sizes"))
         mothers = collections.Counter(link[:2] for link in links)
-        lines = [seed_lines(path) for path in series.frames]
+        lines = [seed_lines(path) for path in made.frames]
         ratio = statistics.median(float(lines[1][j][5]) / float(lines[0][i][5])
                                   for t, i, j in links if mothers[t, i] == 2)
         check(abs(ratio - 2 ** (-1 / 3)) < 0.05, "daughters %g of their mother's diameter" % ratio)
 
     for failure in failures:
         print("FAIL:", failure)
-    print("gen_series: %d checks, %d failed" % (checks[0], len(failures)))
+    print("series: %d checks, %d failed" % (checks[0], len(failures)))
     return 1 if failures else 0
 
 
