@@ -57,6 +57,7 @@ def parser() -> Parser:
                                   required=True)
     add_plot(commands)
     add_sweep(commands)
+    add_view(commands)
     return top
 
 
@@ -97,6 +98,23 @@ def add_sweep(commands) -> None:
     command.add_argument("--plot", metavar="PICTURE",
                          help="draw the table as heat maps; .png, .svg or .pdf")
     command.set_defaults(run=run_sweep)
+
+
+def add_view(commands) -> None:
+    command = commands.add_parser(
+        "view", help="write a pairing of two seed files as a 3D page for any browser",
+        description="Pairs the seeds of FILE1 with those of FILE2 by auction, as seedmatch "
+                    "does, and writes the pairing in 3D as one HTML page that opens offline: "
+                    "both sets, each pair a segment coloured by its evaluation cost, the "
+                    "unmatched and the doubtful pairs apart; hovering over a pair shows its "
+                    "line of the report.")
+    command.add_argument("file1", metavar="FILE1")
+    command.add_argument("file2", metavar="FILE2")
+    for name in WEIGHTS:
+        command.add_argument(name, metavar=name.upper(), type=atof)
+    command.add_argument("-o", "--output", required=True, metavar="PAGE.html",
+                         help="the page to write")
+    command.set_defaults(run=run_view)
 
 
 # ---- what the commands share ----------------------------------------------------
@@ -203,6 +221,49 @@ def run_sweep(args) -> None:
                                         for n in WEIGHTS)
               + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
               f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)
+
+
+def run_view(args) -> None:
+    import seedmatch
+    from ._view import need_plotly
+    try:
+        need_plotly()
+    except ImportError as error:
+        raise Failure(str(error)) from None
+    set1 = seedmatch.read_seeds(args.file1)
+    set2 = seedmatch.read_seeds(args.file2)
+    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
+                               args.rpd_weight, args.cost_limit)
+    figure = seedmatch.view(set1, set2, matching, args.seed_weight, args.hist_weight,
+                            args.cost_limit)
+    write_page(figure, args.output)
+
+
+def write_page(figure, path: str) -> None:
+    """The figure as one self-contained page at path, whole or not at all."""
+    import tempfile
+    temporary = None
+    try:
+        with tempfile.NamedTemporaryFile("w", dir=os.path.dirname(os.path.abspath(path)),
+                                         prefix=".", suffix=".html", delete=False,
+                                         encoding="utf-8") as out:
+            temporary = out.name
+            figure.write_html(out, include_plotlyjs=True, full_html=True)
+        os.chmod(temporary, 0o666 & ~current_umask())
+        os.replace(temporary, path)
+        temporary = None
+    except OSError as error:
+        raise Failure(f"cannot write {path}: {(error.strerror or str(error)).lower()}") \
+            from None
+    finally:
+        if temporary is not None:
+            os.unlink(temporary)
+
+
+def current_umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
 
 
 # ---- running a command ----------------------------------------------------------
