@@ -83,9 +83,12 @@ def add_sweep(commands) -> None:
         description="Pairs the seeds of FILE1 with those of FILE2 under every combination of "
                     "the weights given, as seedmatch does for each, and writes one CSV row "
                     "per weighting: the weights, the pairs made, the report's summary at full "
-                    "precision, the passes and the seconds; with --truth also the pairs that "
-                    "are true, precision, recall and F1, and the best weighting by F1 on "
-                    "standard error. LIST is comma-separated numbers or START:STOP:COUNT.")
+                    "precision, the passes, the seconds, and the estimated true pairs, "
+                    "precision, recall and F1 of the pairing, judged from the stored "
+                    "distances without known pairs; with --truth also the pairs that are "
+                    "true, precision, recall and F1. On standard error it names the best "
+                    "weighting by estimated F1 (and with --truth first the best by F1) as "
+                    "options to paste. LIST is comma-separated numbers or START:STOP:COUNT.")
     command.add_argument("file1", metavar="FILE1")
     command.add_argument("file2", metavar="FILE2")
     for name in WEIGHTS:
@@ -215,12 +218,22 @@ def run_sweep(args) -> None:
         where = error.filename if error.filename is not None else args.output
         raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
             from None
-    if truth is not None and len(table):
-        best = table[int(table["f1"].argmax())]
-        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
-                                        for n in WEIGHTS)
-              + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
-              f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)
+    if not len(table):
+        return
+    if truth is not None:
+        print_best("best by F1", table, "", file=sys.stderr)
+    print_best("best by estimated F1", table, "est_", file=sys.stderr)
+
+
+def print_best(title: str, table, prefix: str, file) -> None:
+    """The weighting with the highest {prefix}f1, as options to paste, and its scores."""
+    best = table[int(table[prefix + "f1"].argmax())]
+    scores = f"{prefix}f1 {best[prefix + 'f1']:.6g}, {prefix}precision " \
+        f"{best[prefix + 'precision']:.6g}, {prefix}recall {best[prefix + 'recall']:.6g}"
+    if prefix and "f1" in table.dtype.names:
+        scores += f"; f1 {best['f1']:.6g}"
+    print(f"{title}: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}" for n in WEIGHTS)
+          + f" ({scores}, {best['pairs']} pairs)", file=file)
 
 
 def run_view(args) -> None:
