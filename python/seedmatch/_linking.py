@@ -342,7 +342,11 @@ def track(frames: Sequence[Any], seed_weight: float, hist_weight: float, rpd_wei
     KeyboardInterrupt
         On Ctrl-C, once every thread has stopped.
     """
+    from . import SeedSet
     from ._tracks import Tracks
-    return Tracks.from_frames(*link_frames(
+    frames = list(frames)
+    positions, frame_links = link_frames(
         frames, seed_weight, hist_weight, rpd_weight, cost_limit, linker=linker, client=client,
-        progress=progress, divisions=divisions, threads=threads))
+        progress=progress, divisions=divisions, threads=threads)
+    sources = [os.fsdecode(f) for f in frames if not isinstance(f, SeedSet)]
+    return Tracks.from_frames(positions, frame_links, sources)

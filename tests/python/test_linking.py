@@ -176,3 +176,17 @@ def test_on_a_cluster_the_links_are_the_same(series):
         for name in ("pairs", "costs", "divisions"):
             np.testing.assert_array_equal(getattr(a, name), getattr(b, name))
         assert (a.linker, a.estimate) == (b.linker, b.estimate)
+
+
+def test_track_holds_every_seed_and_link(series):
+    frames, _ = series
+    tracks = seedmatch.track(frames, *WEIGHTS, linker="auto")
+    _, links = link_frames(frames, *WEIGHTS, linker="auto")
+    assert len(tracks) == sum(len(seedmatch.read_seeds(f)) for f in frames)
+    expected = sorted((t, p, q, kind) for t, f in enumerate(links)
+                      for kind, pairs in (("matched", f.pairs), ("division", f.divisions))
+                      for p, q in pairs.tolist())
+    assert sorted(zip(*(tracks.links[n].tolist() for n in ("t", "seed1", "seed2", "kind")))) \
+        == expected
+    assert tracks.linkers.tolist() == [f.linker for f in links]
+    assert tracks.sources == tuple(map(str, frames))
