@@ -3,6 +3,7 @@ consecutive frames, and the tracklets they make; the text writers."""
 from __future__ import annotations
 
 import os
+import secrets
 from typing import Any, Sequence
 
 import numpy as np
@@ -161,6 +162,70 @@ class Tracks:
         table["parent_track_id"][rows] = nodes["parent_track_id"]
         return table
 
+    def to_csv(self, path) -> None:
+        """Write the nodes as CSV, header ``track_id,t,seed,x,y,z,parent_track_id``,
+        one row per node in (t, seed) order, coordinates at full precision."""
+        lines = [CSV_HEADER] + [f"{k},{t},{s},{x!r},{y!r},{z!r},{p}"
+                                for k, t, s, x, y, z, p in self.nodes.tolist()]
+        self._write(path, "\n".join(lines) + "\n")
+
+    def to_ctc(self, path) -> None:
+        """Write ``res_track.txt``: per tracklet ``L B E P``, its id, first and last
+        frame and parent (0 for none)."""
+        self._write(path, "".join(f"{k} {b} {e} {p}\n" for k, b, e, p in self.tracklets.tolist()))
+
+    def napari(self) -> tuple[np.ndarray, dict]:
+        """``(data, graph)`` for ``viewer.add_tracks(data, graph=graph)``.
+
+        ``data`` is (N, 5) float64, columns ``track_id, t, z, y, x``, rows by
+        tracklet then frame; ``graph`` maps each tracklet with a parent to
+        ``[parent_track_id]``.
+        """
+        nodes = self.nodes[np.lexsort((self.nodes["t"], self.nodes["track_id"]))]
+        data = np.stack([nodes["track_id"], nodes["t"], nodes["z"], nodes["y"], nodes["x"]],
+                        axis=1).astype(np.float64).reshape(-1, 5)
+        table = self.tracklets
+        table = table[table["parent_track_id"] > 0]
+        return data, {int(k): [int(p)] for k, p in zip(table["track_id"],
+                                                       table["parent_track_id"])}
+
+    def to_geff(self, path, overwrite: bool = False) -> None:
+        """Write the tracks as a GEFF graph, a zarr (format 2) group.
+
+        Nodes are numbered by their row in ``nodes``; their properties are
+        ``t``, ``z``, ``y``, ``x``, ``seed``, ``track_id`` and
+        ``parent_track_id``; edges are the links, with properties ``cost`` and
+        ``division`` (True for a division's added link). Needs zarr
+        (``apt-get install python3-zarr``). An existing GEFF group at path is
+        replaced only with ``overwrite``; anything else there is left alone.
+        """
+        from ._geff import write_geff
+        write_geff(self, path, overwrite)
+
+    def _write(self, path, text: str) -> None:
+        """Write text to path whole or not at all, never over a frame's file."""
+        path = os.fspath(path)
+        self._refuse_source(path)
+        partial = partial_name(path)
+        try:
+            with open(partial, "x") as out:  # made with the usual permissions
+                out.write(text)
+            os.replace(partial, path)
+        except BaseException:
+            if os.path.exists(partial):
+                os.unlink(partial)
+            raise
+
+    def _refuse_source(self, path: str) -> None:
+        for source in self.sources or ():
+            try:
+                same = os.path.samefile(path, source)
+            except OSError:  # one of them does not exist
+                same = False
+            if same:
+                raise ValueError(f"will not write the tracks over {path}, the frame "
+                                 f"{source}")
+
     def __len__(self) -> int:
         return len(self.nodes)
 
@@ -177,6 +242,12 @@ class Tracks:
         return (f"<seedmatch.Tracks: {frames} frames of {sizes} seeds, {len(self.nodes)} nodes, "
                 f"{tracklets} tracklets, {len(self.links)} links of which {divisions} "
                 f"divisions" + (f"; frame pairs linked by {used}>" if used else ">"))
+
+
+def partial_name(path: str) -> str:
+    """A fresh name beside path for writing it before it replaces path."""
+    folder, name = os.path.split(path)
+    return os.path.join(folder, f".{name}.{secrets.token_hex(6)}.partial")
 
 
 def _positions(value, t: int) -> np.ndarray:

@@ -128,3 +128,85 @@ def test_generated_lineages_rebuild_the_true_tracklets(series):
     assert (tracks.links["kind"] == "division").sum() > 0
     np.testing.assert_array_equal(tracks.nodes["track_id"], expected[:, 0])
     np.testing.assert_array_equal(tracks.nodes["parent_track_id"], expected[:, 6])
+
+
+@pytest.fixture
+def lineage():
+    """Three frames: seed 0 divides, a daughter goes on, one seed leaves, one arrives."""
+    return build((2, 3, 2), [step([(0, 0), (1, 2)], [(0, 1)], costs=[0.5, 0.25],
+                                  division_costs=[2.0], estimate=0.75),
+                             step([(1, 0)], costs=[0.125], linker="positions")],
+                 sources=[])
+
+
+def test_csv_reads_back(tmp_path, lineage):
+    lineage.nodes["x"][0] = 0.1 + 0.2  # full precision survives
+    lineage.to_csv(tmp_path / "tracks.csv")
+    text = (tmp_path / "tracks.csv").read_text().splitlines()
+    assert text[0] == "track_id,t,seed,x,y,z,parent_track_id"
+    back = np.genfromtxt(tmp_path / "tracks.csv", delimiter=",", names=True)
+    for name in lineage.nodes.dtype.names:
+        assert back[name].tolist() == lineage.nodes[name].tolist()
+
+
+def test_ctc_and_napari(tmp_path, lineage):
+    lineage.to_ctc(tmp_path / "res_track.txt")
+    assert (tmp_path / "res_track.txt").read_text() == "1 0 0 0\n2 0 1 0\n3 1 1 1\n4 1 2 1\n5 2 2 0\n"
+    data, graph = lineage.napari()
+    assert data.tolist() == [[1, 0, 0, 0, 0], [2, 0, 0, 1, 1], [2, 1, -1, 2, 12],
+                             [3, 1, -1, 0, 10], [4, 1, -1, 1, 11], [4, 2, -2, 0, 20],
+                             [5, 2, -2, 1, 21]]
+    assert graph == {3: [1], 4: [1]}
+
+
+def test_geff_reads_back(tmp_path, lineage):
+    zarr = pytest.importorskip("zarr")
+    lineage.to_geff(tmp_path / "tracks.geff")
+    group = zarr.open_group(str(tmp_path / "tracks.geff"), mode="r")
+    meta = group.attrs["geff"]
+    assert (meta["geff_version"], meta["directed"], meta["track_node_props"]) == (
+        "1.0", True, {"tracklet": "track_id"})
+    assert [(a["name"], a["type"], a.get("min"), a.get("max")) for a in meta["axes"]] == [
+        ("t", "time", None, None), ("z", "space", -2, 0), ("y", "space", 0, 2),
+        ("x", "space", 0, 21)]
+    ids = group["nodes/ids"][:]
+    assert ids.dtype == np.uint64 and ids.tolist() == list(range(7))
+    for name in ("t", "z", "y", "x", "seed", "track_id", "parent_track_id"):
+        assert group[f"nodes/props/{name}/values"][:].tolist() == lineage.nodes[name].tolist()
+    edges = group["edges/ids"][:]
+    assert edges.dtype == np.uint64 and edges.tolist() == [[0, 2], [0, 3], [1, 4], [3, 5]]
+    assert group["edges/props/cost/values"][:].tolist() == [0.5, 2.0, 0.25, 0.125]
+    assert group["edges/props/division/values"][:].tolist() == [False, True, False, False]
+
+
+def test_geff_of_no_link_and_replacing(tmp_path):
+    zarr = pytest.importorskip("zarr")
+    target = tmp_path / "one.geff"
+    build((2,), []).to_geff(target)
+    assert zarr.open_group(str(target), mode="r")["edges/ids"].shape == (0, 2)
+    with pytest.raises(ValueError, match="exists; pass overwrite=True"):
+        build((3,), []).to_geff(target)
+    build((3,), []).to_geff(target, overwrite=True)
+    assert zarr.open_group(str(target), mode="r")["nodes/ids"].shape == (3,)
+    (tmp_path / "data").mkdir()
+    with pytest.raises(ValueError, match="will not replace .*data: it is not a GEFF group"):
+        build((3,), []).to_geff(tmp_path / "data", overwrite=True)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["data", "one.geff"]
+
+
+def test_geff_without_zarr_says_what_to_install(tmp_path, lineage, monkeypatch):
+    monkeypatch.setitem(sys.modules, "zarr", None)
+    with pytest.raises(ImportError, match="apt-get install python3-zarr"):
+        lineage.to_geff(tmp_path / "tracks.geff")
+
+
+def test_writers_keep_off_the_frames_and_write_whole(tmp_path):
+    frame = tmp_path / "frame_0.seeds"
+    frame.write_text("seeds")
+    tracks = build((2,), [], sources=[frame])
+    for write in (tracks.to_csv, tracks.to_ctc):
+        with pytest.raises(ValueError, match="will not write the tracks over .*frame_0.seeds"):
+            write(tmp_path / "." / "frame_0.seeds")
+        with pytest.raises(OSError):
+            write(tmp_path / "missing" / "out.txt")
+    assert frame.read_text() == "seeds" and [p.name for p in tmp_path.iterdir()] == [frame.name]
