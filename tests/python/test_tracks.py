@@ -325,7 +325,7 @@ def fake_track(monkeypatch, lineage):
     def track(frames, *weights, **options):
         calls.append((list(frames), weights, options))
         return lineage
-    monkeypatch.setattr(seedmatch, "track", track, raising=False)  # until it is in
+    monkeypatch.setattr(seedmatch, "track", track)
     return calls
 
 
@@ -371,3 +371,22 @@ def test_track_command_fails_in_one_line_writing_nothing(tmp_path, capsys, monke
     assert err.startswith("seedmatch") and err.count("\n") == 1
     assert message.format(a="a.seeds") in err
     assert sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+def test_track_command_on_a_series(series, tmp_path, capsys):
+    from test_picture_and_many import command_in_process
+    frames = sorted(series.glob("frame_*.seeds"))
+    status, out, err = command_in_process(capsys, "track", *frames, *WEIGHTS, "-o",
+                                          tmp_path / "tracks.csv", "--truth",
+                                          series / "links.txt")
+    tracks = seedmatch.track(frames, 1, 0.5, 1, 2)
+    assert (status, out, err) == (0, "", str(seedmatch.score_tracks(tracks, series /
+                                                                    "tracks.csv")) + "\n")
+    back = np.genfromtxt(tmp_path / "tracks.csv", delimiter=",", names=True)
+    assert back["track_id"].tolist() == tracks.nodes["track_id"].tolist()
+
+    (tmp_path / "broken.seeds").write_text("7 1 1 1 1 1 1\n")
+    status, out, err = command_in_process(capsys, "track", frames[0], tmp_path / "broken.seeds",
+                                          *WEIGHTS, "-o", tmp_path / "again.csv")
+    assert (status, out) == (2, "") and err.startswith(f"seedmatch:{tmp_path}/broken.seeds:")
+    assert not (tmp_path / "again.csv").exists()
