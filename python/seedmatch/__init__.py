@@ -51,7 +51,7 @@ __all__ = [
     "SeedFileError", "SeedSet", "Matching", "Report", "read_seeds", "match",
     "random_match", "evaluate", "pair_listing", "plot", "match_many",
     "TruthFileError", "Score", "read_truth", "score", "grid", "sweep", "plot_sweep",
-    "Consistency", "consistency", "view",
+    "Consistency", "consistency", "view", "Tracks", "FrameLinks", "track",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -327,6 +327,8 @@ def view(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
 
 
 from ._consistency import Consistency, consistency  # noqa: E402
+from ._linking import FrameLinks, track  # noqa: E402
 from ._many import match_many  # noqa: E402  (it runs the functions above)
 from ._sweep import grid, plot_sweep, sweep  # noqa: E402
 from ._truth import Score, TruthFileError, read_truth, score  # noqa: E402
+from ._tracks import Tracks  # noqa: E402
