@@ -57,6 +57,7 @@ def parser() -> Parser:
                                   required=True)
     add_plot(commands)
     add_sweep(commands)
+    add_view(commands)
     return top
 
 
@@ -82,9 +83,12 @@ def add_sweep(commands) -> None:
         description="Pairs the seeds of FILE1 with those of FILE2 under every combination of "
                     "the weights given, as seedmatch does for each, and writes one CSV row "
                     "per weighting: the weights, the pairs made, the report's summary at full "
-                    "precision, the passes and the seconds; with --truth also the pairs that "
-                    "are true, precision, recall and F1, and the best weighting by F1 on "
-                    "standard error. LIST is comma-separated numbers or START:STOP:COUNT.")
+                    "precision, the passes, the seconds, and the estimated true pairs, "
+                    "precision, recall and F1 of the pairing, judged from the stored "
+                    "distances without known pairs; with --truth also the pairs that are "
+                    "true, precision, recall and F1. On standard error it names the best "
+                    "weighting by estimated F1 (and with --truth first the best by F1) as "
+                    "options to paste. LIST is comma-separated numbers or START:STOP:COUNT.")
     command.add_argument("file1", metavar="FILE1")
     command.add_argument("file2", metavar="FILE2")
     for name in WEIGHTS:
@@ -97,6 +101,23 @@ def add_sweep(commands) -> None:
     command.add_argument("--plot", metavar="PICTURE",
                          help="draw the table as heat maps; .png, .svg or .pdf")
     command.set_defaults(run=run_sweep)
+
+
+def add_view(commands) -> None:
+    command = commands.add_parser(
+        "view", help="write a pairing of two seed files as a 3D page for any browser",
+        description="Pairs the seeds of FILE1 with those of FILE2 by auction, as seedmatch "
+                    "does, and writes the pairing in 3D as one HTML page that opens offline: "
+                    "both sets, each pair a segment coloured by its evaluation cost, the "
+                    "unmatched and the doubtful pairs apart; hovering over a pair shows its "
+                    "line of the report.")
+    command.add_argument("file1", metavar="FILE1")
+    command.add_argument("file2", metavar="FILE2")
+    for name in WEIGHTS:
+        command.add_argument(name, metavar=name.upper(), type=atof)
+    command.add_argument("-o", "--output", required=True, metavar="PAGE.html",
+                         help="the page to write")
+    command.set_defaults(run=run_view)
 
 
 # ---- what the commands share ----------------------------------------------------
@@ -197,12 +218,65 @@ def run_sweep(args) -> None:
         where = error.filename if error.filename is not None else args.output
         raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
             from None
-    if truth is not None and len(table):
-        best = table[int(table["f1"].argmax())]
-        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
-                                        for n in WEIGHTS)
-              + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
-              f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)
+    if not len(table):
+        return
+    if truth is not None:
+        print_best("best by F1", table, "", file=sys.stderr)
+    print_best("best by estimated F1", table, "est_", file=sys.stderr)
+
+
+def print_best(title: str, table, prefix: str, file) -> None:
+    """The weighting with the highest {prefix}f1, as options to paste, and its scores."""
+    best = table[int(table[prefix + "f1"].argmax())]
+    scores = f"{prefix}f1 {best[prefix + 'f1']:.6g}, {prefix}precision " \
+        f"{best[prefix + 'precision']:.6g}, {prefix}recall {best[prefix + 'recall']:.6g}"
+    if prefix and "f1" in table.dtype.names:
+        scores += f"; f1 {best['f1']:.6g}"
+    print(f"{title}: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}" for n in WEIGHTS)
+          + f" ({scores}, {best['pairs']} pairs)", file=file)
+
+
+def run_view(args) -> None:
+    import seedmatch
+    from ._view import need_plotly
+    try:
+        need_plotly()
+    except ImportError as error:
+        raise Failure(str(error)) from None
+    set1 = seedmatch.read_seeds(args.file1)
+    set2 = seedmatch.read_seeds(args.file2)
+    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
+                               args.rpd_weight, args.cost_limit)
+    figure = seedmatch.view(set1, set2, matching, args.seed_weight, args.hist_weight,
+                            args.cost_limit)
+    write_page(figure, args.output)
+
+
+def write_page(figure, path: str) -> None:
+    """The figure as one self-contained page at path, whole or not at all."""
+    import tempfile
+    temporary = None
+    try:
+        with tempfile.NamedTemporaryFile("w", dir=os.path.dirname(os.path.abspath(path)),
+                                         prefix=".", suffix=".html", delete=False,
+                                         encoding="utf-8") as out:
+            temporary = out.name
+            figure.write_html(out, include_plotlyjs=True, full_html=True)
+        os.chmod(temporary, 0o666 & ~current_umask())
+        os.replace(temporary, path)
+        temporary = None
+    except OSError as error:
+        raise Failure(f"cannot write {path}: {(error.strerror or str(error)).lower()}") \
+            from None
+    finally:
+        if temporary is not None:
+            os.unlink(temporary)
+
+
+def current_umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
 
 
 # ---- running a command ----------------------------------------------------------

@@ -1,0 +1,212 @@
+"""Tracks: tracklets from frame links, the writers read back, scores against known lineages."""
+import subprocess
+import sys
+from types import SimpleNamespace
+
+import numpy as np
+import pytest
+
+import seedmatch
+from conftest import SOURCE_DIR
+
+
+def step(pairs=(), divisions=(), costs=None, division_costs=None, linker="auction",
+         estimate=float("nan")):
+    """A frame pair's links as the linking hands them over."""
+    pairs = np.array(pairs, np.int64).reshape(-1, 2)
+    divisions = np.array(divisions, np.int64).reshape(-1, 2)
+    return SimpleNamespace(
+        pairs=pairs, divisions=divisions, linker=linker, estimate=estimate,
+        costs=np.arange(len(pairs), dtype=float) if costs is None else costs,
+        division_costs=np.full(len(divisions), np.nan) if division_costs is None
+        else division_costs)
+
+
+def frames(*sizes):
+    """Positions whose x is 10 t + seed, to see which node went where."""
+    return [np.array([[10.0 * t + s, s, -t] for s in range(n)]).reshape(-1, 3)
+            for t, n in enumerate(sizes)]
+
+
+def build(sizes, steps, sources=None):
+    return seedmatch.Tracks.from_frames(frames(*sizes), steps, sources=sources)
+
+
+LINEAGES = {
+    # name: frame sizes, frame pair links, expected track_id and parent_track_id per node
+    "one frame": ((3,), [], [1, 2, 3], [0, 0, 0]),
+    "no frame": ((), [], [], []),
+    "swap and division": ((2, 3), [step([(0, 1), (1, 0)], [(0, 2)])],
+                          [1, 2, 2, 3, 4], [0, 0, 0, 1, 1]),
+    "daughters go on": ((1, 2, 2), [step([(0, 0)], [(0, 1)]), step([(0, 1), (1, 0)])],
+                        [1, 2, 3, 3, 2], [0, 1, 1, 1, 1]),
+    "arrival and departure": ((2, 2), [step([(0, 1)])], [1, 2, 3, 1], [0, 0, 0, 0]),
+    "empty frame ends all": ((2, 0, 2), [step(), step()], [1, 2, 3, 4], [0, 0, 0, 0]),
+    "daughter divides": ((1, 2, 3), [step([(0, 0)], [(0, 1)]), step([(0, 0), (1, 1)], [(1, 2)])],
+                         [1, 2, 3, 2, 4, 5], [0, 1, 1, 1, 3, 3]),
+}
+
+
+@pytest.mark.parametrize("name", LINEAGES)
+def test_tracklets_follow_the_links(name):
+    sizes, steps, track_ids, parents = LINEAGES[name]
+    tracks = build(sizes, steps)
+    assert tracks.nodes["track_id"].tolist() == track_ids
+    assert tracks.nodes["parent_track_id"].tolist() == parents
+    assert tracks.frame_sizes.tolist() == list(sizes) and len(tracks) == sum(sizes)
+    assert tracks.nodes["x"].tolist() == [10.0 * t + s for t, n in enumerate(sizes)
+                                          for s in range(n)]
+
+
+def test_links_carry_costs_kinds_and_order():
+    tracks = build((3, 3), [step([(2, 0), (0, 1)], [(2, 2)], costs=[0.25, 0.5],
+                                 division_costs=[1.5], linker="positions", estimate=0.9)])
+    assert tracks.links.tolist() == [(0, 0, 1, 0.5, "matched"), (0, 2, 0, 0.25, "matched"),
+                                     (0, 2, 2, 1.5, "division")]
+    assert tracks.linkers.tolist() == ["positions"] and tracks.frame_precision.tolist() == [0.9]
+    assert tracks.tracklets.tolist() == [(1, 0, 1, 0), (2, 0, 0, 0), (3, 0, 0, 0),
+                                         (4, 1, 1, 3), (5, 1, 1, 3)]
+    assert repr(tracks) == ("<seedmatch.Tracks: 2 frames of 3 seeds, 6 nodes, 5 tracklets, "
+                            "3 links of which 1 divisions; frame pairs linked by positions 1>")
+
+
+@pytest.mark.parametrize("sizes, steps, message", [
+    ((2, 2), [step([(0, 2)])], "frames 0 and 1: pairs name seed 2 of frame 1, which holds 2"),
+    ((2, 2), [step([(-1, 0)])], "frames 0 and 1: pairs name seed -1 of frame 0"),
+    ((2, 2), [step([(0, 0), (0, 1)])], "seed 0 of frame 0 is in two pairs"),
+    ((2, 2), [step([(0, 1), (1, 1)])], "seed 1 of frame 1 is in two pairs"),
+    ((2, 3), [step([(0, 0)], [(1, 1)])], "mother 1 of frame 0 has no pair"),
+    ((2, 3), [step([(0, 0), (1, 1)], [(0, 1)])], "daughter 1 of frame 1 has two mothers"),
+    ((2, 3), [step([(0, 0), (1, 1)], [(0, 2), (1, 2)])], "daughter 2 of frame 1 has two mothers"),
+    ((2, 3), [step([(0, 0)], [(0, 1), (0, 2)])], "seed 0 of frame 0 divides twice"),
+    ((2, 2), [step([(0, 0)], costs=[1.0, 2.0])], "frames 0 and 1: 1 pairs but 2 costs"),
+    ((2, 2), [], "2 frames need 1 frame pairs' links, got 0"),
+    ((2, 2), [SimpleNamespace(pairs=np.array([[0.0, 1.0]]), costs=[0.0], divisions=[],
+                              division_costs=[], linker="auction", estimate=0.5)],
+     "pairs must be a .K, 2. array of integers"),
+])
+def test_from_frames_refuses_bad_links(sizes, steps, message):
+    with pytest.raises(ValueError, match=message):
+        build(sizes, steps)
+
+
+def test_from_frames_refuses_bad_positions():
+    with pytest.raises(ValueError, match=r"positions of frame 1 must be an \(n, 3\) array"):
+        seedmatch.Tracks.from_frames([np.zeros((1, 3)), np.zeros((2, 2))], [step()])
+
+
+@pytest.fixture(scope="module")
+def series(tmp_path_factory):
+    """A generated series of 6 frames with its true links and tracklets."""
+    folder = tmp_path_factory.mktemp("series")
+    subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "bench.py"), "scenes", "series",
+                    str(folder), "--frames", "6", "--seeds", "150", "--divisions", "0.05",
+                    "--arrivals", "0.03", "--departures", "0.03", "--seed", "4"],
+                   check=True, capture_output=True)
+    return folder
+
+
+def true_steps(links: np.ndarray, frames_count: int) -> list:
+    """The true links as frame links: a mother's first daughter her pair, the second a division."""
+    steps = []
+    for t in range(frames_count - 1):
+        here = links[links[:, 0] == t][:, 1:]
+        first = np.unique(here[:, 0], return_index=True)[1]
+        second = np.setdiff1d(np.arange(len(here)), first)
+        steps.append(step(here[first], here[second]))
+    return steps
+
+
+def test_generated_lineages_rebuild_the_true_tracklets(series):
+    truth = np.loadtxt(series / "tracks.csv", delimiter=",", skiprows=1)
+    links = np.loadtxt(series / "links.txt", dtype=np.int64).reshape(-1, 3)
+    sizes = np.bincount(truth[:, 1].astype(int))
+    positions = [truth[truth[:, 1] == t][np.argsort(truth[truth[:, 1] == t][:, 2])][:, 3:6]
+                 for t in range(len(sizes))]
+    tracks = seedmatch.Tracks.from_frames(positions, true_steps(links, len(sizes)))
+    expected = truth[np.lexsort((truth[:, 2], truth[:, 1]))]
+    assert (tracks.links["kind"] == "division").sum() > 0
+    np.testing.assert_array_equal(tracks.nodes["track_id"], expected[:, 0])
+    np.testing.assert_array_equal(tracks.nodes["parent_track_id"], expected[:, 6])
+
+
+@pytest.fixture
+def lineage():
+    """Three frames: seed 0 divides, a daughter goes on, one seed leaves, one arrives."""
+    return build((2, 3, 2), [step([(0, 0), (1, 2)], [(0, 1)], costs=[0.5, 0.25],
+                                  division_costs=[2.0], estimate=0.75),
+                             step([(1, 0)], costs=[0.125], linker="positions")],
+                 sources=[])
+
+
+def test_csv_reads_back(tmp_path, lineage):
+    lineage.nodes["x"][0] = 0.1 + 0.2  # full precision survives
+    lineage.to_csv(tmp_path / "tracks.csv")
+    text = (tmp_path / "tracks.csv").read_text().splitlines()
+    assert text[0] == "track_id,t,seed,x,y,z,parent_track_id"
+    back = np.genfromtxt(tmp_path / "tracks.csv", delimiter=",", names=True)
+    for name in lineage.nodes.dtype.names:
+        assert back[name].tolist() == lineage.nodes[name].tolist()
+
+
+def test_ctc_and_napari(tmp_path, lineage):
+    lineage.to_ctc(tmp_path / "res_track.txt")
+    assert (tmp_path / "res_track.txt").read_text() == "1 0 0 0\n2 0 1 0\n3 1 1 1\n4 1 2 1\n5 2 2 0\n"
+    data, graph = lineage.napari()
+    assert data.tolist() == [[1, 0, 0, 0, 0], [2, 0, 0, 1, 1], [2, 1, -1, 2, 12],
+                             [3, 1, -1, 0, 10], [4, 1, -1, 1, 11], [4, 2, -2, 0, 20],
+                             [5, 2, -2, 1, 21]]
+    assert graph == {3: [1], 4: [1]}
+
+
+def test_geff_reads_back(tmp_path, lineage):
+    zarr = pytest.importorskip("zarr")
+    lineage.to_geff(tmp_path / "tracks.geff")
+    group = zarr.open_group(str(tmp_path / "tracks.geff"), mode="r")
+    meta = group.attrs["geff"]
+    assert (meta["geff_version"], meta["directed"], meta["track_node_props"]) == (
+        "1.0", True, {"tracklet": "track_id"})
+    assert [(a["name"], a["type"], a.get("min"), a.get("max")) for a in meta["axes"]] == [
+        ("t", "time", None, None), ("z", "space", -2, 0), ("y", "space", 0, 2),
+        ("x", "space", 0, 21)]
+    ids = group["nodes/ids"][:]
+    assert ids.dtype == np.uint64 and ids.tolist() == list(range(7))
+    for name in ("t", "z", "y", "x", "seed", "track_id", "parent_track_id"):
+        assert group[f"nodes/props/{name}/values"][:].tolist() == lineage.nodes[name].tolist()
+    edges = group["edges/ids"][:]
+    assert edges.dtype == np.uint64 and edges.tolist() == [[0, 2], [0, 3], [1, 4], [3, 5]]
+    assert group["edges/props/cost/values"][:].tolist() == [0.5, 2.0, 0.25, 0.125]
+    assert group["edges/props/division/values"][:].tolist() == [False, True, False, False]
+
+
+def test_geff_of_no_link_and_replacing(tmp_path):
+    zarr = pytest.importorskip("zarr")
+    target = tmp_path / "one.geff"
+    build((2,), []).to_geff(target)
+    assert zarr.open_group(str(target), mode="r")["edges/ids"].shape == (0, 2)
+    with pytest.raises(ValueError, match="exists; pass overwrite=True"):
+        build((3,), []).to_geff(target)
+    build((3,), []).to_geff(target, overwrite=True)
+    assert zarr.open_group(str(target), mode="r")["nodes/ids"].shape == (3,)
+    (tmp_path / "data").mkdir()
+    with pytest.raises(ValueError, match="will not replace .*data: it is not a GEFF group"):
+        build((3,), []).to_geff(tmp_path / "data", overwrite=True)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["data", "one.geff"]
+
+
+def test_geff_without_zarr_says_what_to_install(tmp_path, lineage, monkeypatch):
+    monkeypatch.setitem(sys.modules, "zarr", None)
+    with pytest.raises(ImportError, match="apt-get install python3-zarr"):
+        lineage.to_geff(tmp_path / "tracks.geff")
+
+
+def test_writers_keep_off_the_frames_and_write_whole(tmp_path):
+    frame = tmp_path / "frame_0.seeds"
+    frame.write_text("seeds")
+    tracks = build((2,), [], sources=[frame])
+    for write in (tracks.to_csv, tracks.to_ctc):
+        with pytest.raises(ValueError, match="will not write the tracks over .*frame_0.seeds"):
+            write(tmp_path / "." / "frame_0.seeds")
+        with pytest.raises(OSError):
+            write(tmp_path / "missing" / "out.txt")
+    assert frame.read_text() == "seeds" and [p.name for p in tmp_path.iterdir()] == [frame.name]
