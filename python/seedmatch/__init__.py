@@ -52,6 +52,7 @@ __all__ = [
     "random_match", "evaluate", "pair_listing", "plot", "match_many",
     "TruthFileError", "Score", "read_truth", "score", "grid", "sweep", "plot_sweep",
     "Consistency", "consistency", "view", "Tracks", "FrameLinks", "track",
+    "TrackScore", "read_track_truth", "score_tracks",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -332,3 +333,4 @@ from ._many import match_many  # noqa: E402  (it runs the functions above)
 from ._sweep import grid, plot_sweep, sweep  # noqa: E402
 from ._truth import Score, TruthFileError, read_truth, score  # noqa: E402
 from ._tracks import Tracks  # noqa: E402
+from ._track_scores import TrackScore, read_track_truth, score_tracks  # noqa: E402

@@ -210,3 +210,183 @@ def test_writers_keep_off_the_frames_and_write_whole(tmp_path):
         with pytest.raises(OSError):
             write(tmp_path / "missing" / "out.txt")
     assert frame.read_text() == "seeds" and [p.name for p in tmp_path.iterdir()] == [frame.name]
+
+
+SCORES = {
+    # name: made tracks, known links, (links made, known, true), (divisions found, known,
+    # true), (known tracklets, complete)
+    "all right": (((2, 3, 2), [step([(0, 0), (1, 2)], [(0, 1)]), step([(1, 0)])]),
+                  [[0, 0, 0], [0, 0, 1], [0, 1, 2], [1, 1, 0]], (4, 4, 4), (1, 1, 1), (5, 5)),
+    "wrong daughters": (((2, 3), [step([(0, 0), (1, 2)], [(0, 1)])]),
+                        [[0, 0, 0], [0, 0, 2], [0, 1, 1]], (3, 3, 1), (1, 1, 0), (4, 2)),
+    "missed division": (((1, 2), [step([(0, 0)])]), [[0, 0, 0], [0, 0, 1]],
+                        (1, 2, 1), (0, 1, 0), (3, 1)),
+    "division for a link": (((1, 2), [step([(0, 0)], [(0, 1)])]), [[0, 0, 0]],
+                            (2, 1, 1), (1, 0, 0), (2, 1)),
+    "nothing to link": (((2,), []), np.zeros((0, 3), int), (0, 0, 0), (0, 0, 0), (2, 2)),
+}
+
+
+def ratios(true, made, known):
+    return (true / made if made else 0.0, true / known if known else 0.0,
+            2 * true / (made + known) if made + known else 0.0)
+
+
+@pytest.mark.parametrize("name", SCORES)
+def test_score_tracks(name):
+    (sizes, steps), truth, links, divisions, (tracklets, complete) = SCORES[name]
+    got = seedmatch.score_tracks(build(sizes, steps), np.array(truth, np.int64))
+    assert (got.links, got.truth_links, got.true_links) == links
+    assert (got.link_precision, got.link_recall, got.link_f1) == ratios(links[2], *links[:2])
+    assert (got.divisions, got.truth_divisions, got.true_divisions) == divisions
+    assert (got.division_precision, got.division_recall, got.division_f1) == ratios(
+        divisions[2], *divisions[:2])
+    assert (got.truth_tracklets, got.complete, got.complete_tracklets) == (
+        tracklets, complete, complete / tracklets)
+
+
+def test_generated_truth_scores_itself_from_either_file(series):
+    links = np.loadtxt(series / "links.txt", dtype=np.int64).reshape(-1, 3)
+    truth = np.loadtxt(series / "tracks.csv", delimiter=",", skiprows=1)
+    sizes = np.bincount(truth[:, 1].astype(int))
+    tracks = seedmatch.Tracks.from_frames([np.zeros((n, 3)) for n in sizes],
+                                          true_steps(links, len(sizes)))
+    for path in ("links.txt", "tracks.csv"):
+        got = seedmatch.score_tracks(tracks, series / path)
+        assert (got.link_f1, got.division_f1, got.complete_tracklets) == (1.0, 1.0, 1.0)
+        assert got.truth_tracklets == truth[:, 0].max() and got.true_links == len(links)
+    np.testing.assert_array_equal(
+        np.unique(seedmatch.read_track_truth(series / "tracks.csv"), axis=0), links)
+
+
+CSV = "track_id,t,seed,x,y,z,parent_track_id\n"
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("t i j\n0 0 1\n1,1\t0  # a comment\n\n", [[0, 0, 1], [1, 1, 0]]),
+    ("", np.zeros((0, 3))),
+    (CSV + "1,0,0,0,0,0,0\n1,1,1,0,0,0,0\n3,2,0,0,0,0,1\n2,2,1,0,0,0,1\n",
+     [[0, 0, 1], [1, 1, 0], [1, 1, 1]]),
+    ("0 0 1\n0 0\n", "2:4: expected a frame and two seeds, found 2 fields"),
+    ("0 0 x\n", "1:5: expected an integer, found 'x'"),
+    ("0 -1 1\n", "1:3: seed -1 is negative"),
+    ("t i j\n0 0 1\n\n0 0 1\n", "4:1: link 0 0 1 comes again (first at line 2)"),
+    ("0 0 1\n0 1 1\n", "2:5: seed 1 of frame 1 has two mothers (the other at line 1)"),
+    ("0 0 0\n0 0 1\n0 0 2\n",
+     "3:3: seed 0 of frame 0 has a third daughter (the others at line 1 and line 2)"),
+    ("0 2 0\n", "1:3: seed 2 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
+    ("0 0 3\n", "1:5: seed 3 of frame 1 is not in the tracks, whose frame 1 holds 3 seeds"),
+    ("2 0 0\n", "1:1: frame 2 has no next frame in the tracks, which have 3 frames"),
+    ("track_id,t,seed\n1,0,0\n", "1:1: the header lacks parent_track_id (expected " + CSV[:-1] + ")"),
+    (CSV + "1,0,0,0,0,0,0\n1,2,0,0,0,0,0\n", "3:1: tracklet 1 skips from frame 0 to 2"),
+    (CSV + "1,0,0,0,0,0,0\n2,0,0,0,0,0,0\n", "3:5: seed 0 of frame 0 comes again (first on line 2)"),
+    (CSV + "1,0,0,0,0,0,0\n1,0,1,0,0,0,0\n",
+     "3:3: tracklet 1 holds two seeds of frame 0 (the other on line 2)"),
+    (CSV + "1,0,0,0,0,0,0\n2,1,0,0,0,0,3\n", "3:13: parent tracklet 3 of tracklet 2 is not in the table"),
+    (CSV + "1,0,0,0,0,0,0\n2,2,0,0,0,0,1\n",
+     "3:13: tracklet 2 starts in frame 2, not right after its parent 1 ends in frame 0"),
+    (CSV + "1,0,0,0,0,0,0\n1,1,0,0,0,0,2\n", "3:13: tracklet 1 has parent 2 here but 0 on line 2"),
+    (CSV + "1,0,0,0,0,0\n", "2:12: expected 7 fields, found 6"),
+    (CSV + "0,0,0,0,0,0,0\n", "2:1: track_id must be an integer, positive, not '0'"),
+    (CSV + "1,0,5,0,0,0,0\n", "2:5: seed 5 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
+    (None, " cannot open: no such file"),
+])
+def test_read_track_truth(tmp_path, text, expected):
+    path = tmp_path / "truth.txt"
+    if text is not None:
+        path.write_text(text)
+    if isinstance(expected, str):
+        with pytest.raises(seedmatch.TruthFileError) as error:
+            seedmatch.read_track_truth(path, [2, 3, 2])
+        assert str(error.value) == f"seedmatch:{path}:{expected}"
+    else:
+        got = seedmatch.read_track_truth(path, [2, 3, 2])
+        assert got.dtype == np.int64 and got.tolist() == np.asarray(expected).tolist()
+
+
+@pytest.mark.parametrize("truth, message", [
+    ([[0, 0, 5]], "truth link 1: seed 5 of frame 1 is not in the tracks"),
+    ([[0, 0, 0], [0, 1, 0]], "truth link 2: seed 0 of frame 1 has two mothers .the other at link 1"),
+    ([[0.0, 0, 0]], r"truth links must be an \(L, 3\) array of integers"),
+])
+def test_score_tracks_refuses_bad_truth(truth, message):
+    with pytest.raises(ValueError, match=message):
+        seedmatch.score_tracks(build((2, 2), [step()]), np.array(truth))
+
+
+WEIGHTS = ("--seed-weight", 1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-limit", 2)
+
+
+@pytest.fixture
+def fake_track(monkeypatch, lineage):
+    """seedmatch.track standing in with fixed tracks, recording how it was called."""
+    calls = []
+
+    def track(frames, *weights, **options):
+        calls.append((list(frames), weights, options))
+        return lineage
+    monkeypatch.setattr(seedmatch, "track", track)
+    return calls
+
+
+def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineage):
+    from test_picture_and_many import command_in_process
+    (tmp_path / "truth.txt").write_text("0 0 0\n0 0 1\n0 1 2\n1 0 0\n")
+    status, out, err = command_in_process(
+        capsys, "track", "a.seeds", "b.seeds", "c.seeds", *WEIGHTS, "--linker", "auto",
+        "-o", tmp_path / "tracks.csv", "--ctc", tmp_path / "res_track.txt",
+        "--truth", tmp_path / "truth.txt")
+    assert (status, out) == (0, "")
+    assert err == ("links: precision 0.7500, recall 0.7500, f1 0.7500 (3 of 4 made, 4 known); "
+                   "divisions: precision 1.0000, recall 1.0000, f1 1.0000 (1 of 1 found, "
+                   "1 known); complete tracklets 0.6000 (3 of 5)\n")
+    assert fake_track == [(["a.seeds", "b.seeds", "c.seeds"], (1.0, 0.5, 1.0, 2.0),
+                           {"linker": "auto"})]
+    lineage.to_csv(tmp_path / "expected.csv")
+    assert (tmp_path / "tracks.csv").read_text() == (tmp_path / "expected.csv").read_text()
+    assert (tmp_path / "res_track.txt").read_text().startswith("1 0 0 0\n2 0 1 0\n")
+
+
+@pytest.mark.parametrize("options, message", [
+    (["-o", "{a}"], "-o {a} would overwrite the frame {a}"),
+    (["-o", "t.csv", "--ctc", "./t.csv"], "--ctc and -o both name ./t.csv"),
+    (["-o", "t.csv", "--plot", "lineage.gif"], "cannot tell the picture format of 'lineage.gif'"),
+    (["-o", "t.csv", "--linker", "nearest"], "argument --linker: invalid choice: 'nearest'"),
+    (["-o", "t.csv", "--truth", "bad.txt"], "seedmatch:bad.txt:1:3: expected an integer"),
+    (["-o", "t.csv", "--truth", "far.txt"],
+     "seedmatch:far.txt:1:5: seed 7 of frame 1 is not in the tracks"),
+    (["-o", "missing/t.csv"], "cannot write missing/t.csv: no such file or directory"),
+    ([], "the following arguments are required: -o/--output"),
+])
+def test_track_command_fails_in_one_line_writing_nothing(tmp_path, capsys, monkeypatch,
+                                                          fake_track, options, message):
+    from test_picture_and_many import command_in_process
+    monkeypatch.chdir(tmp_path)
+    for name, text in (("a.seeds", "frame"), ("bad.txt", "0 x 1\n"), ("far.txt", "0 0 7\n")):
+        (tmp_path / name).write_text(text)
+    before = sorted(p.name for p in tmp_path.iterdir())
+    status, out, err = command_in_process(capsys, "track", "a.seeds", "b.seeds", *WEIGHTS,
+                                          *[o.format(a="a.seeds") for o in options])
+    assert (status, out) == (2, "")
+    assert err.startswith("seedmatch") and err.count("\n") == 1
+    assert message.format(a="a.seeds") in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+def test_track_command_on_a_series(series, tmp_path, capsys):
+    from test_picture_and_many import command_in_process
+    frames = sorted(series.glob("frame_*.seeds"))
+    status, out, err = command_in_process(capsys, "track", *frames, *WEIGHTS, "-o",
+                                          tmp_path / "tracks.csv", "--truth",
+                                          series / "links.txt")
+    tracks = seedmatch.track(frames, 1, 0.5, 1, 2)
+    assert (status, out, err) == (0, "", str(seedmatch.score_tracks(tracks, series /
+                                                                    "tracks.csv")) + "\n")
+    back = np.genfromtxt(tmp_path / "tracks.csv", delimiter=",", names=True)
+    assert back["track_id"].tolist() == tracks.nodes["track_id"].tolist()
+
+    (tmp_path / "broken.seeds").write_text("7 1 1 1 1 1 1\n")
+    status, out, err = command_in_process(capsys, "track", frames[0], tmp_path / "broken.seeds",
+                                          *WEIGHTS, "-o", tmp_path / "again.csv")
+    assert (status, out) == (2, "") and err.startswith(f"seedmatch:{tmp_path}/broken.seeds:")
+    assert not (tmp_path / "again.csv").exists()
