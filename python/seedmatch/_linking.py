@@ -136,7 +136,8 @@ def link_pair(set1, set2, weights: Sequence[float], linker: str, divisions: bool
 
 def _require_scipy() -> None:
     try:
-        import scipy.optimize  # noqa: F401
+        import scipy.sparse.csgraph  # noqa: F401
+        import scipy.spatial  # noqa: F401
     except ImportError as error:
         raise ImportError(f"the positional linker and the divisions need SciPy ({error}); on "
                           "Debian, apt-get install python3-scipy") from error
