@@ -202,6 +202,22 @@ class Tracks:
         from ._geff import write_geff
         write_geff(self, path, overwrite)
 
+    def plot(self):
+        """A picture of the lineages.
+
+        The tracklets in 3D, one colour each, divisions in red; per frame the
+        seeds and links, and the divisions, the tracklets that start without a
+        parent and those that end without dividing; the tracklet lengths; the
+        estimated precision of each frame pair's pairs, marked by linker.
+
+        Returns
+        -------
+        matplotlib.figure.Figure
+            Made without pyplot; saving it renders with Agg.
+        """
+        from ._track_picture import lineage_figure
+        return lineage_figure(self)
+
     def _write(self, path, text: str) -> None:
         """Write text to path whole or not at all, never over a frame's file."""
         path = os.fspath(path)
@@ -235,13 +251,15 @@ class Tracks:
             return "<seedmatch.Tracks: no frame>"
         divisions = int(np.count_nonzero(self.links["kind"] == "division"))
         tracklets = int(self.nodes["track_id"].max(initial=0))
-        used = ", ".join(f"{name} {int(np.count_nonzero(self.linkers == name))}"
-                         for name in dict.fromkeys(self.linkers.tolist()))
+        used = [(int(np.count_nonzero(self.linkers == name)), name)
+                for name in dict.fromkeys(self.linkers.tolist())]
         sizes = (f"{self.frame_sizes.min()}-{self.frame_sizes.max()}"
                  if self.frame_sizes.min() != self.frame_sizes.max() else f"{self.frame_sizes[0]}")
+        linked = ", ".join([f"{used[0][0]} frame pairs linked by {used[0][1]}"] +
+                           [f"{n} by {name}" for n, name in used[1:]]) if used else ""
         return (f"<seedmatch.Tracks: {frames} frames of {sizes} seeds, {len(self.nodes)} nodes, "
                 f"{tracklets} tracklets, {len(self.links)} links of which {divisions} "
-                f"divisions" + (f"; frame pairs linked by {used}>" if used else ">"))
+                f"divisions" + (f"; {linked}>" if linked else ">"))
 
 
 def partial_name(path: str) -> str:
