@@ -130,7 +130,8 @@ def draw_precision(axes, tracks) -> None:
         axes.set_ylim(min(0.9, float(known.min()) - 0.02), 1.005)
         axes.legend(loc="lower left", fontsize="small")
     else:
-        axes.text(0.5, 0.5, "not estimated", ha="center", va="center",
+        axes.text(0.5, 0.5, "not estimated (track(..., estimate=True), or --estimate)",
+                  ha="center", va="center",
                   transform=axes.transAxes)
     axes.set_xlabel("frame pair (t, t+1) at t + 0.5")
     axes.set_ylabel("estimated precision")

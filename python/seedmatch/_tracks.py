@@ -27,36 +27,34 @@ def tracklet_ids(frame_sizes: np.ndarray, links: np.ndarray) -> tuple[np.ndarray
     offsets = np.concatenate([[0], np.cumsum(frame_sizes)]).astype(np.int64)
     track = np.zeros(offsets[-1], np.int64)
     parent = np.zeros(offsets[-1], np.int64)
+    links = links[np.argsort(links["t"], kind="stable")]
+    bounds = np.searchsorted(links["t"], np.arange(len(frame_sizes)))
     next_id = 1
     for t, size in enumerate(frame_sizes):
-        if t == 0:
-            source = np.full(size, -1, np.int64)
-            children = np.zeros(0, np.int64)
-        else:
-            step = links[links["t"] == t - 1]
-            source = np.full(size, -1, np.int64)
-            seen = np.zeros(size, np.int64)
-            np.add.at(seen, step["seed2"], 1)
-            if (seen > 1).any():
-                raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(seen > 1))} of "
-                                 f"frame {t} is linked from two seeds")
-            source[step["seed2"]] = step["seed1"]
+        source = np.full(size, -1, np.int64)  # the node of frame t-1 linked to each seed
+        continues = np.zeros(size, bool)
+        if t:
+            step = links[bounds[t - 1]:bounds[t]]
+            mothers = np.bincount(step["seed2"], minlength=size)
+            if (mothers > 1).any():
+                raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(mothers > 1))} "
+                                 f"of frame {t} is linked from two seeds")
             children = np.bincount(step["seed1"], minlength=frame_sizes[t - 1])
             if (children > 2).any():
                 raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(children > 2))} "
                                  f"of frame {t - 1} is linked to more than two seeds")
-        here = slice(offsets[t], offsets[t + 1])
-        linked = source >= 0
-        earlier = offsets[t - 1] + source[linked] if t else source[linked]
-        continues = np.zeros(size, bool)
-        continues[linked] = children[source[linked]] == 1
+            source[step["seed2"]] = offsets[t - 1] + step["seed1"]
+            continues[step["seed2"]] = children[step["seed1"]] == 1
+        new = ~continues
         ids = np.zeros(size, np.int64)
-        ids[~continues] = next_id + np.arange(np.count_nonzero(~continues))
-        next_id += np.count_nonzero(~continues)
-        ids[continues] = track[offsets[t - 1] + source[continues]] if t else 0
+        ids[new] = next_id + np.arange(np.count_nonzero(new))
+        next_id += np.count_nonzero(new)
+        ids[continues] = track[source[continues]]
         parents = np.zeros(size, np.int64)
-        parents[linked] = np.where(continues[linked], parent[earlier], track[earlier])
-        track[here], parent[here] = ids, parents
+        parents[continues] = parent[source[continues]]
+        born = new & (source >= 0)
+        parents[born] = track[source[born]]
+        track[offsets[t]:offsets[t + 1]], parent[offsets[t]:offsets[t + 1]] = ids, parents
     return track, parent
 
 

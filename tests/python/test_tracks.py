@@ -342,7 +342,7 @@ def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineag
                    "divisions: precision 1.0000, recall 1.0000, f1 1.0000 (1 of 1 found, "
                    "1 known); complete tracklets 0.6000 (3 of 5)\n")
     assert fake_track == [(["a.seeds", "b.seeds", "c.seeds"], (1.0, 0.5, 1.0, 2.0),
-                           {"linker": "auto"})]
+                           {"linker": "auto", "estimate": True})]
     lineage.to_csv(tmp_path / "expected.csv")
     assert (tmp_path / "tracks.csv").read_text() == (tmp_path / "expected.csv").read_text()
     assert (tmp_path / "res_track.txt").read_text().startswith("1 0 0 0\n2 0 1 0\n")
