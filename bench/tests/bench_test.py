@@ -43,16 +43,23 @@ def repeat(line: str, times: int) -> List[str]:
 TRACK_HEADER = header("scene", "weights", "linker", "link P", "link R", "link F1", "division P",
                       "division R", "division F1", "complete", "track s")
 TRACK_ROW = row(r"rich 3x40 seed 1", "%s", "%s", *[S] * 8)
-MATRIX_HEADER = header("N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
-                       "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB")
-MATRIX_ROW = row(D, r"(lookalike|series) 4 hard", W, S, r"(?:%s%%|-)" % S, S, S, S, S, S, S, S)
+MATRIX_COLUMNS = ("N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
+                  "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB")
+MATRIX_CELLS = (D, r"(lookalike|series|sisters) 4 hard", W, S, r"(?:%s%%|-)" % S, S, S, S, S, S,
+                S, S)
+MATRIX_HEADER = header(*MATRIX_COLUMNS)
+MATRIX_ROW = row(*MATRIX_CELLS)
 
 CASES = [
     (["matrix", "--sizes", "40", "--noise", "4", "--runs", "1", "--kinds", "lookalike",
-      "series"],
+      "series", "sisters"],
      [r"medians of 1 runs, seedmatch and seedmatch-read interleaved; plain engine once, up to "
       r"60 s; timeout 300 s", "", MATRIX_HEADER, separator(*"rllrrrrrrrrr"),
-      *repeat(MATRIX_ROW, 7)]),
+      *repeat(MATRIX_ROW, 9)]),
+    (["matrix", "--sizes", "40", "--noise", "4", "--runs", "1", "--kinds", "sisters",
+      "--other", "{build}"],
+     [r"medians of 1 runs, .*", "", header(*MATRIX_COLUMNS, "other s", "other ratio"),
+      separator(*"rllrrrrrrrrrrr"), *repeat(row(*MATRIX_CELLS, S, S), 2)]),
     (["easy", "--sizes", "40", "--runs", "1"],
      [r"easy pairs; weights \(seed hist rpd costLimit\) 1 0\.5 1 2; medians of 1 runs", "",
       header("N", "input MB", "read s", "seedmatch s", "ratio", "passes", "RSS MB", "bound MB"),
