@@ -9,6 +9,7 @@ usage: bench_test.py BUILD_DIR [--without-python]
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -137,6 +138,12 @@ CASES = [
       r"memory: steady 3x40 seed 1 \(\d+-\d+ seeds\), weights 1 0\.5 1 2",
       r"peak resident set \(/usr/bin/time -v\): track over 3 frames %s MB; over the first "
       r"pair %s MB \(ratio %s\); seedmatch on that pair %s MB \(ratio %s\)" % ((S,) * 5)]),
+    (["view", "--n", "40", "--rounds", "1"],
+     [r"Weights 1 0\.5 1 2; headless Chromium, software WebGL; 1 rounds, pages in turn", "",
+      header("page", "seeds", "pairs", "doubtful", "MB", "view+write s", "load+draw s", "least",
+             "most", "ratio to empty"), separator(*"lrrrrrrrrr"),
+      row("empty scene", "-", "-", "-", S, "-", S, S, S, S),
+      row(r"easy N=40", r"40\+\d+", D, D, S, S, S, S, S, S)]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),
@@ -148,7 +155,10 @@ def main() -> int:
     build = os.path.abspath(sys.argv[1])
     cases = CASES
     if "--without-python" in sys.argv[2:]:
-        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track")]
+        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track",
+                                                     "view")]
+    if shutil.which("chromium") is None:
+        cases = [c for c in cases if c[0][0] != "view"]
     failures = checked = 0
     with tempfile.TemporaryDirectory() as tmp:
         a = os.path.join(tmp, "a.seeds")
