@@ -130,9 +130,10 @@ CASES = [
       header("kind", "linker", "link F1", "division F1", "complete"), separator(*"llrrr"),
       *[row("rich", linker, S, S, S) for linker in ("auction", "auto", "positions")], "",
       r"timing: rich 3x40 seed 1, weights 1 0\.5 1 2; 1 rounds, the loop then track; load is "
-      r"the 1-minute load average at the start of a round", "",
-      header("round", "load", "loop s", "track s", "track/loop"), separator(*"rrrrr"),
-      row("1", S, S, S, S), row("median", "", S, S, S), "",
+      r"the 1-minute load average at the start of a round; CPU s of all threads", "",
+      header("round", "load", "loop s", "loop CPU s", "track s", "track CPU s", "track/loop",
+             "of CPU"), separator(*"rrrrrrrr"),
+      row("1", *[S] * 7), row("median", "", *[S] * 6), "",
       r"track/loop by round: median %s \(min %s, max %s\)" % (S, S, S), "",
       r"memory: steady 3x40 seed 1 \(\d+-\d+ seeds\), weights 1 0\.5 1 2",
       r"peak resident set \(/usr/bin/time -v\): track over 3 frames %s MB; over the first "
