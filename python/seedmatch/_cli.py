@@ -140,6 +140,10 @@ def add_track(commands) -> None:
                          help="what pairs each frame pair: the auction (the default), optimal "
                               "assignment on positions, or per frame pair whichever of the two "
                               "the estimate trusts more")
+    command.add_argument("--estimate", action="store_true",
+                         help="estimate the precision of each frame pair's pairs (about the "
+                              "auction's time again); made anyway with --linker auto or --plot, "
+                              "whose picture draws it")
     command.add_argument("-o", "--output", required=True, metavar="TRACKS.csv")
     command.add_argument("--ctc", metavar="FILE", help="also write res_track.txt here")
     command.add_argument("--geff", metavar="DIR", help="also write a GEFF group here (zarr)")
@@ -327,7 +331,8 @@ def run_track(args) -> None:
     if args.truth is not None:
         seedmatch.read_track_truth(args.truth)  # a bad file fails before the long part
     tracks = seedmatch.track(args.frames, args.seed_weight, args.hist_weight, args.rpd_weight,
-                             args.cost_limit, linker=args.linker)
+                             args.cost_limit, linker=args.linker,
+                             estimate=args.estimate or args.plot is not None)
     score = None
     if args.truth is not None:
         score = seedmatch.score_tracks(tracks, args.truth)

@@ -113,15 +113,13 @@ def estimate_of(set1, set2, candidate: Candidate):
 
 
 def link_pair(set1, set2, weights: Sequence[float], linker: str, divisions: bool,
-              cancel=None) -> FrameLinks:
+              estimate: bool = False, cancel=None) -> FrameLinks:
     """The links from set1 (frame t) to set2 (frame t+1)."""
-    if linker == "auction":
-        chosen = auction_candidate(set1, set2, weights, cancel)
-        estimate = float(estimate_of(set1, set2, chosen).est_precision)
-    elif linker == "positions":
-        chosen = positions_candidate(set1, set2)
-        estimate = float(estimate_of(set1, set2, chosen).est_precision)
-    else:  # auto: the candidate the estimate trusts most, the auction on a tie
+    if linker != "auto":
+        chosen = (auction_candidate(set1, set2, weights, cancel) if linker == "auction"
+                  else positions_candidate(set1, set2))
+        estimate = float(estimate_of(set1, set2, chosen).est_precision) if estimate else np.nan
+    else:  # the candidate the estimate trusts most, the auction on a tie
         judged = []
         for candidate in (auction_candidate(set1, set2, weights, cancel),
                           positions_candidate(set1, set2)):
@@ -152,7 +150,7 @@ def _check_linker(linker: str) -> None:
 def link_frames(frames: Sequence[Any], seed_weight: float, hist_weight: float,
                 rpd_weight: float, cost_limit: float, *, linker: str = "auction",
                 client: Any = None, progress: bool | None = None, divisions: bool = True,
-                threads: int | None = None) -> tuple:
+                estimate: bool = False, threads: int | None = None) -> tuple:
     """The positions of every frame and the links of every frame pair.
 
     Parameters as for `track`. Returns (positions, frame_links): a list of
@@ -173,11 +171,11 @@ def link_frames(frames: Sequence[Any], seed_weight: float, hist_weight: float,
     if not frames:
         return [], []
     bar = progress_bar(len(frames) - 1, progress, "pair") if len(frames) > 1 else None
+    how = (weights, linker, divisions, bool(estimate))
     try:
         if client is not None:
-            return _on_cluster(client, frames, weights, linker, divisions, bar)
-        return _on_threads(frames, weights, linker, divisions, bar,
-                           threads or local_threads())
+            return _on_cluster(client, frames, how, bar)
+        return _on_threads(frames, how, bar, threads or local_threads())
     finally:
         if bar is not None:
             bar.close()
@@ -218,8 +216,7 @@ class _Frames:
                 self.sets.pop(t, None)
 
 
-def _on_threads(frames: list, weights, linker: str, divisions: bool, bar,
-                threads: int) -> tuple:
+def _on_threads(frames: list, how: tuple, bar, threads: int) -> tuple:
     store = _Frames(frames)
     if len(frames) == 1:
         store.get(0)
@@ -230,7 +227,7 @@ def _on_threads(frames: list, weights, linker: str, divisions: bool, bar,
         if cancel.is_set():
             raise KeyboardInterrupt
         try:
-            return link_pair(store.get(t), store.get(t + 1), weights, linker, divisions, cancel)
+            return link_pair(store.get(t), store.get(t + 1), *how, cancel=cancel)
         finally:
             store.done(t)
             store.done(t + 1)
@@ -271,21 +268,20 @@ def _portable(frame) -> tuple:
     return frame if isinstance(frame, tuple) else portable(_read(frame))
 
 
-def _link_portable(parts1: tuple, parts2: tuple, weights, linker: str,
-                   divisions: bool) -> FrameLinks:
+def _link_portable(parts1: tuple, parts2: tuple, how: tuple) -> FrameLinks:
     set1, set2 = (_core.SeedSet.from_arrays(*parts) for parts in (parts1, parts2))
-    return link_pair(set1, set2, weights, linker, divisions)
+    return link_pair(set1, set2, *how)
 
 
-def _on_cluster(client, frames: list, weights, linker: str, divisions: bool, bar) -> tuple:
+def _on_cluster(client, frames: list, how: tuple, bar) -> tuple:
     """Each frame read by one task; each pair a task on the two frames' results."""
     from distributed import as_completed
     from ._sweep import portable
     read = [client.submit(_portable, portable(f) if isinstance(f, _core.SeedSet) else os.fspath(f),
                           pure=False) for f in frames]
     positions = [client.submit(_positions_of, r, pure=False) for r in read]
-    pairs = [client.submit(_link_portable, read[t], read[t + 1], weights, linker, divisions,
-                           pure=False) for t in range(len(frames) - 1)]
+    pairs = [client.submit(_link_portable, read[t], read[t + 1], how, pure=False)
+             for t in range(len(frames) - 1)]
     del read  # the cluster lets a frame go once its pairs are done
     for _ in as_completed(pairs):
         if bar is not None:
@@ -299,7 +295,7 @@ def _positions_of(parts: tuple) -> np.ndarray:
 
 def track(frames: Sequence[Any], seed_weight: float, hist_weight: float, rpd_weight: float,
           cost_limit: float, *, linker: str = "auction", client: Any = None,
-          progress: bool | None = None, divisions: bool = True,
+          progress: bool | None = None, divisions: bool = True, estimate: bool = False,
           threads: int | None = None):
     """Tracks through a time series: the links between consecutive frames, with divisions.
 
@@ -328,6 +324,10 @@ def track(frames: Sequence[Any], seed_weight: float, hist_weight: float, rpd_wei
         A progress bar on standard error; by default when it is a terminal.
     divisions : bool
         Look for divisions (default True).
+    estimate : bool
+        Estimate each frame pair's precision (``Tracks.frame_precision``,
+        see `consistency`), which takes about as long as the auction; "auto"
+        always does. NaN where not estimated.
     threads : int, optional
         Local threads; one per core by default.
 
@@ -347,6 +347,6 @@ def track(frames: Sequence[Any], seed_weight: float, hist_weight: float, rpd_wei
     frames = list(frames)
     positions, frame_links = link_frames(
         frames, seed_weight, hist_weight, rpd_weight, cost_limit, linker=linker, client=client,
-        progress=progress, divisions=divisions, threads=threads)
+        progress=progress, divisions=divisions, estimate=estimate, threads=threads)
     sources = [os.fsdecode(f) for f in frames if not isinstance(f, SeedSet)]
     return Tracks.from_frames(positions, frame_links, sources)
