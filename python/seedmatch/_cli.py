@@ -151,6 +151,9 @@ def add_track(commands) -> None:
                          help="known lineages: lines 't i j', one per link, or a track CSV")
     command.add_argument("--plot", metavar="PICTURE",
                          help="draw the lineages; .png, .svg or .pdf")
+    command.add_argument("--html", metavar="PAGE.html",
+                         help="write the lineages in 3D, with a frame slider, as one HTML page "
+                              "that opens offline")
     command.set_defaults(run=run_track)
 
 
@@ -316,9 +319,16 @@ def current_umask() -> int:
 def run_track(args) -> None:
     import seedmatch
     outputs = [(option, path) for option, path in (("-o", args.output), ("--ctc", args.ctc),
-                                                   ("--geff", args.geff), ("--plot", args.plot))
+                                                   ("--geff", args.geff), ("--plot", args.plot),
+                                                   ("--html", args.html))
                if path is not None]
     check_outputs(outputs, args.frames)
+    if args.html:
+        from ._view import need_plotly
+        try:
+            need_plotly()
+        except ImportError as error:
+            raise Failure(str(error)) from None
     if args.plot:
         check_picture_format(args.plot)
         need_matplotlib("track --plot")
@@ -351,6 +361,8 @@ def run_track(args) -> None:
     except OSError as error:
         raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
             from None
+    if args.html:
+        write_page(tracks.view(), args.html)
     if score is not None:
         print(str(score), file=sys.stderr)
 

@@ -240,6 +240,27 @@ class Tracks:
                 raise ValueError(f"will not write the tracks over {path}, the frame "
                                  f"{source}")
 
+    def view(self):
+        """The lineages in 3D, to turn and hover in a browser.
+
+        Each tracklet a line in a colour of its own, each division marked at the
+        mother's last position and joined to where both daughters start, and a
+        frame slider showing one frame's seeds (hover: seed, tracklet, parent)
+        and its links to the next frame (divisions in red).
+
+        Returns
+        -------
+        plotly.graph_objects.Figure
+            ``figure.write_html(path)`` writes one page that opens offline.
+
+        Raises
+        ------
+        ImportError
+            When plotly is missing, saying how to install it.
+        """
+        from ._view import lineage_view
+        return lineage_view(self)
+
     def __len__(self) -> int:
         return len(self.nodes)
 

@@ -1,4 +1,5 @@
 """Links between consecutive frames: the candidates, the divisions, the series."""
+import importlib.util
 import subprocess
 import sys
 
@@ -146,7 +147,7 @@ def test_auto_takes_positions_where_the_auction_goes_wrong():
     assert all(f.estimate < 0.2 for f in auction)
 
 
-def test_frames_of_every_kind(tmp_path):
+def test_frames_of_every_kind(tmp_path, capsys):
     three = EXAMPLES / "three_a.seeds"
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")
@@ -154,6 +155,9 @@ def test_frames_of_every_kind(tmp_path):
     empty = seeds(np.zeros((0, 3)))
     positions, links = link_frames([three], *WEIGHTS)
     assert (len(positions), links) == (1, [])
+    if importlib.util.find_spec("tqdm"):
+        link_frames([three, three, three], *WEIGHTS, progress=True)
+        assert "/2 [" in capsys.readouterr().err  # a bar on standard error
     assert link_frames([], *WEIGHTS) == ([], [])
     _, links = link_frames([three, empty, three], *WEIGHTS, linker="auto")
     assert [len(f.pairs) for f in links] == [0, 0]
@@ -170,14 +174,18 @@ def test_frames_of_every_kind(tmp_path):
         link_frames([three, 3], *WEIGHTS)
 
 
-def test_on_a_cluster_the_links_are_the_same(series):
+def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
     distributed = pytest.importorskip("distributed")
     frames, _ = series
     mixed = [frames[0], seedmatch.read_seeds(frames[1]), *frames[2:]]
+    bad = tmp_path / "bad.seeds"
+    bad.write_text("2 0 0 0 0 0 0\n1 2 3")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
                                   dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
         positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
+        with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
+            link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
     here_positions, here = link_frames(frames, *WEIGHTS, linker="auto")
     for a, b in zip(positions, here_positions):
         np.testing.assert_array_equal(a, b)
