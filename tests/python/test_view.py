@@ -45,17 +45,22 @@ def test_view_draws_the_report(files, weights, doubtful, generated):
     traces = by_name(figure)
     step = 10.0 ** -decimals(set1.positions, set2.positions)
 
-    # Every seed is drawn once among the markers: matched in its file's trace, or unmatched.
+    # Every seed is drawn once among the markers: matched in its file's trace (in pair
+    # order, with the pair's hover), or unmatched.
     unmatched1 = np.setdiff1d(np.arange(len(set1)), report.p)
     unmatched2 = np.setdiff1d(np.arange(len(set2)), report.q)
     for trace, positions, shown in [
-            (traces[f"{name1} (file 1)"], set1.positions, np.sort(report.p)),
-            (traces[f"{name2} (file 2)"], set2.positions, np.sort(report.q)),
+            (traces[f"{name1} (file 1)"], set1.positions, report.p),
+            (traces[f"{name2} (file 2)"], set2.positions, report.q),
             (traces[f"unmatched in {name1}"], set1.positions, unmatched1),
             (traces[f"unmatched in {name2}"], set2.positions, unmatched2)]:
         drawn = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1).reshape(-1, 3)
         assert np.abs(drawn - positions[shown]).max(initial=0) <= step / 2
     assert list(traces[f"unmatched in {name1}"].customdata) == unmatched1.tolist()
+    for name in (f"{name1} (file 1)", f"{name2} (file 2)"):
+        assert [int(row[0]) for row in traces[name].customdata] == report.p.tolist()
+        assert [int(row[1]) for row in traces[name].customdata] == report.q.tolist()
+        assert traces[name].hovertemplate == traces["pairs"].hovertemplate
 
     # Each pair is one segment, coloured by its cost, whose hover data is its line of the report.
     place = {(p, q): i for i, (p, q) in enumerate(zip(report.p.tolist(), report.q.tolist()))}
