@@ -39,6 +39,9 @@ def repeat(line: str, times: int) -> List[str]:
     return [line] * times
 
 
+TRACK_HEADER = header("scene", "weights", "linker", "link P", "link R", "link F1", "division P",
+                      "division R", "division F1", "complete", "track s")
+TRACK_ROW = row(r"rich 3x40 seed 1", "%s", "%s", *[S] * 8)
 MATRIX_HEADER = header("N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
                        "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB")
 MATRIX_ROW = row(D, r"(lookalike|series) 4 hard", W, S, r"(?:%s%%|-)" % S, S, S, S, S, S, S, S)
@@ -106,6 +109,26 @@ CASES = [
       row("1", "seedmatch-gen-rows", S, S, "the reference"), row("1", "python", S, S, "the same"),
       "", "medians", "", header("writer", "wall s", "CPU s"), separator(*"lrr"),
       row("seedmatch-gen-rows", S, S), row("python", S, S)]),
+    (["track", "--seeds", "40", "--frames", "3", "--scene-seeds", "1", "--kinds", "rich",
+      "--timing-seeds", "40", "--timing-frames", "3", "--rounds", "1", "--memory-frames", "3"],
+     [r"quality: 3 frames of 40 seeds, noise 2, divisions 2%, arrivals 1%, departures 1% a "
+      r"frame; weights seed hist rpd costLimit", "", TRACK_HEADER, separator(*"lllrrrrrrrr"),
+      *repeat(TRACK_ROW % (W, "auction"), 5), *repeat(TRACK_ROW % (W, "auto"), 5),
+      TRACK_ROW % ("-", "positions"), "",
+      r"the weighting the sweep chooses \(best link F1\), per scene and linker", "",
+      TRACK_HEADER, separator(*"lllrrrrrrrr"), TRACK_ROW % (W, "auction"),
+      TRACK_ROW % (W, "auto"), TRACK_ROW % ("-", "positions"), "",
+      r"worst of the chosen rows over the scenes of a kind, per linker", "",
+      header("kind", "linker", "link F1", "division F1", "complete"), separator(*"llrrr"),
+      *[row("rich", linker, S, S, S) for linker in ("auction", "auto", "positions")], "",
+      r"timing: rich 3x40 seed 1, weights 1 0\.5 1 2; 1 rounds, the loop then track; load is "
+      r"the 1-minute load average at the start of a round", "",
+      header("round", "load", "loop s", "track s", "track/loop"), separator(*"rrrrr"),
+      row("1", S, S, S, S), row("median", "", S, S, S), "",
+      r"track/loop by round: median %s \(min %s, max %s\)" % (S, S, S), "",
+      r"memory: steady 3x40 seed 1 \(\d+-\d+ seeds\), weights 1 0\.5 1 2",
+      r"peak resident set \(/usr/bin/time -v\): track over 3 frames %s MB; over the first "
+      r"pair %s MB \(ratio %s\); seedmatch on that pair %s MB \(ratio %s\)" % ((S,) * 5)]),
     (["estimate", "--n", "40", "--noises", "2", "--diameter-sizes", "40", "--cost-n", "40",
       "--rounds", "1"],
      [r"90 weightings \(--seed-weight 0\.5,1,2 --hist-weight 0,0\.5 --rpd-weight 0\.5,1,2,4,8 "
@@ -130,7 +153,8 @@ def main() -> int:
     build = os.path.abspath(sys.argv[1])
     cases = CASES
     if "--without-python" in sys.argv[2:]:
-        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "estimate")]
+        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track",
+                                                      "estimate")]
     failures = checked = 0
     with tempfile.TemporaryDirectory() as tmp:
         a = os.path.join(tmp, "a.seeds")

@@ -252,7 +252,8 @@ except KeyboardInterrupt:
 
 
 @pytest.mark.parametrize("call", ["seedmatch.match(a, b, 0, 0, 1, 2)",
-                                  "seedmatch.sweep(a, b, [(0, 0, 1, 2), (0, 0, 1, 3)] * 2)"])
+                                  "seedmatch.sweep(a, b, [(0, 0, 1, 2), (0, 0, 1, 3)] * 2)",
+                                  "seedmatch._linking.link_frames([a, b, a], 0, 0, 1, 2)"])
 def test_ctrl_c_stops_a_long_run(call):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     child = subprocess.Popen([sys.executable, "-c", LONG_RUN.replace("CALL", call)],
