@@ -30,7 +30,7 @@ import argparse
 import json
 import os
 import subprocess
-import sys
+import tempfile
 from typing import Dict, List
 
 import scenes
@@ -46,6 +46,15 @@ import json, sys
 sys.path.insert(0, sys.argv[1])
 from commands.estimate import judge_scene
 print(json.dumps(judge_scene(*sys.argv[2:5], json.loads(sys.argv[5]), sys.argv[6] or None)))
+"""
+
+PLOT = """
+import json, sys
+sys.path.insert(0, sys.argv[1])
+from commands.estimate import plot
+with open(sys.argv[2]) as f:
+    plot(json.load(f), sys.argv[3])
+print("{}")
 """
 
 COST = """
@@ -205,7 +214,10 @@ def run(args: argparse.Namespace) -> int:
                   "%.4f" % worst(r["trusted_precision"] for r in results),
                   "%.4f" % worst(r["trusted_kept"] for r in results))
     if args.plot:
-        plot(results, args.plot)
+        with tempfile.NamedTemporaryFile("w", suffix=".json") as f:
+            json.dump(results, f)
+            f.flush()
+            in_python(PLOT, [f.name, args.plot], args.build)
 
     pair = scenes.pair("lookalike", args.cost_n, 2, cache=args.scenes)
     t = in_python(COST, [pair.a, pair.b, str(args.rounds)], args.build)
