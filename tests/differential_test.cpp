@@ -241,6 +241,77 @@ TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
   }
 }
 
+// Frame t and frame t+1 of dividing cells: mothers in a box, each moved by
+// up to 1.75 a side and replaced by two sisters up to 5 apart on either side
+// of where she moved, or (keep in 8) moved whole. Diameters alone tell seeds
+// apart, as in an atlas of nuclei, so sisters look alike and bidders fight
+// over them. spacing (11.5 in a real tissue) sets how dense the
+// neighbourhood is against the moves.
+std::array<SeedSet, 2> sisterFrames(std::size_t n, std::uint64_t seed, double spacing,
+                                    std::size_t keep) {
+  Draw d{std::mt19937_64(seed)};
+  const double side = spacing * std::cbrt(static_cast<double>(n));
+  const auto cell = [](double x, double y, double z, double diameter) {
+    return SEED{{x, y, z}, {std::vector<double>{diameter}}, {1, 1, 1}, 0, {}, {}};
+  };
+  std::array<SeedSet, 2> sets;
+  for (std::size_t i = 0; i < n; ++i)
+    sets[0].push_back(cell(d.unit() * side, d.unit() * side, d.unit() * side, 8.0 + d.unit()));
+  for (const SEED& mother : sets[0]) {
+    std::array<double, 3> at{}, half{};
+    for (int a = 0; a < 3; ++a) {
+      at[a] = mother.pos[a] + 3.5 * (d.unit() - 0.5);
+      half[a] = 2.9 * (d.unit() - 0.5);
+    }
+    const double diameter = mother.desc[0][0] * (1.0 + 0.02 * (d.unit() - 0.5));
+    if (d.below(8) < keep) {
+      sets[1].push_back(cell(at[0], at[1], at[2], diameter));
+      continue;
+    }
+    for (const double sign : {1.0, -1.0})
+      sets[1].push_back(cell(at[0] + sign * half[0], at[1] + sign * half[1],
+                             at[2] + sign * half[2], diameter / std::cbrt(2.0)));
+  }
+  for (std::size_t i = sets[1].size(); i > 1; --i) std::swap(sets[1][i - 1], sets[1][d.below(i)]);
+  for (SeedSet& set : sets) setDistances(d, set, kRealistic);
+  return sets;
+}
+
+// Contested frames: sisters that look alike, neighbourhoods denser than the
+// moves, runs that end at the pass limit with bidders still waiting. Each
+// case is checked to be as contested as it says, against the plain engine.
+TEST(FastEngine, ContestedFramesMatchThePlainOne) {
+  const struct {
+    const char* what;
+    std::size_t n;
+    std::uint64_t seed;
+    double spacing;
+    std::size_t keep;
+    Weights w;
+    bool passLimit;  // the run ends at 30 passes a bidder
+  } cases[] = {
+      {"every mother divides", 40, 31, 11.5, 0, {2, 0.5, 0, 4, {}}, false},
+      {"one in eight divides", 70, 32, 11.5, 7, {2, 0.5, 0, 4, {}}, true},
+      {"one in eight divides", 70, 32, 11.5, 7, {2, 1, 0.5, 1, {}}, true},
+      {"one in eight divides", 70, 32, 11.5, 7, {2, 2, 0, 0.5, {}}, true},
+      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {2, 0.5, 0, 4, {}}, true},
+      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {6, 1, 0.5, 1, {}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto sets = sisterFrames(c.n, c.seed, c.spacing, c.keep);
+    MatchTable table;
+    const std::int64_t passes = referenceAuction(sets[0], sets[1], table, c.w.costLimit,
+                                                 c.w.seedWeight, c.w.histWeight, c.w.rpdWeight,
+                                                 c.w.w)
+                                    .passes;
+    EXPECT_GT(passes, 3 * static_cast<std::int64_t>(c.n)) << "not contested";
+    EXPECT_EQ(passes == 30 * static_cast<std::int64_t>(c.n), c.passLimit);
+    expectSameRun(sets[0], sets[1], c.w);
+    expectSameRun(sets[1], sets[0], c.w);
+  }
+}
+
 // Bidders at one distance b from every seed; objects at b shifted by 2s (cells
 // bound their sums exactly, only the margin keeps the bound below), by 2s and an
 // ulp, or by +3s and -s in turn. Costs near 1e5 let one ulp of a cost show in the gain.

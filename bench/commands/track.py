@@ -25,6 +25,7 @@ Runs in an interpreter that imports NumPy, on the build's package.
 """
 import argparse
 import os
+import resource
 import subprocess
 import sys
 import time
@@ -117,28 +118,35 @@ def timing(args: argparse.Namespace, seedmatch) -> None:
     command = program(args.build, "seedmatch")
     weights = SWEEP[3]
     print("\ntiming: %s, weights %s; %d rounds, the loop then track; load is the 1-minute "
-          "load average at the start of a round\n" % (scene_name("rich", model),
-                                                      " ".join(weights), args.rounds))
-    table = Table(["round", "load", "loop s", "track s", "track/loop"], "rrrrr")
-    loops, tracks, ratios = [], [], []
+          "load average at the start of a round; CPU s of all threads\n"
+          % (scene_name("rich", model), " ".join(weights), args.rounds))
+    table = Table(["round", "load", "loop s", "loop CPU s", "track s", "track CPU s",
+                   "track/loop", "of CPU"], "rrrrrrrr")
+    rows = []
     seedmatch.track(made.frames[:2], *map(float, weights), progress=False)  # warm
     for r in range(1, args.rounds + 1):
         load = os.getloadavg()[0]
-        start = time.perf_counter()
+        start, cpu = time.perf_counter(), children_cpu()
         for a, b in zip(made.frames, made.frames[1:]):
             measure([command, a, b, *weights])
-        loop = time.perf_counter() - start
-        start = time.perf_counter()
+        loop, loop_cpu = time.perf_counter() - start, children_cpu() - cpu
+        start, cpu = time.perf_counter(), time.process_time()
         seedmatch.track(made.frames, *map(float, weights), progress=False)
-        took = time.perf_counter() - start
-        loops.append(loop)
-        tracks.append(took)
-        ratios.append(took / loop)
-        table.row(r, "%.1f" % load, "%.2f" % loop, "%.2f" % took, "%.3f" % (took / loop))
-    table.row("median", "", "%.2f" % median(loops), "%.2f" % median(tracks),
-              "%.3f" % (median(tracks) / median(loops)))
+        took, took_cpu = time.perf_counter() - start, time.process_time() - cpu
+        rows.append((loop, loop_cpu, took, took_cpu, took / loop, took_cpu / loop_cpu))
+        table.row(r, "%.1f" % load, *["%.2f" % v for v in rows[-1][:4]],
+                  *["%.3f" % v for v in rows[-1][4:]])
+    middle = [median([row[k] for row in rows]) for k in range(6)]
+    table.row("median", "", *["%.2f" % v for v in middle[:4]],
+              "%.3f" % (middle[2] / middle[0]), "%.3f" % (middle[3] / middle[1]))
+    ratios = [row[4] for row in rows]
     print("\ntrack/loop by round: median %.3f (min %.3f, max %.3f)"
           % (median(ratios), min(ratios), max(ratios)))
+
+
+def children_cpu() -> float:
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
 
 
 def peak_mb(argv: Sequence[str], env: Dict[str, str]) -> float:

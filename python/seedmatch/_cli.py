@@ -140,6 +140,10 @@ def add_track(commands) -> None:
                          help="what pairs each frame pair: the auction (the default), optimal "
                               "assignment on positions, or per frame pair whichever of the two "
                               "the estimate trusts more")
+    command.add_argument("--estimate", action="store_true",
+                         help="estimate the precision of each frame pair's pairs (about the "
+                              "auction's time again); made anyway with --linker auto or --plot, "
+                              "whose picture draws it")
     command.add_argument("-o", "--output", required=True, metavar="TRACKS.csv")
     command.add_argument("--ctc", metavar="FILE", help="also write res_track.txt here")
     command.add_argument("--geff", metavar="DIR", help="also write a GEFF group here (zarr)")
@@ -147,6 +151,9 @@ def add_track(commands) -> None:
                          help="known lineages: lines 't i j', one per link, or a track CSV")
     command.add_argument("--plot", metavar="PICTURE",
                          help="draw the lineages; .png, .svg or .pdf")
+    command.add_argument("--html", metavar="PAGE.html",
+                         help="write the lineages in 3D, with a frame slider, as one HTML page "
+                              "that opens offline")
     command.set_defaults(run=run_track)
 
 
@@ -312,9 +319,16 @@ def current_umask() -> int:
 def run_track(args) -> None:
     import seedmatch
     outputs = [(option, path) for option, path in (("-o", args.output), ("--ctc", args.ctc),
-                                                   ("--geff", args.geff), ("--plot", args.plot))
+                                                   ("--geff", args.geff), ("--plot", args.plot),
+                                                   ("--html", args.html))
                if path is not None]
     check_outputs(outputs, args.frames)
+    if args.html:
+        from ._view import need_plotly
+        try:
+            need_plotly()
+        except ImportError as error:
+            raise Failure(str(error)) from None
     if args.plot:
         check_picture_format(args.plot)
         need_matplotlib("track --plot")
@@ -327,7 +341,8 @@ def run_track(args) -> None:
     if args.truth is not None:
         seedmatch.read_track_truth(args.truth)  # a bad file fails before the long part
     tracks = seedmatch.track(args.frames, args.seed_weight, args.hist_weight, args.rpd_weight,
-                             args.cost_limit, linker=args.linker)
+                             args.cost_limit, linker=args.linker,
+                             estimate=args.estimate or args.plot is not None)
     score = None
     if args.truth is not None:
         score = seedmatch.score_tracks(tracks, args.truth)
@@ -346,6 +361,8 @@ def run_track(args) -> None:
     except OSError as error:
         raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
             from None
+    if args.html:
+        write_page(tracks.view(), args.html)
     if score is not None:
         print(str(score), file=sys.stderr)
 

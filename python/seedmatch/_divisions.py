@@ -1,19 +1,12 @@
 """Divisions: a seed of frame t+1 that no pair holds, taken as the second
-daughter of a paired seed of frame t.
+daughter of a paired seed of frame t (see docs/tracks.md).
 
-Where a mother divides, her partner in t+1 is one daughter, and the other
-lies close beside it, unpaired. Seen from where the mother would be in t+1
-(her position moved as the pairs around her moved), the midpoint of the two
-daughters lies closer than the paired daughter alone; beside a seed that did
-not divide, a newcomer moves the midpoint away. So a candidate is an unpaired
-seed j of t+1 within one spacing (the median distance to the nearest seed) of
-a paired seed k, whose partner in t is i; its gain is
-
-    |k - p_i| - |(k + j) / 2 - p_i|,
-
-with p_i the predicted place of i. Candidates of positive gain are taken, the
-largest gain first, each seed of t+1 for one mother and each mother for one
-second daughter.
+Where a mother divides, her partner in t+1 is one daughter and the other lies
+close beside it, unpaired. Seen from where the mother would be in t+1 (her
+position moved as the pairs around her moved), the midpoint of the daughters
+lies nearer than the paired daughter alone; beside a seed that did not
+divide, a newcomer moves the midpoint away. And each daughter has about half
+her mother's size, where the seeds carry a size.
 """
 from __future__ import annotations
 
@@ -36,8 +29,24 @@ def predicted_places(p1: np.ndarray, p2: np.ndarray, pairs: np.ndarray) -> np.nd
     return start + np.median(moved[around[:, 1:]], axis=1)
 
 
-def division_candidates(p1: np.ndarray, p2: np.ndarray, pairs: np.ndarray) -> tuple:
-    """(pair index, unpaired seed of t+1, gain) of every candidate of positive gain."""
+def sizes_of(set1, set2) -> tuple | None:
+    """Each seed's size in both frames: the sum of its point counts where they
+    differ between seeds; else the cube of desc[0] where that is one positive
+    value that differs between seeds (a diameter); else None."""
+    def varied(values: np.ndarray) -> bool:
+        return len(values) > 0 and np.ptp(values) > 0 and bool((values > 0).all())
+    counts = [np.asarray(s.point_counts, dtype=np.float64).sum(axis=1) for s in (set1, set2)]
+    if all(varied(c) for c in counts):
+        return tuple(counts)
+    first = [np.asarray(s.descriptors[0], dtype=np.float64) for s in (set1, set2)]
+    if all(f.shape[1:] == (1,) and varied(f[:, 0]) for f in first):
+        return tuple(f[:, 0] ** 3 for f in first)
+    return None
+
+
+def division_candidates(p1: np.ndarray, p2: np.ndarray, pairs: np.ndarray,
+                        sizes: tuple | None = None) -> tuple:
+    """(pair index, unpaired seed of t+1, score) of every candidate of positive score."""
     from scipy.spatial import cKDTree
     from ._linking import spacing
     unpaired = np.setdiff1d(np.arange(len(p2)), pairs[:, 1])
@@ -50,13 +59,25 @@ def division_candidates(p1: np.ndarray, p2: np.ndarray, pairs: np.ndarray) -> tu
     if len(which) == 0:
         return nothing
     lone = np.repeat(unpaired, [len(near) for near in close])
-    place = predicted_places(p1, p2, pairs)[which]
-    paired = p2[pairs[which, 1]]
+    places = predicted_places(p1, p2, pairs)
+    off = np.linalg.norm(p2[pairs[:, 1]] - places, axis=1)
+    miss = max(float(np.median(off)), 1e-9 * reach)  # how far pairs land from their place
+    place, paired = places[which], p2[pairs[which, 1]]
     alone = np.linalg.norm(paired - place, axis=1)
     together = np.linalg.norm(0.5 * (paired + p2[lone]) - place, axis=1)
-    gain = alone - together
-    keep = gain > 0.0
-    return which[keep], lone[keep], gain[keep]
+    score = (alone - together) / miss
+    if sizes is not None:
+        size1, size2 = sizes
+        mother = size1[pairs[which, 0]]
+        score += np.minimum(halving(size2[pairs[which, 1]] / mother),
+                            halving(size2[lone] / mother))
+    keep = score > 0.0
+    return which[keep], lone[keep], score[keep]
+
+
+def halving(ratio: np.ndarray) -> np.ndarray:
+    """+1 for a daughter half her mother's size, -1 for a seed of the same size."""
+    return (-np.log2(ratio) - 0.5) / 0.5
 
 
 def find_divisions(set1, set2, pairs: np.ndarray) -> np.ndarray:
@@ -64,10 +85,10 @@ def find_divisions(set1, set2, pairs: np.ndarray) -> np.ndarray:
     p1 = np.asarray(set1.positions, dtype=np.float64).reshape(-1, 3)
     p2 = np.asarray(set2.positions, dtype=np.float64).reshape(-1, 3)
     pairs = np.asarray(pairs, dtype=np.int64).reshape(-1, 2)
-    which, lone, gain = division_candidates(p1, p2, pairs)
+    which, lone, score = division_candidates(p1, p2, pairs, sizes_of(set1, set2))
     mothers, daughters = set(), set()
     found = []
-    for n in np.argsort(-gain, kind="stable"):
+    for n in np.argsort(-score, kind="stable"):
         q, j = int(which[n]), int(lone[n])
         if q in mothers or j in daughters:
             continue

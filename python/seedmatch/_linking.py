@@ -136,7 +136,8 @@ def link_pair(set1, set2, weights: Sequence[float], linker: str, divisions: bool
 
 def _require_scipy() -> None:
     try:
-        import scipy.optimize  # noqa: F401
+        import scipy.sparse.csgraph  # noqa: F401
+        import scipy.spatial  # noqa: F401
     except ImportError as error:
         raise ImportError(f"the positional linker and the divisions need SciPy ({error}); on "
                           "Debian, apt-get install python3-scipy") from error
@@ -283,10 +284,17 @@ def _on_cluster(client, frames: list, how: tuple, bar) -> tuple:
     pairs = [client.submit(_link_portable, read[t], read[t + 1], how, pure=False)
              for t in range(len(frames) - 1)]
     del read  # the cluster lets a frame go once its pairs are done
-    for _ in as_completed(pairs):
-        if bar is not None:
-            bar.update()
-    return [f.result() for f in positions], [f.result() for f in pairs]
+    pair_keys = {f.key for f in pairs}
+    try:
+        for future in as_completed(pairs + positions):
+            if future.status == "error":
+                future.result()  # the first failure stops the rest
+            if bar is not None and future.key in pair_keys:
+                bar.update()
+        return [f.result() for f in positions], [f.result() for f in pairs]
+    except BaseException:
+        client.cancel(pairs + positions)
+        raise
 
 
 def _positions_of(parts: tuple) -> np.ndarray:

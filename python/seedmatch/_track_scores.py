@@ -118,7 +118,7 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
     Returns
     -------
     numpy.ndarray
-        (L, 3) int64 links, t, seed in t, seed in t+1.
+        (L, 3) int64 links, t, seed in t, seed in t+1, sorted.
 
     Raises
     ------
@@ -133,19 +133,22 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
         reason = _core.system_error_text(error.errno) if error.errno else str(error)
         raise TruthFileError(f"seedmatch:{name}: cannot open: {reason}", name, None, None) \
             from None
-
-    def fail(number: int, column: int, what: str):
-        raise TruthFileError(f"seedmatch:{name}:{number}:{column}: {what}", name, number, column)
-
-    rows, places = [], []  # per link: the line and the columns of its three fields
     numbered = [(n, line.split("#", 1)[0].rstrip()) for n, line in enumerate(lines, start=1)]
     numbered = [(n, text) for n, text in numbered if text.strip()]
-    header = numbered[0][1] if numbered else ""
-    if header.strip().startswith("track_id,"):
+    table = bool(numbered) and numbered[0][1].strip().startswith("track_id,")
+    if numbered and not table and not any(_INTEGER.fullmatch(f)
+                                          for f in _FIELD.findall(numbered[0][1])):
+        numbered = numbered[1:]  # a header
+    # Sound files are read at NumPy speed; the scan below finds what is wrong.
+    links = _fast_table(numbered, frame_sizes) if table else _fast_links(numbered)
+    if links is not None and _sound(links, frame_sizes):
+        return np.unique(links, axis=0).reshape(-1, 3)
+
+    fail = _failing(name)
+    if table:
         rows, places = _csv_links(numbered, fail, frame_sizes)
     else:
-        if numbered and not any(_INTEGER.fullmatch(f) for f in _FIELD.findall(header)):
-            numbered = numbered[1:]
+        rows, places = [], []  # per link: the line and the columns of its three fields
         for number, text in numbered:
             fields = [(m.start() + 1, m.group()) for m in _FIELD.finditer(text)]
             if len(fields) != 3:
@@ -163,7 +166,85 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
         k, column, what = problem
         number, columns = places[k]
         fail(number, columns[column], what)
-    return links
+    return np.unique(links, axis=0).reshape(-1, 3)
+
+
+def _failing(name: str):
+    def fail(number: int, column: int, what: str):
+        raise TruthFileError(f"seedmatch:{name}:{number}:{column}: {what}", name, number, column)
+    return fail
+
+
+def _fast_links(numbered) -> np.ndarray | None:
+    """The links of lines of three integers split by blanks; None for anything else."""
+    rows = [text.split() for _, text in numbered]
+    if any(len(row) != 3 for row in rows):
+        return None
+    try:
+        return np.array(rows, dtype=np.int64).reshape(-1, 3)
+    except (ValueError, OverflowError):
+        return None
+
+
+def _fast_table(numbered, frame_sizes) -> np.ndarray | None:
+    """The links of a sound track table (see _csv_links); None if it may not be."""
+    names = [n.strip() for n in numbered[0][1].split(",")]
+    if any(n not in names for n in _CSV_NEEDS):
+        return None
+    rows = [text.split(",") for _, text in numbered[1:]]
+    if any(len(row) != len(names) for row in rows):
+        return None
+    at = [names.index(n) for n in _CSV_NEEDS]
+    try:
+        table = np.array([[row[k] for k in at] for row in rows], dtype=np.int64).reshape(-1, 4)
+    except (ValueError, OverflowError):
+        return None
+    table = table[np.lexsort((table[:, 1], table[:, 0]))]
+    track, t, seed, parent = table.T
+    if (track < 1).any() or (table[:, 1:] < 0).any():
+        return None
+    if frame_sizes is not None and len(table):
+        sizes = np.asarray(frame_sizes, np.int64)
+        if t.max() >= len(sizes) or (seed >= sizes[t]).any():
+            return None
+    if len(np.unique(table[:, 1:3], axis=0)) != len(table):
+        return None
+    ids, first, counts = np.unique(track, return_index=True, return_counts=True)
+    last = first + counts - 1
+    if (t[last] - t[first] + 1 != counts).any():  # frames skipped or repeated
+        return None
+    if (parent != np.repeat(parent[first], counts)).any():
+        return None
+    same = track[1:] == track[:-1]
+    within = np.stack([t[:-1][same], seed[:-1][same], seed[1:][same]], axis=1)
+    children = np.flatnonzero(parent[first] > 0)
+    at_parent = np.searchsorted(ids, parent[first][children])
+    if (at_parent >= len(ids)).any() or (ids[at_parent.clip(0, len(ids) - 1)]
+                                         != parent[first][children]).any():
+        return None
+    ends, starts = last[at_parent], first[children]
+    if (t[starts] != t[ends] + 1).any():
+        return None
+    return np.concatenate([within.reshape(-1, 3),
+                           np.stack([t[ends], seed[ends], seed[starts]], axis=1).reshape(-1, 3)])
+
+
+def _sound(links: np.ndarray, frame_sizes) -> bool:
+    """True when _problem finds nothing, checked at NumPy speed."""
+    if len(links) == 0:
+        return True
+    if (links < 0).any():
+        return False
+    if frame_sizes is not None:
+        sizes = np.asarray(frame_sizes, np.int64)
+        t = links[:, 0]
+        if (t + 1 >= len(sizes)).any():
+            return False
+        if (links[:, 1] >= sizes[t]).any() or (links[:, 2] >= sizes[t + 1]).any():
+            return False
+    if len(np.unique(links[:, [0, 2]], axis=0)) != len(links):  # a repeat or two mothers
+        return False
+    return int(np.unique(links[:, :2], axis=0, return_counts=True)[1].max()) <= 2
 
 
 def _csv_links(numbered, fail, frame_sizes) -> tuple[list, list]:

@@ -27,36 +27,34 @@ def tracklet_ids(frame_sizes: np.ndarray, links: np.ndarray) -> tuple[np.ndarray
     offsets = np.concatenate([[0], np.cumsum(frame_sizes)]).astype(np.int64)
     track = np.zeros(offsets[-1], np.int64)
     parent = np.zeros(offsets[-1], np.int64)
+    links = links[np.argsort(links["t"], kind="stable")]
+    bounds = np.searchsorted(links["t"], np.arange(len(frame_sizes)))
     next_id = 1
     for t, size in enumerate(frame_sizes):
-        if t == 0:
-            source = np.full(size, -1, np.int64)
-            children = np.zeros(0, np.int64)
-        else:
-            step = links[links["t"] == t - 1]
-            source = np.full(size, -1, np.int64)
-            seen = np.zeros(size, np.int64)
-            np.add.at(seen, step["seed2"], 1)
-            if (seen > 1).any():
-                raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(seen > 1))} of "
-                                 f"frame {t} is linked from two seeds")
-            source[step["seed2"]] = step["seed1"]
+        source = np.full(size, -1, np.int64)  # the node of frame t-1 linked to each seed
+        continues = np.zeros(size, bool)
+        if t:
+            step = links[bounds[t - 1]:bounds[t]]
+            mothers = np.bincount(step["seed2"], minlength=size)
+            if (mothers > 1).any():
+                raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(mothers > 1))} "
+                                 f"of frame {t} is linked from two seeds")
             children = np.bincount(step["seed1"], minlength=frame_sizes[t - 1])
             if (children > 2).any():
                 raise ValueError(f"frames {t - 1} and {t}: seed {int(np.argmax(children > 2))} "
                                  f"of frame {t - 1} is linked to more than two seeds")
-        here = slice(offsets[t], offsets[t + 1])
-        linked = source >= 0
-        earlier = offsets[t - 1] + source[linked] if t else source[linked]
-        continues = np.zeros(size, bool)
-        continues[linked] = children[source[linked]] == 1
+            source[step["seed2"]] = offsets[t - 1] + step["seed1"]
+            continues[step["seed2"]] = children[step["seed1"]] == 1
+        new = ~continues
         ids = np.zeros(size, np.int64)
-        ids[~continues] = next_id + np.arange(np.count_nonzero(~continues))
-        next_id += np.count_nonzero(~continues)
-        ids[continues] = track[offsets[t - 1] + source[continues]] if t else 0
+        ids[new] = next_id + np.arange(np.count_nonzero(new))
+        next_id += np.count_nonzero(new)
+        ids[continues] = track[source[continues]]
         parents = np.zeros(size, np.int64)
-        parents[linked] = np.where(continues[linked], parent[earlier], track[earlier])
-        track[here], parent[here] = ids, parents
+        parents[continues] = parent[source[continues]]
+        born = new & (source >= 0)
+        parents[born] = track[source[born]]
+        track[offsets[t]:offsets[t + 1]], parent[offsets[t]:offsets[t + 1]] = ids, parents
     return track, parent
 
 
@@ -202,6 +200,22 @@ class Tracks:
         from ._geff import write_geff
         write_geff(self, path, overwrite)
 
+    def plot(self):
+        """A picture of the lineages.
+
+        The tracklets in 3D, one colour each, divisions in red; per frame the
+        seeds and links, and the divisions, the tracklets that start without a
+        parent and those that end without dividing; the tracklet lengths; the
+        estimated precision of each frame pair's pairs, marked by linker.
+
+        Returns
+        -------
+        matplotlib.figure.Figure
+            Made without pyplot; saving it renders with Agg.
+        """
+        from ._track_picture import lineage_figure
+        return lineage_figure(self)
+
     def _write(self, path, text: str) -> None:
         """Write text to path whole or not at all, never over a frame's file."""
         path = os.fspath(path)
@@ -226,6 +240,27 @@ class Tracks:
                 raise ValueError(f"will not write the tracks over {path}, the frame "
                                  f"{source}")
 
+    def view(self):
+        """The lineages in 3D, to turn and hover in a browser.
+
+        Each tracklet a line in a colour of its own, each division marked at the
+        mother's last position and joined to where both daughters start, and a
+        frame slider showing one frame's seeds (hover: seed, tracklet, parent)
+        and its links to the next frame (divisions in red).
+
+        Returns
+        -------
+        plotly.graph_objects.Figure
+            ``figure.write_html(path)`` writes one page that opens offline.
+
+        Raises
+        ------
+        ImportError
+            When plotly is missing, saying how to install it.
+        """
+        from ._view import lineage_view
+        return lineage_view(self)
+
     def __len__(self) -> int:
         return len(self.nodes)
 
@@ -235,13 +270,15 @@ class Tracks:
             return "<seedmatch.Tracks: no frame>"
         divisions = int(np.count_nonzero(self.links["kind"] == "division"))
         tracklets = int(self.nodes["track_id"].max(initial=0))
-        used = ", ".join(f"{name} {int(np.count_nonzero(self.linkers == name))}"
-                         for name in dict.fromkeys(self.linkers.tolist()))
+        used = [(int(np.count_nonzero(self.linkers == name)), name)
+                for name in dict.fromkeys(self.linkers.tolist())]
         sizes = (f"{self.frame_sizes.min()}-{self.frame_sizes.max()}"
                  if self.frame_sizes.min() != self.frame_sizes.max() else f"{self.frame_sizes[0]}")
+        linked = ", ".join([f"{used[0][0]} frame pairs linked by {used[0][1]}"] +
+                           [f"{n} by {name}" for n, name in used[1:]]) if used else ""
         return (f"<seedmatch.Tracks: {frames} frames of {sizes} seeds, {len(self.nodes)} nodes, "
                 f"{tracklets} tracklets, {len(self.links)} links of which {divisions} "
-                f"divisions" + (f"; frame pairs linked by {used}>" if used else ">"))
+                f"divisions" + (f"; {linked}>" if linked else ">"))
 
 
 def partial_name(path: str) -> str:

@@ -9,13 +9,15 @@ import numpy as np
 import pytest
 
 import seedmatch
-from headless import Browser, chromium
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "bench"))
+from headless import Browser, chromium  # noqa: E402
 
 pytest.importorskip("plotly")
 if chromium() is None:
     pytest.skip("chromium is not installed (apt-get install chromium)", allow_module_level=True)
 
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # Contested weights on a generated pair: some pairs doubtful, some seeds unmatched.
 WEIGHTS = (1, 0.5, 1, 6)
 FIELDS = ("stored_cost", "seed_dist", "pcal", "cost", "d_desc0", "d_desc1", "d_desc2",
@@ -85,3 +87,26 @@ def test_hover_of_a_pair_is_its_report(name, shown):
         [f"{getattr(report, field)[i]:.3f}" for field in FIELDS]
     assert hover[13] == f"{report.consistency.score[i]:.2f}"
     assert (float(hover[13]) > 0.5) == (name == "pairs")
+
+
+def test_lineage_slider_shows_each_frame(tmp_path):
+    subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "bench", "bench.py"), "scenes",
+                    "series", str(tmp_path), "--frames", "4", "--seeds", "80", "--divisions",
+                    "0.1", "--seed", "4"], check=True, capture_output=True)
+    tracks = seedmatch.track(sorted(tmp_path.glob("frame_*.seeds")), 1, 0.5, 1, 2)
+    page = tmp_path / "lineages.html"
+    tracks.view().write_html(page)
+    with Browser() as browser:
+        browser.open(str(page))
+        shown = []
+        for frame in ("2", "0"):
+            shown.append(browser.evaluate(
+                f"Plotly.restyle({GRAPH}, ...{GRAPH}.layout.sliders[0].steps[{frame}].args)"
+                ".then(() => "
+                f"[{GRAPH}.data[3].x.length, "
+                f"{GRAPH}.data[4].customdata.filter(c => c).length / 2])"))
+        problems = list(browser.problems)
+    assert problems == []
+    links = [int(np.count_nonzero(tracks.links["t"] == t)) for t in (2, 0)]
+    assert shown == [[int(tracks.frame_sizes[t]), links[k]] for k, t in enumerate((2, 0))]
+    assert links[0] > 0

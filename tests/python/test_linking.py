@@ -1,4 +1,5 @@
 """Links between consecutive frames: the candidates, the divisions, the series."""
+import importlib.util
 import subprocess
 import sys
 
@@ -72,20 +73,29 @@ def test_divisions_add_only_second_daughters(series):
     assert found > 10 and right >= 0.8 * found
 
 
-# A mother at the origin among eight still neighbours, 10 apart.
+# A mother at the origin among eight neighbours 10 apart, who move out by 0.6 on
+# every axis as the tissue grows. Diameters of 10 and 9; daughters of half the
+# volume have a diameter of 10 / 2^(1/3).
 AROUND = [[10 * x, 10 * y, 10 * z] for x in (-1, 1) for y in (-1, 1) for z in (-1, 1)]
+HALF = 10 / 2 ** (1 / 3)
 
 
-@pytest.mark.parametrize("second, expected", [
-    ([-2.5, 0, 0], [[0, 9]]),       # the daughters either side of her place
-    ([-2.5, 0.5, 0.3], [[0, 9]]),
-    ([6.0, 0, 0], []),              # a newcomer beyond her partner: the midpoint moves off
-    ([0.5, 5.5, 0], []),            # a newcomer beside her
-    ([30.0, 30.0, 30.0], []),       # too far to be a sister
+@pytest.mark.parametrize("second, diameter, expected", [
+    ([-2.5, 0, 0], None, [[0, 9]]),      # the daughters either side of her place
+    ([-2.5, 0.5, 0.3], None, [[0, 9]]),
+    ([6.0, 0, 0], None, []),             # a newcomer beyond her partner: the midpoint moves off
+    ([30.0, 30.0, 30.0], None, []),      # too far to be a sister
+    ([-1.0, 3.0, 0], None, [[0, 9]]),    # the midpoint a little nearer her place
+    ([-1.0, 3.0, 0], 10, []),            # ... but nobody halved
+    ([0.5, 5.5, 0], None, []),           # a newcomer beside her
+    ([0.5, 5.5, 0], HALF, [[0, 9]]),     # ... but both halved
 ])
-def test_division_rule(second, expected):
-    before = seeds([[0, 0, 0]] + AROUND)
-    after = seeds([[2.5, 0, 0]] + AROUND + [second])
+def test_division_rule(second, diameter, expected):
+    moved = [[c + 0.6 * np.sign(c) for c in p] for p in AROUND]
+    sizes = None if diameter is None else [10, *[10, 9] * 4]
+    before = seeds([[0, 0, 0]] + AROUND, sizes)
+    after = seeds([[2.5, 0, 0]] + moved + [second],
+                  None if diameter is None else [diameter, *[10, 9] * 4, diameter])
     pairs = np.array([[i, i] for i in range(9)])
     assert find_divisions(before, after, pairs).tolist() == expected
 
@@ -137,7 +147,7 @@ def test_auto_takes_positions_where_the_auction_goes_wrong():
     assert all(f.estimate < 0.2 for f in auction)
 
 
-def test_frames_of_every_kind(tmp_path):
+def test_frames_of_every_kind(tmp_path, capsys):
     three = EXAMPLES / "three_a.seeds"
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")
@@ -145,6 +155,9 @@ def test_frames_of_every_kind(tmp_path):
     empty = seeds(np.zeros((0, 3)))
     positions, links = link_frames([three], *WEIGHTS)
     assert (len(positions), links) == (1, [])
+    if importlib.util.find_spec("tqdm"):
+        link_frames([three, three, three], *WEIGHTS, progress=True)
+        assert "/2 [" in capsys.readouterr().err  # a bar on standard error
     assert link_frames([], *WEIGHTS) == ([], [])
     _, links = link_frames([three, empty, three], *WEIGHTS, linker="auto")
     assert [len(f.pairs) for f in links] == [0, 0]
@@ -161,14 +174,18 @@ def test_frames_of_every_kind(tmp_path):
         link_frames([three, 3], *WEIGHTS)
 
 
-def test_on_a_cluster_the_links_are_the_same(series):
+def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
     distributed = pytest.importorskip("distributed")
     frames, _ = series
     mixed = [frames[0], seedmatch.read_seeds(frames[1]), *frames[2:]]
+    bad = tmp_path / "bad.seeds"
+    bad.write_text("2 0 0 0 0 0 0\n1 2 3")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
                                   dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
         positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
+        with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
+            link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
     here_positions, here = link_frames(frames, *WEIGHTS, linker="auto")
     for a, b in zip(positions, here_positions):
         np.testing.assert_array_equal(a, b)

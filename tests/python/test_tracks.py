@@ -67,7 +67,7 @@ def test_links_carry_costs_kinds_and_order():
     assert tracks.tracklets.tolist() == [(1, 0, 1, 0), (2, 0, 0, 0), (3, 0, 0, 0),
                                          (4, 1, 1, 3), (5, 1, 1, 3)]
     assert repr(tracks) == ("<seedmatch.Tracks: 2 frames of 3 seeds, 6 nodes, 5 tracklets, "
-                            "3 links of which 1 divisions; frame pairs linked by positions 1>")
+                            "3 links of which 1 divisions; 1 frame pairs linked by positions>")
 
 
 @pytest.mark.parametrize("sizes, steps, message", [
@@ -335,13 +335,14 @@ def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineag
     status, out, err = command_in_process(
         capsys, "track", "a.seeds", "b.seeds", "c.seeds", *WEIGHTS, "--linker", "auto",
         "-o", tmp_path / "tracks.csv", "--ctc", tmp_path / "res_track.txt",
-        "--truth", tmp_path / "truth.txt")
+        "--truth", tmp_path / "truth.txt", "--plot", tmp_path / "lineage.svg")
     assert (status, out) == (0, "")
+    assert (tmp_path / "lineage.svg").read_bytes().startswith(b"<?xml")
     assert err == ("links: precision 0.7500, recall 0.7500, f1 0.7500 (3 of 4 made, 4 known); "
                    "divisions: precision 1.0000, recall 1.0000, f1 1.0000 (1 of 1 found, "
                    "1 known); complete tracklets 0.6000 (3 of 5)\n")
     assert fake_track == [(["a.seeds", "b.seeds", "c.seeds"], (1.0, 0.5, 1.0, 2.0),
-                           {"linker": "auto"})]
+                           {"linker": "auto", "estimate": True})]
     lineage.to_csv(tmp_path / "expected.csv")
     assert (tmp_path / "tracks.csv").read_text() == (tmp_path / "expected.csv").read_text()
     assert (tmp_path / "res_track.txt").read_text().startswith("1 0 0 0\n2 0 1 0\n")
@@ -390,3 +391,27 @@ def test_track_command_on_a_series(series, tmp_path, capsys):
                                           *WEIGHTS, "-o", tmp_path / "again.csv")
     assert (status, out) == (2, "") and err.startswith(f"seedmatch:{tmp_path}/broken.seeds:")
     assert not (tmp_path / "again.csv").exists()
+
+
+def test_lineage_picture(tmp_path, lineage, monkeypatch):
+    pytest.importorskip("matplotlib")
+    from seedmatch import _track_picture
+    events = _track_picture.frame_events(lineage)
+    assert {name: values.tolist() for name, values in events.items()} == {
+        "seeds": [2, 3, 2], "links": [0, 3, 1], "divisions": [0, 1, 0], "starts": [0, 0, 1],
+        "ends": [0, 2, 0]}
+    figure = lineage.plot()
+    figure.savefig(tmp_path / "lineage.png", dpi=40)
+    assert (tmp_path / "lineage.png").read_bytes().startswith(b"\x89PNG")
+    scene = figure.axes[0]  # projected once drawn
+    assert [len(c.get_segments()) for c in scene.collections[:2]] == [2, 2]  # within, division
+    assert [a.get_title() for a in figure.axes[1:]] == [
+        "seeds and links per frame", "events per frame",
+        "estimated precision of each frame pair's pairs", "tracklet lengths"]
+    assert [p.get_height() for p in figure.axes[4].patches] == [3, 2, 0]  # lengths 1 2 1 2 1
+
+    monkeypatch.setattr(_track_picture, "SLAB_TRACKLETS", 2)
+    shown, which = _track_picture.slab(lineage)
+    assert shown.sum() == 2 and which.startswith("the 2 of 5 tracklets whose mean ")
+    for tracks in (build((), []), build((3,), []), build((2, 0), [step()])):
+        tracks.plot().savefig(tmp_path / "small.png", dpi=30)

@@ -154,3 +154,80 @@ def test_without_plotly(tmp_path, capsys, monkeypatch):
     with pytest.raises(ImportError, match="apt-get install python3-plotly"):
         seedmatch.view(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 1, 2), 1, 0.5, 2)
     assert list(tmp_path.iterdir()) == []
+
+
+def division_series():
+    """Three frames: a seed that goes on, and one that divides after frame 0."""
+    from types import SimpleNamespace
+    positions = [[[0, 0, 0], [10, 0, 0]], [[1, 0, 0], [11, 0, 0], [12, 1, 0]],
+                 [[2, 0, 0], [12, 0, 0], [13, 2, 0]]]
+    links = [SimpleNamespace(pairs=[[0, 0], [1, 1]], costs=[0.1, 0.2], divisions=[[1, 2]],
+                             division_costs=[0.5], linker="auction", estimate=1.0),
+             SimpleNamespace(pairs=[[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3],
+                             divisions=np.zeros((0, 2), int), division_costs=[],
+                             linker="auction", estimate=1.0)]
+    return seedmatch.Tracks.from_frames([np.array(p, float) for p in positions], links)
+
+
+def nan_parted(trace):
+    """The polylines of a trace, split at its gaps, as lists of (x, y, z)."""
+    points = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1)
+    parts, current = [], []
+    for point in points.tolist():
+        if np.isnan(point[0]):
+            parts.append(current)
+            current = []
+        else:
+            current.append(point)
+    return [p for p in parts + [current] if p]
+
+
+def test_lineages_in_3d():
+    figure = division_series().view()
+    traces = by_name(figure)
+    # Tracklets 1 (0..2 along x), 2 (the mother, frame 0 only), 3 and 4 (the daughters).
+    assert nan_parted(traces["tracklets"]) == [
+        [[0, 0, 0], [1, 0, 0], [2, 0, 0]], [[10, 0, 0]], [[11, 0, 0], [12, 0, 0]],
+        [[12, 1, 0], [13, 2, 0]]]
+    assert nan_parted(traces["to the daughters"]) == [[[10, 0, 0], [11, 0, 0]],
+                                                      [[10, 0, 0], [12, 1, 0]]]
+    assert nan_parted(traces["divisions"]) == [[[10, 0, 0]]]
+    colours = traces["tracklets"].line.color
+    assert len(set(colours[[0, 4, 6, 9]])) == 4  # one colour a tracklet
+    # The slider shows one frame at a time: its seeds, and its links to the next.
+    assert [s.label for s in figure.layout.sliders[0].steps] == ["0", "1", "2"]
+    seeds, links = [figure.data[k] for k in (3, 4)]
+    assert (seeds.name, links.name) == ("seeds of the frame", "links to the next frame")
+    frames = []
+    for step in figure.layout.sliders[0].steps:
+        assert step.method == "restyle" and list(step.args[1]) == [3, 4]
+        frames.append([{"x": change["x"][k], "y": change["y"][k], "z": change["z"][k]}
+                       for change in step.args[:1] for k in (0, 1)])
+    assert nan_parted(frames[1][0]) == [[[1, 0, 0], [11, 0, 0], [12, 1, 0]]]
+    assert nan_parted(frames[1][1]) == [
+        [[1, 0, 0], [2, 0, 0]], [[11, 0, 0], [12, 0, 0]], [[12, 1, 0], [13, 2, 0]]]
+    frame1 = figure.layout.sliders[0].steps[1].args[0]
+    assert [list(c) for c in frame1["customdata"][0]] == \
+        [[0, 1, 0], [1, 3, 2], [2, 4, 2]]  # seed, tracklet, parent
+    assert frames[0][0]["x"].tolist() == list(seeds.x)  # the page opens on frame 0
+    frame0 = figure.layout.sliders[0].steps[0].args[0]
+    assert list(frame0["customdata"][1][6]) == [1, 2, "0.500", "division"]
+    assert len(frames[2][1]["x"]) == 0  # the last frame has no next
+
+
+def test_track_command_writes_the_lineages_page(tmp_path, capsys, monkeypatch):
+    from test_picture_and_many import command_in_process
+    lineage = division_series()
+    monkeypatch.setattr(seedmatch, "track", lambda *args, **options: lineage)
+    page = tmp_path / "lineages.html"
+    assert command_in_process(capsys, "track", "a.seeds", "b.seeds", "c.seeds", "--seed-weight",
+                              1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-limit", 2,
+                              "-o", tmp_path / "tracks.csv", "--html", page) == (0, "", "")
+    text = page.read_text()
+    assert len(text) > 3_000_000 and '"label":"2","method":"restyle"' in text  # the last frame
+    status, out, err = command_in_process(capsys, "track", "a.seeds", "b.seeds", "--seed-weight",
+                                          1, "--hist-weight", 0.5, "--rpd-weight", 1,
+                                          "--cost-limit", 2, "-o", tmp_path / "again.csv",
+                                          "--html", tmp_path / "missing" / "l.html")
+    assert (status, out) == (2, "")
+    assert err == f"seedmatch: cannot write {tmp_path}/missing/l.html: no such file or directory\n"

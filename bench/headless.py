@@ -155,8 +155,9 @@ class Browser:
         result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
                            awaitPromise=True)
         if "exceptionDetails" in result:
+            details = result["exceptionDetails"]
             raise BrowserError(f"{expression[:60]}: "
-                               f"{result['exceptionDetails'].get('exception', {}).get('description')}")
+                               f"{details.get('exception', {}).get('description')}")
         return result["result"].get("value")
 
     def screenshot(self) -> bytes:
