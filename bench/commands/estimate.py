@@ -253,8 +253,8 @@ def plot(results: List[Dict], path: str) -> None:
     ax = fig.subplots()
     ax.plot([0, 1], [0, 1], color="0.6", linewidth=1, zorder=0)
     for r in results:
-        ax.scatter(r["f1"], r["est_f1"], s=14, label="%s (Spearman %.3f)"
-                   % (r["scene"], r["spearman"]))
+        ax.scatter(r["f1"], r["est_f1"], s=14, label="%s, %d seeds (Spearman %.3f)"
+                   % (r["scene"], r["seeds"][0], r["spearman"]))
     ax.set_xlabel("true F1")
     ax.set_ylabel("estimated F1")
     ax.set_title("every weighting of the sweep, per scene")
