@@ -370,8 +370,9 @@ def score_tracks(tracks: Tracks, truth) -> TrackScore:
     offsets = np.concatenate([[0], np.cumsum(sizes)]).astype(np.int64)
     count = int(offsets[-1])
 
-    def keys(links):
-        return (offsets[links[:, 0]] + links[:, 1]) * count + offsets[links[:, 0] + 1] + links[:, 2]
+    def keys(links):  # one integer per link, from its two node numbers
+        source = offsets[links[:, 0]] + links[:, 1]
+        return source * count + offsets[links[:, 0] + 1] + links[:, 2]
 
     true_links = len(np.intersect1d(keys(made), keys(known)))
     found, divisions = _divisions(made), _divisions(known)

@@ -148,16 +148,14 @@ class Tracks:
     def tracklets(self) -> np.ndarray:
         """One row per tracklet, by id: ``track_id``, ``start`` and ``end``
         (first and last frame, both included) and ``parent_track_id``."""
-        nodes = self.nodes
-        count = int(nodes["track_id"].max(initial=0))
-        table = np.zeros(count, TRACKLET)
-        table["track_id"] = np.arange(1, count + 1)
-        rows = nodes["track_id"] - 1
-        table["start"] = np.iinfo(np.int64).max
-        np.minimum.at(table["start"], rows, nodes["t"])
-        table["end"] = -1
-        np.maximum.at(table["end"], rows, nodes["t"])
-        table["parent_track_id"][rows] = nodes["parent_track_id"]
+        nodes = self.nodes[np.lexsort((self.nodes["t"], self.nodes["track_id"]))]
+        ids, first, counts = np.unique(nodes["track_id"], return_index=True,
+                                       return_counts=True)
+        table = np.zeros(len(ids), TRACKLET)
+        table["track_id"] = ids
+        table["start"] = nodes["t"][first]
+        table["end"] = nodes["t"][first + counts - 1]
+        table["parent_track_id"] = nodes["parent_track_id"][first]
         return table
 
     def to_csv(self, path) -> None:

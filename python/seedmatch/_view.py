@@ -55,6 +55,15 @@ def segments(a: np.ndarray, b: np.ndarray) -> np.ndarray:
     return out
 
 
+def at_both_ends(rows: list) -> np.ndarray:
+    """Per segment of `segments`, its row at both ends and None at the gap; an
+    object array, which plotly takes without checking every item."""
+    out = np.full(3 * len(rows), None, dtype=object)
+    for k, row in enumerate(rows):
+        out[3 * k] = out[3 * k + 1] = row
+    return out
+
+
 def xyz(points: np.ndarray, places: int) -> dict:
     """x, y, z columns rounded to places; a NaN is written as null, plotly's gap in a line."""
     points = np.round(points, places)
@@ -65,7 +74,6 @@ def pair_trace(go, name: str, pos1, pos2, rows, cost, trust, dash: str, places: 
     """One trace drawing the given pairs, each a segment coloured by its cost."""
     if trust is not None:
         rows = [row + [f"{t:.2f}"] for row, t in zip(rows, trust)]
-    custom = [item for row in rows for item in (row, row, None)]
     colour = np.repeat(cost, 3)
     trusted = "<br>trust %{customdata[13]}" if trust is not None else ""
     template = ("file 1 seed %{customdata[0]} → file 2 seed %{customdata[1]}<br>"
@@ -75,8 +83,7 @@ def pair_trace(go, name: str, pos1, pos2, rows, cost, trust, dash: str, places: 
                 "dPts01 %{customdata[9]}  dDesc4 %{customdata[10]}  dPts2 %{customdata[11]}<br>"
                 "displacement %{customdata[12]}" + trusted + "<extra></extra>")
     return go.Scatter3d(name=name, mode="lines", **xyz(segments(pos1, pos2), places),
-                        customdata=custom,
-                        hovertemplate=template,
+                        customdata=at_both_ends(rows), hovertemplate=template,
                         line=dict(color=colour, coloraxis="coloraxis", width=4,
                                   dash=dash))
 
@@ -185,11 +192,10 @@ def frame_traces(go, tracks, t: int, places: int, size: float) -> list:
     where = np.stack([tracks.nodes["x"], tracks.nodes["y"], tracks.nodes["z"]], axis=1)
     ends = segments(where[offsets[t] + links["seed1"]], where[offsets[t + 1] + links["seed2"]]) \
         if t + 1 < len(tracks.frame_sizes) else np.zeros((0, 3))
-    custom = [item for link in links.tolist()
-              for item in ([link[1], link[2], f"{link[3]:.3f}", link[4]],) * 2 + (None,)]
     link_trace = go.Scatter3d(
         name="links to the next frame", mode="lines", **xyz(ends, places),
-        customdata=custom,
+        customdata=at_both_ends([[link[1], link[2], f"{link[3]:.3f}", link[4]]
+                                 for link in links.tolist()]),
         hovertemplate=f"frame {t} seed %{{customdata[0]}} → frame {t + 1} seed "
                       "%{customdata[1]}<br>%{customdata[3]}, cost %{customdata[2]}"
                       "<extra></extra>",
@@ -216,7 +222,7 @@ def lineage_view(tracks):
     rows, owner = polylines(where, nodes["track_id"])  # nodes are in time order
     lines = go.Scatter3d(
         name=f"tracklets ({len(np.unique(nodes['track_id']))})", mode="lines",
-        **xyz(rows, places), customdata=owner, hoverinfo="skip",
+        **xyz(rows, places), hoverinfo="skip",
         line=dict(color=tracklet_hue(owner), colorscale=TRACKLET_COLOURS, cmin=0, cmax=1,
                   width=2))
     # A division: the mother's last position, joined to where each daughter starts.

@@ -151,7 +151,8 @@ def test_csv_reads_back(tmp_path, lineage):
 
 def test_ctc_and_napari(tmp_path, lineage):
     lineage.to_ctc(tmp_path / "res_track.txt")
-    assert (tmp_path / "res_track.txt").read_text() == "1 0 0 0\n2 0 1 0\n3 1 1 1\n4 1 2 1\n5 2 2 0\n"
+    assert (tmp_path / "res_track.txt").read_text() == \
+        "1 0 0 0\n2 0 1 0\n3 1 1 1\n4 1 2 1\n5 2 2 0\n"
     data, graph = lineage.napari()
     assert data.tolist() == [[1, 0, 0, 0, 0], [2, 0, 0, 1, 1], [2, 1, -1, 2, 12],
                              [3, 1, -1, 0, 10], [4, 1, -1, 1, 11], [4, 2, -2, 0, 20],
@@ -277,18 +278,22 @@ CSV = "track_id,t,seed,x,y,z,parent_track_id\n"
     ("0 2 0\n", "1:3: seed 2 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
     ("0 0 3\n", "1:5: seed 3 of frame 1 is not in the tracks, whose frame 1 holds 3 seeds"),
     ("2 0 0\n", "1:1: frame 2 has no next frame in the tracks, which have 3 frames"),
-    ("track_id,t,seed\n1,0,0\n", "1:1: the header lacks parent_track_id (expected " + CSV[:-1] + ")"),
+    ("track_id,t,seed\n1,0,0\n",
+     "1:1: the header lacks parent_track_id (expected " + CSV[:-1] + ")"),
     (CSV + "1,0,0,0,0,0,0\n1,2,0,0,0,0,0\n", "3:1: tracklet 1 skips from frame 0 to 2"),
-    (CSV + "1,0,0,0,0,0,0\n2,0,0,0,0,0,0\n", "3:5: seed 0 of frame 0 comes again (first on line 2)"),
+    (CSV + "1,0,0,0,0,0,0\n2,0,0,0,0,0,0\n",
+     "3:5: seed 0 of frame 0 comes again (first on line 2)"),
     (CSV + "1,0,0,0,0,0,0\n1,0,1,0,0,0,0\n",
      "3:3: tracklet 1 holds two seeds of frame 0 (the other on line 2)"),
-    (CSV + "1,0,0,0,0,0,0\n2,1,0,0,0,0,3\n", "3:13: parent tracklet 3 of tracklet 2 is not in the table"),
+    (CSV + "1,0,0,0,0,0,0\n2,1,0,0,0,0,3\n",
+     "3:13: parent tracklet 3 of tracklet 2 is not in the table"),
     (CSV + "1,0,0,0,0,0,0\n2,2,0,0,0,0,1\n",
      "3:13: tracklet 2 starts in frame 2, not right after its parent 1 ends in frame 0"),
     (CSV + "1,0,0,0,0,0,0\n1,1,0,0,0,0,2\n", "3:13: tracklet 1 has parent 2 here but 0 on line 2"),
     (CSV + "1,0,0,0,0,0\n", "2:12: expected 7 fields, found 6"),
     (CSV + "0,0,0,0,0,0,0\n", "2:1: track_id must be an integer, positive, not '0'"),
-    (CSV + "1,0,5,0,0,0,0\n", "2:5: seed 5 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
+    (CSV + "1,0,5,0,0,0,0\n",
+     "2:5: seed 5 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
     (None, " cannot open: no such file"),
 ])
 def test_read_track_truth(tmp_path, text, expected):
@@ -306,7 +311,8 @@ def test_read_track_truth(tmp_path, text, expected):
 
 @pytest.mark.parametrize("truth, message", [
     ([[0, 0, 5]], "truth link 1: seed 5 of frame 1 is not in the tracks"),
-    ([[0, 0, 0], [0, 1, 0]], "truth link 2: seed 0 of frame 1 has two mothers .the other at link 1"),
+    ([[0, 0, 0], [0, 1, 0]],
+     "truth link 2: seed 0 of frame 1 has two mothers .the other at link 1"),
     ([[0.0, 0, 0]], r"truth links must be an \(L, 3\) array of integers"),
 ])
 def test_score_tracks_refuses_bad_truth(truth, message):
@@ -335,8 +341,10 @@ def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineag
     status, out, err = command_in_process(
         capsys, "track", "a.seeds", "b.seeds", "c.seeds", *WEIGHTS, "--linker", "auto",
         "-o", tmp_path / "tracks.csv", "--ctc", tmp_path / "res_track.txt",
-        "--truth", tmp_path / "truth.txt", "--plot", tmp_path / "lineage.svg")
+        "--truth", tmp_path / "truth.txt", "--plot", tmp_path / "lineage.svg",
+        "--geff", tmp_path / "tracks.geff")
     assert (status, out) == (0, "")
+    assert (tmp_path / "tracks.geff" / "nodes" / "ids" / ".zarray").exists()
     assert (tmp_path / "lineage.svg").read_bytes().startswith(b"<?xml")
     assert err == ("links: precision 0.7500, recall 0.7500, f1 0.7500 (3 of 4 made, 4 known); "
                    "divisions: precision 1.0000, recall 1.0000, f1 1.0000 (1 of 1 found, "
