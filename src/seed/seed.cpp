@@ -50,8 +50,8 @@ void NeibDis(SEED& seed) {
 
 std::string formatReadError(const ReadError& error) {
   // A path may hold any byte but '/' and NUL; control bytes are escaped so the
-  // message stays one line.
-  std::string text = "seedmatch:";
+  // message stays one line. An empty path is shown as the shell writes it.
+  std::string text = error.path.empty() ? "seedmatch:''" : "seedmatch:";
   for (const char c : error.path) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) {
