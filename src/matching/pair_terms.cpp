@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 #include "fixed_part.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -52,11 +54,20 @@ PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedD
   };
   const std::size_t threads =
       std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostThreads);
-  if (threads == 1 || set1.size() < kRowsPerThread) {
+  if (threads == 1 || set1.size() < kRowsPerThread || !roomForThread()) {
     fillRows(0, 1);
     return terms;
   }
-  std::jthread helper(fillRows, 1, 2);
+  std::jthread helper;
+  try {
+    helper = std::jthread([&] {
+      useThreadStorage();
+      fillRows(1, 2);
+    });
+  } catch (const std::system_error&) {  // no thread to be had: every row on this one
+    fillRows(0, 1);
+    return terms;
+  }
   fillRows(0, 2);
   helper.join();
   return terms;

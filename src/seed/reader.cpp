@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <stop_token>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "memory_limit.h"
 #include "scanner.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -168,6 +170,7 @@ struct SecondPart {
 // The blocks from `from` on, read into seeds over a second opening of path.
 void readSecondPart(const std::string& path, const Header& header, std::int32_t from, SEED* seeds,
                     SecondPart& part) {
+  useThreadStorage();
   try {
     Input input;
     if (input.open(path)) return;
@@ -201,7 +204,7 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
   std::int32_t longest = kTrusted;
   std::int32_t i = 0;
   if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() &&
-      coresAvailable() > 1) {
+      coresAvailable() > 1 && roomForThread()) {
     const std::size_t held = seeds.size();
     seeds.resize(held + static_cast<std::size_t>(header.count));
     SEED* const base = seeds.data() + held;
@@ -301,6 +304,17 @@ std::optional<ReadError> readSeedText(std::string_view text, const std::string& 
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
   return readFile(path, seeds, nullptr, true);
+}
+
+std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds, std::stop_token stop) {
+  const WakePipe wake;
+  Cancellation cancel;
+  cancel.wakeFd = wake.readEnd();
+  const std::stop_callback onStop(stop, [&] {
+    cancel.requested.store(true, std::memory_order_relaxed);
+    wake.wake();
+  });
+  return readFile(path, seeds, &cancel, true);
 }
 
 }  // namespace seedmatch
