@@ -39,7 +39,7 @@ struct PyMatching {
   seedmatch::MatchTable table;
   std::optional<std::int64_t> passes;  // none for the random baseline
   // seed_weight, hist_weight, rpd_weight and cost_limit, when known
-  std::optional<std::array<double, 4>> weights;
+  std::optional<seedmatch::Weights> weights;
   // The fingerprints of the two sets it was made from, and how many of their
   // seeds were left out as empty.
   std::array<std::uint64_t, 2> madeFrom{};

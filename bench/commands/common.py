@@ -20,12 +20,14 @@ CONTESTED = ("1", "0.5", "1", "6")
 # The weights each kind of scene is run at: the look-alike scenes at the
 # usual, structure-heavy, structure-only and contested weights; consecutive
 # frames of a series at weights that trust the structure, the usual ones and
-# weights that trust the descriptors.
+# weights that trust the descriptors; frames in which every seed divides at the
+# first two.
 WEIGHTS = {
     "lookalike": [USUAL, ("0.2", "0.1", "1", "2"), ("0", "0", "1", "2"), CONTESTED],
     "easy": [USUAL, CONTESTED],
     "series": [("0.5", "0", "4", "2"), USUAL, ("2", "0", "0.5", "2")],
     "series-diameter": [("0.5", "0", "4", "2"), USUAL, ("2", "0", "0.5", "2")],
+    "sisters": [("0.5", "0", "4", "2"), USUAL],
 }
 DIFFICULTY = {0: "easy", 2: "medium", 4: "hard"}
 

@@ -10,6 +10,9 @@ their ratio, the matching step's median (fast engine), the plain engine's
 matching time where it finishes within --plain-timeout, and seedmatch's peak
 RSS beside the bound 1.5 x (8 bytes x all distances of both files) + 32 MB.
 A run over --timeout prints ">T". --quick: N 1000 and 2000, hard, 3 runs.
+--other BUILD also runs that build's seedmatch in the same interleaved
+runs and adds its median and its ratio to the same reads ("other s",
+"other ratio"), so that two builds compare side by side.
 """
 import argparse
 from typing import Dict, Optional, Tuple
@@ -34,6 +37,8 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                         help="seconds before the plain engine is given up (default 60)")
     parser.add_argument("--count-up-to", type=int, default=2000,
                         help="count contenders (a slow run of their own) up to this N")
+    parser.add_argument("--other", metavar="BUILD",
+                        help="also time this build's seedmatch in the same runs")
 
 
 def run_args(args: argparse.Namespace) -> None:
@@ -45,11 +50,13 @@ def run_args(args: argparse.Namespace) -> None:
 def run(args: argparse.Namespace) -> int:
     run_args(args)
     read, full = program(args.build, "seedmatch-read"), program(args.build, "seedmatch")
+    other = program(args.other, "seedmatch") if args.other else None
     print("medians of %d runs, seedmatch and seedmatch-read interleaved; plain engine once, "
           "up to %g s; timeout %g s\n" % (args.runs, args.plain_timeout, args.timeout))
     table = Table(["N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
-                   "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB"],
-                  "rllrrrrrrrrr")
+                   "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB"]
+                  + (["other s", "other ratio"] if other else []),
+                  "rllrrrrrrrrr" + ("rr" if other else ""))
     # (kind, noise, weights) -> (N, plain seconds or None, passes) of the last
     # plain run, to skip those that cannot finish in time.
     plain_seen: Dict[Tuple, Tuple[int, Optional[float], int]] = {}
@@ -61,12 +68,15 @@ def run(args: argparse.Namespace) -> int:
                 bidders, objects = max(1, min(n1, n2)), max(1, n1, n2)
                 bound = 1.5 * 8 * (n1 * n1 + n2 * n2) / 2**20 + 32
                 for weights in WEIGHTS[kind]:
-                    reads, fulls, rss = [], [], 0.0
+                    reads, fulls, others, rss = [], [], [], 0.0
                     for _ in range(args.runs):
                         reads.append(measure([read, pair.a, pair.b], args.timeout).seconds)
                         if reads[-1] is None:
                             raise Failure("seedmatch-read took over %g s on %s"
                                           % (args.timeout, pair.a))
+                        if other:
+                            others.append(measure([other, pair.a, pair.b, *weights],
+                                                  args.timeout).seconds)
                         done = measure([full, pair.a, pair.b, *weights], args.timeout)
                         rss = max(rss, done.rss_mb)
                         if done.seconds is None:
@@ -110,5 +120,13 @@ def run(args: argparse.Namespace) -> int:
                         seconds(None if fulls is None else median(fulls), timeout=args.timeout),
                         "-" if fulls is None else "%.2f" % (median(fulls) / median(reads)),
                         seconds(match, 4, args.timeout), seconds(plain),
-                        "%.1f" % rss, "%.1f" % bound)
+                        "%.1f" % rss, "%.1f" % bound,
+                        *(other_cells(others, reads, args.timeout) if other else []))
     return 0
+
+
+def other_cells(others, reads, timeout: float):
+    """The other build's median and its ratio to the reads; ">T" when a run timed out."""
+    if None in others:
+        return [seconds(None, timeout=timeout), "-"]
+    return [seconds(median(others)), "%.2f" % (median(others) / median(reads))]

@@ -103,7 +103,7 @@ def cached_series(model: series.Model, pairs: Sequence[int] = (),
         [series.Step(*s) for s in record["steps"]])
 
 
-KINDS = ("lookalike", "easy", "series", "series-diameter")
+KINDS = ("lookalike", "easy", "series", "series-diameter", "sisters")
 
 
 def pair(kind: str, n: int, noise: float = 4.0, seed: int = 1,
@@ -111,7 +111,9 @@ def pair(kind: str, n: int, noise: float = 4.0, seed: int = 1,
     """A pair of seed files of the given kind (KINDS) from the cache:
     lookalike (n seeds in file 1, difficulty noise), easy (noise unused), or
     frames 0 and 1 of a series of n seeds at the default rates, with rich
-    descriptors or a diameter only."""
+    descriptors or a diameter only, or sisters: frames 0 and 1 of a series
+    of n seeds, diameter only, in which every seed divides (2n in frame 1),
+    so that each bidder has two look-alike sisters near it."""
     if kind == "lookalike":
         def write(folder: str) -> Dict:
             lookalike.write_pair(n, os.path.join(folder, "a.seeds"),
@@ -134,6 +136,11 @@ def pair(kind: str, n: int, noise: float = 4.0, seed: int = 1,
     if kind in ("series", "series-diameter"):
         model = series.Model(frames=2, seeds=n, noise=noise, seed=seed,
                              descriptors="rich" if kind == "series" else "diameter")
+        made = cached_series(model, pairs=[0], cache=cache)
+        return Pair(made.frames[0], made.frames[1], made.pairs[0])
+    if kind == "sisters":
+        model = series.Model(frames=2, seeds=n, noise=noise, seed=seed, divisions=1.0,
+                             arrivals=0.0, departures=0.0, descriptors="diameter")
         made = cached_series(model, pairs=[0], cache=cache)
         return Pair(made.frames[0], made.frames[1], made.pairs[0])
     raise ValueError("no scene kind %r (%s)" % (kind, ", ".join(KINDS)))

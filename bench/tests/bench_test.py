@@ -9,6 +9,7 @@ usage: bench_test.py BUILD_DIR [--without-python]
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -39,16 +40,26 @@ def repeat(line: str, times: int) -> List[str]:
     return [line] * times
 
 
-MATRIX_HEADER = header("N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
-                       "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB")
-MATRIX_ROW = row(D, r"(lookalike|series) 4 hard", W, S, r"(?:%s%%|-)" % S, S, S, S, S, S, S, S)
+TRACK_HEADER = header("scene", "weights", "linker", "link P", "link R", "link F1", "division P",
+                      "division R", "division F1", "complete", "track s")
+TRACK_ROW = row(r"rich 3x40 seed 1", "%s", "%s", *[S] * 8)
+MATRIX_COLUMNS = ("N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
+                  "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB")
+MATRIX_CELLS = (D, r"(lookalike|series|sisters) 4 hard", W, S, r"(?:%s%%|-)" % S, S, S, S, S, S,
+                S, S)
+MATRIX_HEADER = header(*MATRIX_COLUMNS)
+MATRIX_ROW = row(*MATRIX_CELLS)
 
 CASES = [
     (["matrix", "--sizes", "40", "--noise", "4", "--runs", "1", "--kinds", "lookalike",
-      "series"],
+      "series", "sisters"],
      [r"medians of 1 runs, seedmatch and seedmatch-read interleaved; plain engine once, up to "
       r"60 s; timeout 300 s", "", MATRIX_HEADER, separator(*"rllrrrrrrrrr"),
-      *repeat(MATRIX_ROW, 7)]),
+      *repeat(MATRIX_ROW, 9)]),
+    (["matrix", "--sizes", "40", "--noise", "4", "--runs", "1", "--kinds", "sisters",
+      "--other", "{build}"],
+     [r"medians of 1 runs, .*", "", header(*MATRIX_COLUMNS, "other s", "other ratio"),
+      separator(*"rllrrrrrrrrrrr"), *repeat(row(*MATRIX_CELLS, S, S), 2)]),
     (["easy", "--sizes", "40", "--runs", "1"],
      [r"easy pairs; weights \(seed hist rpd costLimit\) 1 0\.5 1 2; medians of 1 runs", "",
       header("N", "input MB", "read s", "seedmatch s", "ratio", "passes", "RSS MB", "bound MB"),
@@ -106,6 +117,42 @@ CASES = [
       row("1", "seedmatch-gen-rows", S, S, "the reference"), row("1", "python", S, S, "the same"),
       "", "medians", "", header("writer", "wall s", "CPU s"), separator(*"lrr"),
       row("seedmatch-gen-rows", S, S), row("python", S, S)]),
+    (["track", "--seeds", "40", "--frames", "3", "--scene-seeds", "1", "--kinds", "rich",
+      "--timing-seeds", "40", "--timing-frames", "3", "--rounds", "1", "--memory-frames", "3"],
+     [r"quality: 3 frames of 40 seeds, noise 2, divisions 2%, arrivals 1%, departures 1% a "
+      r"frame; weights seed hist rpd costLimit", "", TRACK_HEADER, separator(*"lllrrrrrrrr"),
+      *repeat(TRACK_ROW % (W, "auction"), 5), *repeat(TRACK_ROW % (W, "auto"), 5),
+      TRACK_ROW % ("-", "positions"), "",
+      r"the weighting the sweep chooses \(best link F1\), per scene and linker", "",
+      TRACK_HEADER, separator(*"lllrrrrrrrr"), TRACK_ROW % (W, "auction"),
+      TRACK_ROW % (W, "auto"), TRACK_ROW % ("-", "positions"), "",
+      r"worst of the chosen rows over the scenes of a kind, per linker", "",
+      header("kind", "linker", "link F1", "division F1", "complete"), separator(*"llrrr"),
+      *[row("rich", linker, S, S, S) for linker in ("auction", "auto", "positions")], "",
+      r"timing: rich 3x40 seed 1, weights 1 0\.5 1 2; 1 rounds, the loop then track; load is "
+      r"the 1-minute load average at the start of a round; CPU s of all threads", "",
+      header("round", "load", "loop s", "loop CPU s", "track s", "track CPU s", "track/loop",
+             "of CPU"), separator(*"rrrrrrrr"),
+      row("1", *[S] * 7), row("median", "", *[S] * 6), "",
+      r"track/loop by round: median %s \(min %s, max %s\)" % (S, S, S), "",
+      r"memory: steady 3x40 seed 1 \(\d+-\d+ seeds\), weights 1 0\.5 1 2",
+      r"peak resident set \(/usr/bin/time -v\): track over 3 frames %s MB; over the first "
+      r"pair %s MB \(ratio %s\); seedmatch on that pair %s MB \(ratio %s\)" % ((S,) * 5)]),
+    (["view", "--n", "40", "--rounds", "1"],
+     [r"Weights 1 0\.5 1 2; headless Chromium, software WebGL; 1 rounds, pages in turn", "",
+      header("page", "seeds", "pairs", "doubtful", "MB", "view+write s", "load+draw s", "least",
+             "most", "ratio to empty"), separator(*"lrrrrrrrrr"),
+      row("empty scene", "-", "-", "-", S, "-", S, S, S, S),
+      row(r"easy N=40", r"40\+\d+", D, D, S, S, S, S, S, S)]),
+    (["tracks", "--frames", "3", "--seeds", "40", "--rounds", "1"],
+     [r"series: 3 frames of 40-\d+ seeds, noise 2; %s nodes, %s tracklets, %s links \(%s "
+      r"divisions\); 1 rounds, steps in turn" % (D, D, D, D), "",
+      header("step", "median s", "least s", "most s", "written MB"), separator(*"lrrrr"),
+      row("from_frames", S, S, S, "-"),
+      row("to_csv", S, S, S, S), row("to_ctc", S, S, S, S), row("napari", S, S, S, "-"),
+      row("to_geff", S, S, S, S), row(re.escape("plot + PNG at 110 dpi"), S, S, S, S),
+      row("score_tracks, links file", S, S, S, "-"),
+      row("score_tracks, track CSV", S, S, S, "-")]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),
@@ -117,7 +164,10 @@ def main() -> int:
     build = os.path.abspath(sys.argv[1])
     cases = CASES
     if "--without-python" in sys.argv[2:]:
-        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large")]
+        cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track",
+                                                     "view", "tracks")]
+    if shutil.which("chromium") is None:
+        cases = [c for c in cases if c[0][0] != "view"]
     failures = checked = 0
     with tempfile.TemporaryDirectory() as tmp:
         a = os.path.join(tmp, "a.seeds")

@@ -58,7 +58,8 @@ __all__ = [
     "SeedFileError", "SeedSet", "Matching", "Report", "read_seeds", "match",
     "random_match", "evaluate", "pair_listing", "plot", "match_many",
     "TruthFileError", "Score", "read_truth", "score", "grid", "sweep", "plot_sweep",
-    "Consistency", "consistency",
+    "Consistency", "consistency", "view", "Tracks", "FrameLinks", "track",
+    "TrackScore", "read_track_truth", "score_tracks",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -303,7 +304,48 @@ def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
     return pairing_figure(set1, set2, report, _number("cost_limit", cost_limit))
 
 
+def view(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
+         hist_weight: float, cost_limit: float):
+    """A pairing in 3D, to turn, zoom and hover in a browser.
+
+    Both sets as markers, each pair a segment coloured by its evaluation cost on
+    the scale and colours of `plot`, the unmatched seeds of either file marked,
+    and the pairs that `Report.consistency` doubts in a trace of their own,
+    dashed. Hovering over a segment's end shows the pair's line of the report
+    (both indices, stored cost, evaluation cost and its terms, displacement) and
+    its trust score. Each legend entry shows or hides its trace. Coordinates are
+    rounded to a hundred-thousandth of the scene's extent.
+
+    Parameters
+    ----------
+    set1, set2 : SeedSet
+    matching : Matching
+    seed_weight, hist_weight : float
+        As for `evaluate`.
+    cost_limit : float
+        Named in the caption, beside the report's summary line.
+
+    Returns
+    -------
+    plotly.graph_objects.Figure
+        ``figure.write_html(path)`` writes one page with plotly.js inside, which
+        opens from a file with no network.
+
+    Raises
+    ------
+    ImportError
+        When plotly is missing, saying how to install it.
+    """
+    from ._view import need_plotly, pairing_view
+    need_plotly()
+    report = evaluate(set1, set2, matching, seed_weight, hist_weight)
+    return pairing_view(set1, set2, report, _number("cost_limit", cost_limit))
+
+
 from ._consistency import Consistency, consistency  # noqa: E402
+from ._linking import FrameLinks, track  # noqa: E402
 from ._many import match_many  # noqa: E402  (it runs the functions above)
 from ._sweep import grid, plot_sweep, sweep  # noqa: E402
 from ._truth import Score, TruthFileError, read_truth, score  # noqa: E402
+from ._tracks import Tracks  # noqa: E402
+from ._track_scores import TrackScore, read_track_truth, score_tracks  # noqa: E402

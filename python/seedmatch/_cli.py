@@ -57,6 +57,8 @@ def parser() -> Parser:
                                   required=True)
     add_plot(commands)
     add_sweep(commands)
+    add_track(commands)
+    add_view(commands)
     return top
 
 
@@ -82,9 +84,12 @@ def add_sweep(commands) -> None:
         description="Pairs the seeds of FILE1 with those of FILE2 under every combination of "
                     "the weights given, as seedmatch does for each, and writes one CSV row "
                     "per weighting: the weights, the pairs made, the report's summary at full "
-                    "precision, the passes and the seconds; with --truth also the pairs that "
-                    "are true, precision, recall and F1, and the best weighting by F1 on "
-                    "standard error. LIST is comma-separated numbers or START:STOP:COUNT.")
+                    "precision, the passes, the seconds, and the estimated true pairs, "
+                    "precision, recall and F1 of the pairing, judged from the stored "
+                    "distances without known pairs; with --truth also the pairs that are "
+                    "true, precision, recall and F1. On standard error it names the best "
+                    "weighting by estimated F1 (and with --truth first the best by F1) as "
+                    "options to paste. LIST is comma-separated numbers or START:STOP:COUNT.")
     command.add_argument("file1", metavar="FILE1")
     command.add_argument("file2", metavar="FILE2")
     for name in WEIGHTS:
@@ -97,6 +102,59 @@ def add_sweep(commands) -> None:
     command.add_argument("--plot", metavar="PICTURE",
                          help="draw the table as heat maps; .png, .svg or .pdf")
     command.set_defaults(run=run_sweep)
+
+
+def add_view(commands) -> None:
+    command = commands.add_parser(
+        "view", help="write a pairing of two seed files as a 3D page for any browser",
+        description="Pairs the seeds of FILE1 with those of FILE2 by auction, as seedmatch "
+                    "does, and writes the pairing in 3D as one HTML page that opens offline: "
+                    "both sets, each pair a segment coloured by its evaluation cost, the "
+                    "unmatched and the doubtful pairs apart; hovering over a pair shows its "
+                    "line of the report.")
+    command.add_argument("file1", metavar="FILE1")
+    command.add_argument("file2", metavar="FILE2")
+    for name in WEIGHTS:
+        command.add_argument(name, metavar=name.upper(), type=atof)
+    command.add_argument("-o", "--output", required=True, metavar="PAGE.html",
+                         help="the page to write")
+    command.set_defaults(run=run_view)
+
+
+def add_track(commands) -> None:
+    command = commands.add_parser(
+        "track", help="follow seeds through a time series of seed files: tracks with divisions",
+        description="Pairs each FRAME with the next, as seedmatch does with the same weights "
+                    "(or by positions, with --linker), adds the divisions, and writes the "
+                    "tracks: one CSV row per seed of every frame (track_id,t,seed,x,y,z,"
+                    "parent_track_id), and on request the Cell Tracking Challenge's "
+                    "res_track.txt, a GEFF group and a picture of the lineages. With --truth, "
+                    "scores the tracks against known links and prints the scores on standard "
+                    "error. Frames are numbered from 0 in the order given.")
+    command.add_argument("frames", nargs="+", metavar="FRAME", help="seed files in time order")
+    for name in WEIGHTS:
+        command.add_argument("--" + name.replace("_", "-"), required=True, metavar="W",
+                             dest=name, type=atof)
+    command.add_argument("--linker", choices=("auction", "positions", "auto"),
+                         default="auction",
+                         help="what pairs each frame pair: the auction (the default), optimal "
+                              "assignment on positions, or per frame pair whichever of the two "
+                              "the estimate trusts more")
+    command.add_argument("--estimate", action="store_true",
+                         help="estimate the precision of each frame pair's pairs (about the "
+                              "auction's time again); made anyway with --linker auto or --plot, "
+                              "whose picture draws it")
+    command.add_argument("-o", "--output", required=True, metavar="TRACKS.csv")
+    command.add_argument("--ctc", metavar="FILE", help="also write res_track.txt here")
+    command.add_argument("--geff", metavar="DIR", help="also write a GEFF group here (zarr)")
+    command.add_argument("--truth", metavar="FILE",
+                         help="known lineages: lines 't i j', one per link, or a track CSV")
+    command.add_argument("--plot", metavar="PICTURE",
+                         help="draw the lineages; .png, .svg or .pdf")
+    command.add_argument("--html", metavar="PAGE.html",
+                         help="write the lineages in 3D, with a frame slider, as one HTML page "
+                              "that opens offline")
+    command.set_defaults(run=run_track)
 
 
 # ---- what the commands share ----------------------------------------------------
@@ -205,12 +263,115 @@ def run_sweep(args) -> None:
     write_table(table, args.output)
     if args.plot:
         save_figure(seedmatch.plot_sweep(table), args.plot, dpi=110)
-    if truth is not None and len(table):
-        best = table[int(table["f1"].argmax())]
-        print("best by F1: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}"
-                                        for n in WEIGHTS)
-              + f" (f1 {best['f1']:.6g}, precision {best['precision']:.6g}, recall "
-              f"{best['recall']:.6g}, {best['pairs']} pairs)", file=sys.stderr)
+    if not len(table):
+        return
+    if truth is not None:
+        print_best("best by F1", table, "", file=sys.stderr)
+    print_best("best by estimated F1", table, "est_", file=sys.stderr)
+
+
+def print_best(title: str, table, prefix: str, file) -> None:
+    """The weighting with the highest {prefix}f1, as options to paste, and its scores."""
+    best = table[int(table[prefix + "f1"].argmax())]
+    scores = f"{prefix}f1 {best[prefix + 'f1']:.6g}, {prefix}precision " \
+        f"{best[prefix + 'precision']:.6g}, {prefix}recall {best[prefix + 'recall']:.6g}"
+    if prefix and "f1" in table.dtype.names:
+        scores += f"; f1 {best['f1']:.6g}"
+    print(f"{title}: " + " ".join(f"--{n.replace('_', '-')} {float(best[n])!r}" for n in WEIGHTS)
+          + f" ({scores}, {best['pairs']} pairs)", file=file)
+
+
+def run_view(args) -> None:
+    import seedmatch
+    from ._view import need_plotly
+    try:
+        need_plotly()
+    except ImportError as error:
+        raise Failure(str(error)) from None
+    from ._outputs import check_paths
+    check_paths([args.file1, args.file2], {"-o": args.output})
+    set1 = seedmatch.read_seeds(args.file1)
+    set2 = seedmatch.read_seeds(args.file2)
+    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
+                               args.rpd_weight, args.cost_limit)
+    figure = seedmatch.view(set1, set2, matching, args.seed_weight, args.hist_weight,
+                            args.cost_limit)
+    write_page(figure, args.output)
+
+
+def write_page(figure, path: str) -> None:
+    """The figure as one self-contained page at path, whole or not at all."""
+    import tempfile
+    temporary = None
+    try:
+        with tempfile.NamedTemporaryFile("w", dir=os.path.dirname(os.path.abspath(path)),
+                                         prefix=".", suffix=".html", delete=False,
+                                         encoding="utf-8") as out:
+            temporary = out.name
+            figure.write_html(out, include_plotlyjs=True, full_html=True)
+        os.chmod(temporary, 0o666 & ~current_umask())
+        os.replace(temporary, path)
+        temporary = None
+    except OSError as error:
+        raise Failure(f"cannot write {path}: {(error.strerror or str(error)).lower()}") \
+            from None
+    finally:
+        if temporary is not None:
+            os.unlink(temporary)
+
+
+def current_umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def run_track(args) -> None:
+    import seedmatch
+    from ._outputs import check_paths, save_figure
+    check_paths(args.frames, {"-o": args.output, "--ctc": args.ctc, "--geff": args.geff,
+                              "--plot": args.plot, "--html": args.html})
+    if args.html:
+        from ._view import need_plotly
+        try:
+            need_plotly()
+        except ImportError as error:
+            raise Failure(str(error)) from None
+    if args.plot:
+        check_picture_format(args.plot)
+        need_matplotlib("track --plot")
+    if args.geff:
+        from ._geff import need_zarr
+        try:
+            need_zarr()
+        except ImportError as error:
+            raise Failure(str(error)) from None
+    if args.truth is not None:
+        seedmatch.read_track_truth(args.truth)  # a bad file fails before the long part
+    tracks = seedmatch.track(args.frames, args.seed_weight, args.hist_weight, args.rpd_weight,
+                             args.cost_limit, linker=args.linker,
+                             estimate=args.estimate or args.plot is not None)
+    score = None
+    if args.truth is not None:
+        score = seedmatch.score_tracks(tracks, args.truth)
+    where = args.output
+    try:
+        tracks.to_csv(args.output)
+        if args.ctc:
+            where = args.ctc
+            tracks.to_ctc(args.ctc)
+        if args.geff:
+            where = args.geff
+            tracks.to_geff(args.geff, overwrite=True)
+    except OSError as error:
+        raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
+            from None
+    if args.plot:
+        save_figure(tracks.plot(), args.plot, dpi=110)
+    if args.html:
+        write_page(tracks.view(), args.html)
+    if score is not None:
+        print(str(score), file=sys.stderr)
 
 
 # ---- running a command ----------------------------------------------------------

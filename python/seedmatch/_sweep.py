@@ -3,18 +3,21 @@ from __future__ import annotations
 
 import itertools
 import os
+from concurrent.futures import ThreadPoolExecutor
 import sys
 from typing import Any, Iterable, Sequence, Union
 
 import numpy as np
 
 from . import _core
-from ._truth import checked_truth, read_truth, score
+from ._truth import checked_truth, matched_pairs, read_truth, score
 
 WEIGHTS = ("seed_weight", "hist_weight", "rpd_weight", "cost_limit")
 FIELDS = [*((name, "f8") for name in WEIGHTS), ("pairs", "i8"), ("sum_cost", "f8"),
           ("avg_cost", "f8"), ("avg_rp", "f8"), ("navg_rp", "f8"), ("passes", "i8"),
           ("seconds", "f8")]
+ESTIMATE_FIELDS = [("est_true_pairs", "f8"), ("est_precision", "f8"), ("est_recall", "f8"),
+                   ("est_f1", "f8")]
 TRUTH_FIELDS = [("true_pairs", "i8"), ("precision", "f8"), ("recall", "f8"), ("f1", "f8")]
 
 Numbers = Union[float, Sequence[float]]
@@ -62,21 +65,37 @@ def portable(seeds) -> tuple:
     return seeds.positions, seeds.descriptors, seeds.point_counts, seeds.distances
 
 
+def estimates(set1, set2, tables: Sequence[np.ndarray], threads: int) -> np.ndarray:
+    """est_true_pairs, est_precision, est_recall and est_f1 of each matching,
+    one row each, judged on threads (the estimate leaves the GIL)."""
+    from ._consistency import consistency
+
+    def row(table: np.ndarray) -> tuple:
+        c = consistency(set1, set2, matched_pairs(table))
+        return c.est_true_pairs, c.est_precision, c.est_recall, c.est_f1
+    if len(tables):
+        consistency(set1, set2, np.zeros((0, 2), np.int64))  # each set's neighbours, once
+    with ThreadPoolExecutor(max(1, min(threads, len(tables)))) as pool:
+        return np.array(list(pool.map(row, tables)), dtype=np.float64).reshape(-1, 4)
+
+
 def sweep_group(parts1: tuple, parts2: tuple, weightings: np.ndarray, threads: int,
                 cancel: str | None = None):
-    """One cluster task: the seed sets built once, then the weightings on threads;
-    it stops when the distributed Event named cancel is set."""
+    """One cluster task: the seed sets built once, then the weightings on threads,
+    each matching judged where it was made; it stops when the distributed Event
+    named cancel is set."""
     set1 = _core.SeedSet.from_arrays(*parts1)
     set2 = _core.SeedSet.from_arrays(*parts2)
     if cancel is not None:
         from distributed import Event
         cancel = Event(cancel)
-    return _core.sweep(set1, set2, weightings, threads, cancel=cancel)
+    fields, tables = _core.sweep(set1, set2, weightings, threads, cancel=cancel)
+    return fields, tables, estimates(set1, set2, tables, threads)
 
 
 def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
-    """fields and tables of every weighting, one task per worker, each worker
-    building the two seed sets and their pair terms once."""
+    """fields, tables and estimates of every weighting, one task per worker,
+    each worker building the two seed sets and their pair terms once."""
     import uuid
 
     from distributed import Event, as_completed
@@ -84,7 +103,8 @@ def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
     stop = Event("seedmatch-sweep-" + uuid.uuid4().hex, client=client)
     nthreads = client.nthreads()
     workers = sorted(nthreads)[:len(weightings)]
-    fields = np.empty((len(weightings), 7))
+    fields = np.empty((len(weightings), len(_core.sweep_columns)))
+    judged = np.empty((len(weightings), 4))
     tables = [None] * len(weightings)
     groups = {}
     try:
@@ -96,9 +116,10 @@ def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
                                    pure=False)
             groups[future] = rows
         for future in as_completed(list(groups)):
-            group_fields, group_tables = future.result()
+            group_fields, group_tables, group_judged = future.result()
             rows = groups[future]
             fields[rows] = group_fields
+            judged[rows] = group_judged
             for row, table in zip(rows, group_tables):
                 tables[row] = table
             if bar is not None:
@@ -107,7 +128,7 @@ def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
         stop.set()
         client.cancel(list(groups))
         raise
-    return fields, tables
+    return fields, tables, judged
 
 
 def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client: Any = None,
@@ -137,10 +158,14 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
         ``pairs`` (matched rows), ``sum_cost``, ``avg_cost``, ``avg_rp``,
         ``navg_rp`` (the report's summary at full precision, NaN when no pair
         is made), ``passes``, ``seconds`` (of that weighting's matching and
-        summary), and with a truth ``true_pairs``, ``precision``, ``recall``
-        and ``f1`` (see ``score``).
+        summary), ``est_true_pairs``, ``est_precision``, ``est_recall`` and
+        ``est_f1`` (the matching judged without known pairs, see
+        ``consistency``), and with a truth ``true_pairs``, ``precision``,
+        ``recall`` and ``f1`` (see ``score``), so that the two can be set side
+        by side.
 
-    Each row is what ``seedmatch`` reports for its weights, bit for bit. The
+    Each row is what ``seedmatch`` reports for its weights, bit for bit, and
+    the estimate is what ``consistency`` gives for its matching. The
     parts of the pair costs that no weight changes are computed once and
     shared, which takes 16 bytes per pair of seeds. Ctrl-C stops the sweep
     and raises KeyboardInterrupt.
@@ -163,19 +188,23 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
     bar = progress_bar(len(rows), progress, "weighting")
     try:
         if client is not None and len(rows):
-            fields, tables = sweep_on_cluster(client, set1, set2, rows, bar)
+            fields, tables, judged = sweep_on_cluster(client, set1, set2, rows, bar)
         else:
             fields, tables = _core.sweep(set1, set2, rows, local_threads(),
                                          bar.update if bar is not None else None)
+            judged = estimates(set1, set2, tables, local_threads())
     finally:
         if bar is not None:
             bar.close()
 
-    table = np.zeros(len(rows), dtype=FIELDS + (TRUTH_FIELDS if truth is not None else []))
+    table = np.zeros(len(rows), dtype=FIELDS + ESTIMATE_FIELDS
+                     + (TRUTH_FIELDS if truth is not None else []))
     for k, name in enumerate(WEIGHTS):
         table[name] = rows[:, k]
-    for k, (name, _) in enumerate(FIELDS[4:]):
+    for k, name in enumerate(_core.sweep_columns):
         table[name] = fields[:, k]
+    for k, (name, _) in enumerate(ESTIMATE_FIELDS):
+        table[name] = judged[:, k]
     if truth is not None:
         scores = [score(matching, truth) for matching in tables]
         for name, _ in TRUTH_FIELDS:
@@ -187,9 +216,10 @@ def plot_sweep(table: np.ndarray) -> "matplotlib.figure.Figure":  # noqa: F821
     """Heat maps of a sweep, as a matplotlib Figure (Agg backend).
 
     One panel per (hist weight, cost limit), seed weight down and rpd weight
-    across, each cell labelled with its value. With a truth the panels show F1
-    and the best weighting is ringed; without one, two sets of panels show the
-    pair count and ``navg_rp`` (the relative-position error from positions).
+    across, each cell labelled with its value. The panels show the estimated
+    F1 and, with a truth, the true F1 beside it on the same colour scale; the
+    best weighting by each is ringed. A table without estimates shows the pair
+    count and ``navg_rp`` (the relative-position error from positions).
     """
     from ._sweep_picture import sweep_figure
     return sweep_figure(table)

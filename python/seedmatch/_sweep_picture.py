@@ -15,6 +15,16 @@ def cell_grid(table: np.ndarray, field: str, hist: float, limit: float, seeds, r
     return values
 
 
+def describe(row: np.ndarray, field: str, label: str) -> str:
+    """The weighting of row in words, with its F1s."""
+    scores = f"{label} {row[field]:.4f}"
+    if field == "est_f1" and "f1" in row.dtype.names:
+        scores += f" (true F1 {row['f1']:.4f})"
+    return (f"{scores}: seed weight {row['seed_weight']:g}, hist weight {row['hist_weight']:g}, "
+            f"rpd weight {row['rpd_weight']:g}, cost limit {row['cost_limit']:g}, "
+            f"{row['pairs']} pairs")
+
+
 def sweep_figure(table: np.ndarray) -> Figure:
     """The figure that ``seedmatch.plot_sweep`` returns."""
     if len(table) == 0:
@@ -27,23 +37,34 @@ def sweep_figure(table: np.ndarray) -> Figure:
     rpds = sorted(set(table["rpd_weight"].tolist()))
     hists = sorted(set(table["hist_weight"].tolist()))
     limits = sorted(set(table["cost_limit"].tolist()))
-    scored = "f1" in table.dtype.names
-    fields = [("f1", "F1", "viridis")] if scored else [
-        ("pairs", "pairs made", "viridis"), ("navg_rp", "navg_rp (lower is closer)", "magma_r")]
-    best = table[int(np.argmax(table["f1"]))] if scored and len(table) else None
+    names = table.dtype.names
+    fields = [(f, label) for f, label in (("f1", "F1"), ("est_f1", "estimated F1"))
+              if f in names]
+    if fields:
+        cmaps = ["viridis"] * len(fields)
+        # One colour scale for all, so that true and estimated F1 compare by eye.
+        shared = np.concatenate([table[f] for f, _ in fields])
+    else:  # a table from before the estimate
+        fields = [("pairs", "pairs made"), ("navg_rp", "navg_rp (lower is closer)")]
+        cmaps = ["viridis", "magma_r"]
+        shared = None
+    best = {f: table[int(np.nanargmax(table[f]))] for f, _ in fields
+            if f in ("f1", "est_f1") and np.isfinite(table[f]).any()}
 
-    rows = len(hists) * len(fields)
+    columns = len(fields) * len(limits)
     cell = 0.55 + 0.05 * max(len(rpds), 4)
-    fig = Figure(figsize=(max(6.5, 1.2 + len(limits) * cell * max(len(rpds), 2) * 0.75),
-                          0.9 + rows * cell * max(len(seeds), 2) * 0.6), layout="constrained")
-    axes = fig.subplots(rows, len(limits), squeeze=False, sharex=True, sharey=True)
-    for f, (field, label, cmap) in enumerate(fields):
-        finite = table[field][np.isfinite(table[field])] if len(table) else np.array([])
+    fig = Figure(figsize=(max(6.5, 1.2 + columns * cell * max(len(rpds), 2) * 0.75),
+                          1.2 + len(hists) * cell * max(len(seeds), 2) * 0.6),
+                 layout="constrained")
+    axes = fig.subplots(len(hists), columns, squeeze=False, sharex=True, sharey=True)
+    for f, ((field, label), cmap) in enumerate(zip(fields, cmaps)):
+        values_all = shared if shared is not None else table[field]
+        finite = values_all[np.isfinite(values_all)]
         # The table's own range, so that close candidates still differ in colour.
         low, high = (finite.min(), finite.max()) if len(finite) else (0.0, 1.0)
         for h, hist in enumerate(hists):
             for c, limit in enumerate(limits):
-                ax = axes[f * len(hists) + h, c]
+                ax = axes[h, f * len(limits) + c]
                 values = cell_grid(table, field, hist, limit, seeds, rpds)
                 image = ax.imshow(values, cmap=cmap, vmin=low, vmax=high, aspect="auto")
                 for (i, j), v in np.ndenumerate(values):
@@ -54,23 +75,22 @@ def sweep_figure(table: np.ndarray) -> Figure:
                             dark = not dark
                         ax.text(j, i, text, ha="center", va="center", fontsize="small",
                                 color="white" if dark else "black")
-                if best is not None and best["hist_weight"] == hist \
-                        and best["cost_limit"] == limit:
-                    ax.scatter([rpds.index(best["rpd_weight"])],
-                               [seeds.index(best["seed_weight"])], s=900, marker="o",
+                top = best.get(field)
+                if top is not None and top["hist_weight"] == hist \
+                        and top["cost_limit"] == limit:
+                    ax.scatter([rpds.index(top["rpd_weight"])],
+                               [seeds.index(top["seed_weight"])], s=900, marker="o",
                                facecolors="none", edgecolors="red", linewidths=2)
-                ax.set_title(f"hist {hist:g}, limit {limit:g}", fontsize="medium")
+                ax.set_title(f"{label}\nhist {hist:g}, limit {limit:g}", fontsize="medium")
                 ax.set_xticks(range(len(rpds)), [f"{v:g}" for v in rpds])
                 ax.set_yticks(range(len(seeds)), [f"{v:g}" for v in seeds])
-                if c == 0:
+                if f * len(limits) + c == 0:
                     ax.set_ylabel("seed weight")
-                if f * len(hists) + h == rows - 1:
+                if h == len(hists) - 1:
                     ax.set_xlabel("rpd weight")
-        fig.colorbar(image, ax=axes[f * len(hists):(f + 1) * len(hists), :].ravel().tolist(),
+        fig.colorbar(image, ax=axes[:, f * len(limits):(f + 1) * len(limits)].ravel().tolist(),
                      label=label, shrink=0.9)
-    if best is not None:
-        fig.suptitle(f"best F1 {best['f1']:.4f} (ringed): seed weight {best['seed_weight']:g}, "
-                     f"hist weight {best['hist_weight']:g}, rpd weight {best['rpd_weight']:g}, "
-                     f"cost limit {best['cost_limit']:g}\n{best['pairs']} pairs, precision "
-                     f"{best['precision']:.4f}, recall {best['recall']:.4f}", fontsize="medium")
+    if best:
+        fig.suptitle("\n".join(f"best {describe(row, field, dict(fields)[field])} (ringed)"
+                               for field, row in best.items()), fontsize="medium")
     return fig

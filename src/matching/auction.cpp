@@ -1,5 +1,5 @@
 // The auction written as directly as the algorithm reads. It is kept as the
-// reference that the fast engine in auction_fast.cpp is tested against.
+// reference that the fast engines (engine.cpp) are tested against.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -9,6 +9,28 @@
 #include "shared.h"
 
 namespace seedmatch {
+namespace {
+
+std::vector<int> emptyFlags(const SeedSet& seeds) {
+  std::vector<int> empty(seeds.size());
+  for (std::size_t i = 0; i < seeds.size(); ++i) empty[i] = isZero(seeds[i]);
+  return empty;
+}
+
+// The objects whose fixed part plus price is below the winner's: those whose
+// rpd decides the pass. Every object of the row has its terms by then.
+std::int64_t contenders(const double* descCost, const double* histCost,
+                        const std::vector<int>& objectEmpty, const std::vector<double>& price,
+                        double seedWeight, double histWeight, double winner) {
+  std::int64_t count = 0;
+  for (std::size_t j = 0; j < objectEmpty.size(); ++j) {
+    if (objectEmpty[j]) continue;
+    count += fixedPartOf(seedWeight, descCost[j], histWeight, histCost[j]) + price[j] < winner;
+  }
+  return count;
+}
+
+}  // namespace
 
 AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
                               double costLimit, double seedWeight, double histWeight,
@@ -20,10 +42,8 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
   const auto nObjects = static_cast<std::int32_t>(objects.size());
   const auto set1Size = static_cast<std::int32_t>(set1.size());
 
-  std::vector<int> bidderEmpty(bidders.size());
-  for (std::size_t b = 0; b < bidders.size(); ++b) bidderEmpty[b] = isZero(bidders[b]);
-  std::vector<int> objectEmpty(objects.size());
-  for (std::size_t j = 0; j < objects.size(); ++j) objectEmpty[j] = isZero(objects[j]);
+  const std::vector<int> bidderEmpty = emptyFlags(bidders);
+  const std::vector<int> objectEmpty = emptyFlags(objects);
 
   // seedDist and pcal depend on the pair alone, so each is computed once.
   const auto pairIndex = [nObjects](std::int32_t b, std::int32_t j) {
@@ -55,7 +75,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     }
     const double r = rpd(bidders, objects, b, j, owner, kRpdDivisor);
     ++stats.exactSums;
-    return rpdWeight * r + (seedWeight * descCost[p] + histWeight * histCost[p]);
+    return rpdWeight * r + fixedPartOf(seedWeight, descCost[p], histWeight, histCost[p]);
   };
 
   while (!queue.empty() && stats.passes < passLimit) {
@@ -64,33 +84,24 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     queue.pop_front();
     if (bidderEmpty[static_cast<std::size_t>(b)]) continue;
 
-    double bestGain = kStartGain;
-    double bestCost = kBaseValue;
-    std::int32_t best = -1;
+    Best best;
     for (std::int32_t j = 0; j < nObjects; ++j) {
       if (objectEmpty[static_cast<std::size_t>(j)]) continue;
       const double c = pairCost(b, j);
-      const double g = (kBaseValue - c) - price[static_cast<std::size_t>(j)];
-      if (g > bestGain) {
-        bestGain = g;
-        bestCost = c;
-        best = j;
-      }
+      const double g = gainOf(c, price[static_cast<std::size_t>(j)]);
+      if (g > best.gain) best = {g, c, j};
     }
-    if (best != -1) {
-      const double winner = bestCost + price[static_cast<std::size_t>(best)];
-      for (std::int32_t j = 0; j < nObjects; ++j) {
-        if (objectEmpty[static_cast<std::size_t>(j)]) continue;
-        const std::size_t p = pairIndex(b, j);
-        const double fixed = seedWeight * descCost[p] + histWeight * histCost[p];
-        if (fixed + price[static_cast<std::size_t>(j)] < winner) ++stats.contenders;
-      }
+    if (best.pos != -1) {
+      const std::size_t row = pairIndex(b, 0);
+      stats.contenders +=
+          contenders(&descCost[row], &histCost[row], objectEmpty, price, seedWeight, histWeight,
+                     best.cost + price[static_cast<std::size_t>(best.pos)]);
     }
     // Written so that a NaN operand fails the test and drops the bidder.
-    if (!(bestGain >= 0.0) || !(costLimit > bestCost)) continue;
+    if (!(best.gain >= 0.0) || !(costLimit > best.cost)) continue;
 
-    const auto won = static_cast<std::size_t>(best);
-    heldCost[won] = bestCost;
+    const auto won = static_cast<std::size_t>(best.pos);
+    heldCost[won] = best.cost;
     if (owner[won] != -1) queue.push_back(owner[won]);
     owner[won] = b;
     price[won] = price[won] + bidIncrement;

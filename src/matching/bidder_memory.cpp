@@ -41,4 +41,37 @@ double movedHolderDistance(HandoverLog& log, std::int64_t mark,
   return moved;
 }
 
+void remember(BidderMemory& last, std::size_t won, double rest,
+              const std::vector<RunnerUp>& leaders, const std::vector<double>& bound) {
+  last.runnersUp.clear();
+  for (const RunnerUp& r : leaders) {
+    if (r.pos != won) last.runnersUp.push_back({bound[r.pos], r.pos});
+  }
+  std::sort(last.runnersUp.begin(), last.runnersUp.end(), higherBound);
+  if (last.runnersUp.size() > kRunnersUp) {
+    rest = std::max(rest, last.runnersUp.back().bound);
+    last.runnersUp.pop_back();
+  }
+  last.rest = rest;
+  last.remembered = true;
+}
+
+bool driftSince(const BidderMemory& last, HandoverLog& log, const DriftBasis& basis, Drift& drift) {
+  // After many handovers the drift leaves little to go on, and reading the
+  // log would cost as much as a full pass.
+  if (log.object.size() - static_cast<std::size_t>(last.mark) > 2 * basis.liveCount) return false;
+  if (basis.heldCount != last.heldAtMark) return false;
+  const double moved = movedHolderDistance(log, last.mark, basis.owner, basis.bidderDist);
+  drift = {};
+  if (moved == 0.0) return true;
+  if (!basis.allowed || basis.heldCount < 2) return false;
+  const double count = static_cast<double>(basis.heldCount - 1);
+  const double relative = static_cast<double>(basis.heldCount + 8) * 0x1p-50;
+  drift.none = false;
+  drift.shift = basis.rpdWeight *
+                    (moved * (1.0 + 1e-6) / (kRpdDivisor * count) + basis.largestRpd * relative) +
+                1e-6;
+  return drift.shift < 1e5;
+}
+
 }  // namespace seedmatch

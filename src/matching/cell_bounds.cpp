@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numeric>
 
@@ -55,34 +56,65 @@ double rpdScale(std::size_t count) {
 }
 
 // sum over the cells of |A[p][c] - H[c]|, with the object's own term taken
-// out of its cell's H when it is held. The margin allows any order of the
-// terms; this one runs across the cells.
+// out of its cell's H when it is held (ownTerm is 0.0 for a free object).
+// The margin allows any order of the terms; this one runs across the cells.
 inline double cellGap(const CellSums& sums, std::size_t p) {
-  const double* a = sums.object.data() + p * kCells;
+  const std::size_t n = sums.cellOf.size();
+  const double* a = sums.object.data() + p;
   const double* h = sums.bidder.data();
-  const std::size_t own = sums.held[p] ? sums.cellOf[p] : kCells;
+  const std::size_t own = sums.cellOf[p];
   const double ownTerm = sums.ownTerm[p];
   std::array<double, kCells> t{};
   for (std::size_t c = 0; c < kCells; ++c)
-    t[c] = std::fabs(a[c] - (h[c] - (c == own ? ownTerm : 0.0)));
+    t[c] = std::fabs(a[c * n] - (h[c] - (c == own ? ownTerm : 0.0)));
   return ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
+}
+
+// v when keep, else +0.0: a select the compiler vectorizes, where it keeps a
+// conditional subtraction or choice of doubles as a branch (it may trap).
+inline double keptIf(bool keep, double v) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) & (std::uint64_t{0} - keep));
+}
+
+// cellGap, lowered, scaled and made a gain bound for every position, with
+// the bits rpdSumLowerBound and its callers give one. The loop runs across
+// positions, one cell-major column of A at a time, so that it vectorizes.
+template <class Fixed>
+SEEDMATCH_CLONES void cellSweep(const CellSums& sums, const double* __restrict a,
+                                const double* __restrict h, double rpdWeight,
+                                const Fixed* __restrict fixedLow, const double* __restrict price,
+                                std::size_t n, double* __restrict bound) {
+  const std::uint32_t* cellOf = sums.cellOf.data();
+  const double* ownTerm = sums.ownTerm.data();
+  const double* objectTotal = sums.objectTotal.data();
+  const std::uint8_t* held = sums.held.data();
+  const double d = sums.delta, bidderTotal = sums.bidderTotal;
+  const double scaleHeld = sums.scaleHeld, scaleFree = sums.scaleFree;
+  for (std::size_t p = 0; p < n; ++p) {
+    const std::uint32_t cell = cellOf[p];
+    const double own = ownTerm[p];
+    std::array<double, kCells> t;
+    for (std::uint32_t c = 0; c < kCells; ++c)
+      t[c] = std::fabs(a[c * n + p] - (h[c] - keptIf(cell == c, own)));
+    const double gap = ((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]));
+    const double lowRaw = (gap - d * (gap + objectTotal[p] + bidderTotal)) * (1.0 - d);
+    const double low = keptIf(lowRaw > 1e-280, lowRaw);
+    const double scale = held[p] != 0 ? scaleHeld : scaleFree;
+    const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
+    bound[p] = (kBaseValue - cost) - price[p];
+  }
 }
 
 template <class Fixed>
 SEEDMATCH_CLONES void sweep(const CellSums* sums, double rpdWeight, const Fixed* fixedLow,
                             const double* price, std::size_t n, double* bound) {
-  if (sums == nullptr) {
-    for (std::size_t p = 0; p < n; ++p) {
-      bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
-    }
+  if (sums != nullptr) {
+    cellSweep(*sums, sums->object.data(), sums->bidder.data(), rpdWeight, fixedLow, price, n,
+              bound);
     return;
   }
   for (std::size_t p = 0; p < n; ++p) {
-    // rpdSumLowerBound and the scale of its callers, for every position.
-    const double low = lowered(*sums, cellGap(*sums, p), sums->objectTotal[p]);
-    const double scale = sums->held[p] ? sums->scaleHeld : sums->scaleFree;
-    const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
-    bound[p] = (kBaseValue - cost) - price[p];
+    bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
   }
 }
 
@@ -149,14 +181,14 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
   const std::size_t n = live.size();
   const std::size_t cells = sums.cells;
   const auto index = static_cast<std::size_t>(live[k]);
-  double* column = sums.object.data() + sums.cellOf[k];
+  double* column = sums.object.data() + sums.cellOf[k] * n;
   double* total = sums.objectTotal.data();
   // rpd leaves out object k's own entry, so its own sums skip it too.
   const auto addRange = [&](std::size_t from, std::size_t to) {
     for (std::size_t p = from; p < to; ++p) {
       const auto j = static_cast<std::size_t>(live[p]);
       const double d = symmetric ? objects[index].neibDist[j] : objects[j].neibDist[index];
-      column[p * cells] += d;
+      column[p] += d;
       total[p] += d;
     }
   };
@@ -175,6 +207,10 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
 void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
                       const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
                       const std::vector<double>& bidderDist) {
+  // The holders come in no order, so the bidder's row is asked for line by
+  // line first: the loads below then find it in cache instead of waiting on
+  // memory one after the other.
+  for (std::size_t k = 0; k < bidderDist.size(); k += 8) __builtin_prefetch(&bidderDist[k]);
   std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
   for (const std::size_t p : heldPositions) {
     const double h = bidderDist[static_cast<std::size_t>(owner[static_cast<std::size_t>(live[p])])];

@@ -32,7 +32,7 @@ namespace seedmatch {
 struct CellSums {
   std::size_t cells = 0;
   std::vector<std::uint32_t> cellOf;  // by position
-  std::vector<double> object;         // object[p * cells + c] = A[p][c]
+  std::vector<double> object;         // object[c * positions + p] = A[p][c]
   std::vector<double> objectTotal;    // by position: all of A[p], for the margin
   std::vector<std::uint8_t> held;     // by position
   std::size_t heldCount = 0;          // the terms of rpd's sum
@@ -41,7 +41,8 @@ struct CellSums {
   double scaleHeld = 0.0;             // the same for a held object
   std::vector<double> bidder;         // H[c] for the bidder of the pass
   double bidderTotal = 0.0;           // all of H, for the margin
-  std::vector<double> ownTerm;        // by held position: the bidder's distance to its holder
+  std::vector<double> ownTerm;        // by position: the bidder's distance to its holder,
+                                      // 0.0 while free
 };
 
 // The largest distance rpd can read in a set (each seed's first set-size

@@ -18,6 +18,17 @@ void addRow(const double* row, double h, std::size_t n, double* sum) {
 
 }  // namespace
 
+bool distancesModerate(const SeedSet& seeds, const std::stop_token& stop) {
+  constexpr double kModerate = 1e290;  // 2^31 terms of twice this stay finite
+  for (const SEED& s : seeds) {
+    if (stop.stop_requested()) return false;
+    for (double d : s.neibDist) {
+      if (!(std::fabs(d) <= kModerate)) return false;
+    }
+  }
+  return true;
+}
+
 bool distancesSymmetric(const SeedSet& objects, const std::stop_token& stop) {
   const std::size_t n = objects.size();
   constexpr std::size_t kTile = 64;

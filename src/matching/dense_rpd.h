@@ -14,6 +14,11 @@
 
 namespace seedmatch {
 
+// True when no distance can make an rpd term infinite or NaN: with a zero
+// rpdWeight the rpd term then adds a zero of rpdWeight's sign, whatever its
+// value. False as soon as a stop is requested.
+bool distancesModerate(const SeedSet& seeds, const std::stop_token& stop = {});
+
 // True when every object's distance to every other reads the same both ways;
 // false as soon as a stop is requested.
 bool distancesSymmetric(const SeedSet& objects, const std::stop_token& stop = {});

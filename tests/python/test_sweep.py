@@ -110,7 +110,11 @@ def test_rows_are_what_match_and_evaluate_give(scene):
         s = seedmatch.score(matching, truth)
         assert row[["true_pairs", "precision", "recall", "f1"]].tolist() == (
             s.true_pairs, s.precision, s.recall, s.f1)
+        c = seedmatch.consistency(set1, set2, matching)
+        assert row[["est_true_pairs", "est_precision", "est_recall", "est_f1"]].tolist() == (
+            c.est_true_pairs, c.est_precision, c.est_recall, c.est_f1)
     assert table["pairs"][4] == 0 and table["f1"][0] > 0.9
+    assert table["est_f1"][4] == 0.0 and table["est_f1"][0] > 0.9
 
 
 def test_sweep_on_a_cluster_gives_the_same_rows(scene):
@@ -120,7 +124,8 @@ def test_sweep_on_a_cluster_gives_the_same_rows(scene):
                                   dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
         on_cluster = seedmatch.sweep(set1, set2, WEIGHTINGS, truth=truth, client=client)
-    for name in table.dtype.names[:-5] + table.dtype.names[-4:]:  # all but seconds
+    assert on_cluster.dtype == table.dtype
+    for name in set(table.dtype.names) - {"seconds"}:
         np.testing.assert_array_equal(on_cluster[name], table[name])
 
 
@@ -153,16 +158,30 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
     names = [n for n in expected.dtype.names if n != "seconds"]
     got = [[float(row[rows[0].index(n)]) for n in names] for row in rows[1:]]
     assert got == [list(r) for r in expected[names].tolist()]
-    best = expected[int(np.argmax(expected["f1"]))]
-    assert err.startswith(f"best by F1: --seed-weight {float(best['seed_weight'])!r} "
-                          "--hist-weight 0.5 ")
-    assert len(err.splitlines()) == 1
+    best, by_estimate = (expected[int(np.argmax(expected[f]))] for f in ("f1", "est_f1"))
+    lines = err.splitlines()
+    assert len(lines) == 2
+    assert lines[0].startswith(f"best by F1: --seed-weight {float(best['seed_weight'])!r} "
+                               "--hist-weight 0.5 ")
+    assert lines[1].startswith(
+        f"best by estimated F1: --seed-weight {float(by_estimate['seed_weight'])!r} "
+        f"--hist-weight 0.5 --rpd-weight {float(by_estimate['rpd_weight'])!r} "
+        f"--cost-limit 2.0 (est_f1 {by_estimate['est_f1']:.6g}, ")
+    assert f"; f1 {by_estimate['f1']:.6g}, " in lines[1]
     assert (tmp_path / "sweep.png").read_bytes().startswith(b"\x89PNG")
 
     csv = tmp_path / "table.csv"
     assert command_in_process(capsys, *args, "-o", csv)[:2] == (0, "")
     lines = csv.read_text().splitlines()
     assert lines[0] == out.splitlines()[0] and len(lines) == len(rows)
+
+    # Without a truth: the estimate's columns, and the best weighting by them.
+    status, out, err = command_in_process(capsys, *args[:-2])
+    header = out.splitlines()[0].split(",")
+    assert status == 0 and header == [n for n, _ in seedmatch._sweep.FIELDS
+                                      + seedmatch._sweep.ESTIMATE_FIELDS]
+    assert err.startswith("best by estimated F1: --seed-weight ")
+    assert len(err.splitlines()) == 1 and "; f1" not in err
 
     far_truth = tmp_path / "far.tsv"
     far_truth.write_text("0 999\n")
@@ -189,13 +208,20 @@ def test_picture_of_a_sweep(scene):
                            truth=truth)
     figure = seedmatch.plot_sweep(four)
     panels = [ax for ax in figure.axes if ax.get_images()]
-    assert len(panels) == 4
-    best = four[int(np.argmax(four["f1"]))]
-    (ringed,) = [ax for ax in panels if ax.collections]
-    assert ringed.get_title() == f"hist {best['hist_weight']:g}, limit {best['cost_limit']:g}"
-    assert ringed.collections[0].get_offsets().tolist() == [
-        [[1, 2].index(best["rpd_weight"]), [0.5, 1].index(best["seed_weight"])]]
-    unscored = seedmatch.plot_sweep(four[[n for n, _ in seedmatch._sweep.FIELDS]])
+    assert len(panels) == 8  # F1 and estimated F1 side by side
+    ringed = [ax for ax in panels if ax.collections]
+    for (field, label), ax in zip([("f1", "F1"), ("est_f1", "estimated F1")], ringed):
+        best = four[int(np.argmax(four[field]))]
+        assert ax.get_title() == (f"{label}\nhist {best['hist_weight']:g}, "
+                                  f"limit {best['cost_limit']:g}")
+        assert ax.collections[0].get_offsets().tolist() == [
+            [[1, 2].index(best["rpd_weight"]), [0.5, 1].index(best["seed_weight"])]]
+    assert len(ringed) == 2
+    names = [n for n, _ in seedmatch._sweep.FIELDS]
+    estimated = seedmatch.plot_sweep(four[names + ["est_f1", "est_precision"]])
+    panels = [ax for ax in estimated.axes if ax.get_images()]
+    assert len(panels) == 4 and all(ax.get_title().startswith("estimated F1\n") for ax in panels)
+    unscored = seedmatch.plot_sweep(four[names])
     assert len([ax for ax in unscored.axes if ax.get_images()]) == 8  # pairs and navg_rp
 
 
@@ -226,7 +252,8 @@ except KeyboardInterrupt:
 
 
 @pytest.mark.parametrize("call", ["seedmatch.match(a, b, 0, 0, 1, 2)",
-                                  "seedmatch.sweep(a, b, [(0, 0, 1, 2), (0, 0, 1, 3)] * 2)"])
+                                  "seedmatch.sweep(a, b, [(0, 0, 1, 2), (0, 0, 1, 3)] * 2)",
+                                  "seedmatch._linking.link_frames([a, b, a], 0, 0, 1, 2)"])
 def test_ctrl_c_stops_a_long_run(call):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     child = subprocess.Popen([sys.executable, "-c", LONG_RUN.replace("CALL", call)],

@@ -1,0 +1,61 @@
+#include "exact_cost.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace seedmatch {
+
+double exactCost(const AuctionState& state, const AuctionInput& in, const double* dist,
+                 std::size_t p, double fixed, const Best& best) {
+  const std::int32_t j = state.live[p];
+  const std::int32_t count = state.rpdCount(j);
+  const double* row = in.objects[static_cast<std::size_t>(j)].neibDist.data();
+  const std::int32_t* held = state.held.data();
+  const std::int32_t* owner = state.owner.data();
+  const std::size_t n = state.held.size();
+  // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
+  // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
+  const auto hopeless = [&](double partial) {
+    const double g = gainOf(costFromSum(in.weights.rpd, partial, count, fixed), state.price[p]);
+    return !best.beatenBy(g, static_cast<std::int64_t>(p));
+  };
+  // The object's own term is left out by summing around its place in the list.
+  const std::size_t self =
+      state.heldFlag[static_cast<std::size_t>(j)]
+          ? static_cast<std::size_t>(std::lower_bound(held, held + n, j) - held)
+          : n;
+  constexpr std::size_t kCheckEvery = 32;
+  double sum = 0.0;
+  const auto addRange = [&](std::size_t i, std::size_t to) {
+    while (i < to) {
+      const std::size_t end = std::min(to, i + kCheckEvery);
+      for (; i < end; ++i) {
+        const auto k = static_cast<std::size_t>(held[i]);
+        sum = sum + std::fabs(row[k] - dist[owner[k]]);
+      }
+      if (i < n && hopeless(sum)) return false;
+    }
+    return true;
+  };
+  if (!addRange(0, self) || !addRange(std::min(n, self + 1), n)) return std::nan("");
+  return costFromSum(in.weights.rpd, sum, count, fixed);
+}
+
+std::array<double, 2> exactCostsTogether(const AuctionState& state, const AuctionInput& in,
+                                         const double* dist, std::size_t p1, double fixed1,
+                                         std::size_t p2, double fixed2) {
+  const std::int32_t j1 = state.live[p1], j2 = state.live[p2];
+  const double* row1 = in.objects[static_cast<std::size_t>(j1)].neibDist.data();
+  const double* row2 = in.objects[static_cast<std::size_t>(j2)].neibDist.data();
+  double sum1 = 0.0, sum2 = 0.0;
+  for (const std::int32_t k : state.held) {
+    const double h = dist[state.owner[static_cast<std::size_t>(k)]];
+    sum1 = sum1 + (k == j1 ? 0.0 : std::fabs(row1[k] - h));
+    sum2 = sum2 + (k == j2 ? 0.0 : std::fabs(row2[k] - h));
+  }
+  return {costFromSum(in.weights.rpd, sum1, state.rpdCount(j1), fixed1),
+          costFromSum(in.weights.rpd, sum2, state.rpdCount(j2), fixed2)};
+}
+
+}  // namespace seedmatch

@@ -1,0 +1,112 @@
+"""The 3D view as a browser shows it: headless Chromium, software WebGL, from
+file:// with the network off."""
+import io
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import seedmatch
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "bench"))
+from headless import Browser, chromium  # noqa: E402
+
+pytest.importorskip("plotly")
+if chromium() is None:
+    pytest.skip("chromium is not installed (apt-get install chromium)", allow_module_level=True)
+
+# Contested weights on a generated pair: some pairs doubtful, some seeds unmatched.
+WEIGHTS = (1, 0.5, 1, 6)
+FIELDS = ("stored_cost", "seed_dist", "pcal", "cost", "d_desc0", "d_desc1", "d_desc2",
+          "d_pts01", "d_desc4", "d_pts2", "pos_disp")
+GRAPH = "document.querySelector('.js-plotly-plot')"
+
+
+@pytest.fixture(scope="module")
+def shown(tmp_path_factory):
+    """The report, the page's traces as the browser holds them, a screenshot
+    and where its parts lie, and what went wrong in the page."""
+    folder = tmp_path_factory.mktemp("view")
+    files = [str(folder / "a.seeds"), str(folder / "b.seeds")]
+    subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "bench", "bench.py"), "scenes",
+                    "easy", "300", *files, "--seed", "5"], check=True)
+    set1, set2 = map(seedmatch.read_seeds, files)
+    matching = seedmatch.match(set1, set2, *WEIGHTS)
+    report = seedmatch.evaluate(set1, set2, matching, *WEIGHTS[:2])
+    page = folder / "pairing.html"
+    seedmatch.view(set1, set2, matching, WEIGHTS[0], WEIGHTS[1], WEIGHTS[3]).write_html(page)
+    with Browser() as browser:
+        browser.open(str(page))
+        traces = browser.evaluate(f"{GRAPH}.data.map(t => ({{name: t.name, mode: t.mode, "
+                                  "customdata: t.customdata, hovertemplate: t.hovertemplate}))")
+        boxes = browser.evaluate(
+            "Object.fromEntries(['.gl-container canvas', '.legend', '.colorbar'].map(s => "
+            "[s, (r => [r.left, r.top, r.right, r.bottom])("
+            "document.querySelector(s).getBoundingClientRect())]))")
+        canvases = browser.evaluate("document.querySelectorAll('.gl-container canvas').length")
+        picture = browser.screenshot()
+        problems = list(browser.problems)
+    return report, traces, boxes, canvases, picture, problems
+
+
+def test_page_loads_without_error(shown):
+    assert shown[5] == []
+
+
+def test_webgl_drew_the_seeds(shown):
+    import matplotlib.image
+    _, _, boxes, canvases, picture, _ = shown
+    pixels = matplotlib.image.imread(io.BytesIO(picture), format="png")[:, :, :3]
+    drawn = np.ones(pixels.shape[:2], bool)
+    for name in (".legend", ".colorbar"):  # SVG drawn over the scene, in the same colours
+        left, top, right, bottom = map(int, boxes[name])
+        drawn[max(top, 0):bottom + 1, max(left, 0):right + 1] = False
+    left, top, right, bottom = map(int, boxes[".gl-container canvas"])
+    scene = np.zeros_like(drawn)
+    scene[top:bottom, left:right] = True
+    assert canvases >= 1
+    for colour in ("#1f77b4", "#ff7f0e", "#d62728"):  # the two files, unmatched in file 1
+        rgb = np.array([int(colour[k:k + 2], 16) for k in (1, 3, 5)]) / 255
+        near = (np.abs(pixels - rgb).max(axis=2) < 0.08) & drawn & scene
+        assert near.sum() > 20, colour
+
+
+@pytest.mark.parametrize("name", ["pairs", "doubtful pairs"])
+def test_hover_of_a_pair_is_its_report(name, shown):
+    report, traces, *_ = shown
+    (trace,) = [t for t in traces if t["name"].startswith(name + " (")]
+    assert trace["mode"] == "lines" and "%{customdata[5]}" in trace["hovertemplate"]
+    costliest = max(range(0, len(trace["customdata"]), 3),
+                    key=lambda k: float(trace["customdata"][k][5]))
+    hover = trace["customdata"][costliest]
+    i = int(np.flatnonzero((report.p == int(hover[0])) & (report.q == int(hover[1])))[0])
+    assert hover[:13] == [str(report.p[i]), str(report.q[i])] + \
+        [f"{getattr(report, field)[i]:.3f}" for field in FIELDS]
+    assert hover[13] == f"{report.consistency.score[i]:.2f}"
+    assert (float(hover[13]) > 0.5) == (name == "pairs")
+
+
+def test_lineage_slider_shows_each_frame(tmp_path):
+    subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "bench", "bench.py"), "scenes",
+                    "series", str(tmp_path), "--frames", "4", "--seeds", "80", "--divisions",
+                    "0.1", "--seed", "4"], check=True, capture_output=True)
+    tracks = seedmatch.track(sorted(tmp_path.glob("frame_*.seeds")), 1, 0.5, 1, 2)
+    page = tmp_path / "lineages.html"
+    tracks.view().write_html(page)
+    with Browser() as browser:
+        browser.open(str(page))
+        shown = []
+        for frame in ("2", "0"):
+            shown.append(browser.evaluate(
+                f"Plotly.restyle({GRAPH}, ...{GRAPH}.layout.sliders[0].steps[{frame}].args)"
+                ".then(() => "
+                f"[{GRAPH}.data[3].x.length, "
+                f"{GRAPH}.data[4].customdata.filter(c => c).length / 2])"))
+        problems = list(browser.problems)
+    assert problems == []
+    links = [int(np.count_nonzero(tracks.links["t"] == t)) for t in (2, 0)]
+    assert shown == [[int(tracks.frame_sizes[t]), links[k]] for k, t in enumerate((2, 0))]
+    assert links[0] > 0

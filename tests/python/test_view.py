@@ -1,0 +1,233 @@
+"""The 3D view of a pairing and the view command."""
+import html.parser
+import re
+import sys
+
+import numpy as np
+import pytest
+
+import seedmatch
+from conftest import EXAMPLES
+from seedmatch._view import RESOLUTION, decimals
+
+pytest.importorskip("plotly")
+
+FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
+
+
+def by_name(figure):
+    """The traces keyed by their name without the count in brackets."""
+    return {re.sub(r" \(\d+\)$", "", trace.name): trace for trace in figure.data}
+
+
+def segment_ends(trace):
+    """(K, 2, 3): the two ends of each segment of a pairs trace."""
+    points = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1)
+    assert np.isnan(points[2::3]).all()
+    return np.stack([points[0::3], points[1::3]], axis=1)
+
+
+@pytest.mark.parametrize("files, weights, doubtful", [
+    ("forty", (1, 0.5, 1, 2), 0),
+    ("three", (1, 0.5, 1, 2), 0),
+    (300, (1, 0.5, 1, 6), 19),        # the contested weights let wrong pairs in
+    (300, (0, 0, 1, 2), 294),         # positions alone: the estimate trusts none
+    ("forty", (1, 0.5, 1, 0), None),  # no pair at all
+])
+def test_view_draws_the_report(files, weights, doubtful, generated):
+    set1, set2 = map(seedmatch.read_seeds, generated[files])
+    matching = seedmatch.match(set1, set2, *weights)
+    report = seedmatch.evaluate(set1, set2, matching, *weights[:2])
+    figure = seedmatch.view(set1, set2, matching, weights[0], weights[1], weights[3])
+    name1, name2 = (f.name for f in generated[files])
+    traces = by_name(figure)
+    step = 10.0 ** -decimals(set1.positions, set2.positions)
+
+    # Every seed is drawn once among the markers: matched in its file's trace, or unmatched.
+    unmatched1 = np.setdiff1d(np.arange(len(set1)), report.p)
+    unmatched2 = np.setdiff1d(np.arange(len(set2)), report.q)
+    for trace, positions, shown in [
+            (traces[f"{name1} (file 1)"], set1.positions, np.sort(report.p)),
+            (traces[f"{name2} (file 2)"], set2.positions, np.sort(report.q)),
+            (traces[f"unmatched in {name1}"], set1.positions, unmatched1),
+            (traces[f"unmatched in {name2}"], set2.positions, unmatched2)]:
+        drawn = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1).reshape(-1, 3)
+        assert np.abs(drawn - positions[shown]).max(initial=0) <= step / 2
+    assert list(traces[f"unmatched in {name1}"].customdata) == unmatched1.tolist()
+
+    # Each pair is one segment whose hover data is its line of the report.
+    rows = [line.split() for line in str(report).splitlines()[:len(report)]]
+    pairs = [traces["pairs"]] + ([traces["doubtful pairs"]] if "doubtful pairs" in traces else [])
+    seen = []
+    for trace in pairs:
+        ends = segment_ends(trace)
+        custom = list(trace.customdata)
+        for k, (a, b) in enumerate(ends):
+            row = custom[3 * k]
+            assert custom[3 * k + 1] == row and custom[3 * k + 2] is None
+            i = rows.index(row[:13])
+            assert np.abs(a - set1.positions[report.p[i]]).max() <= step / 2
+            assert np.abs(b - set2.positions[report.q[i]]).max() <= step / 2
+            assert list(trace.line.color[3 * k:3 * k + 3]) == [report.cost[i]] * 3
+            seen.append(i)
+        assert trace.line.coloraxis == "coloraxis"
+    assert sorted(seen) == list(range(len(report)))
+    if len(report):
+        assert (figure.layout.coloraxis.cmin, figure.layout.coloraxis.cmax) == \
+            (report.cost.min(), report.cost.max())
+
+    if doubtful is None:
+        assert "doubtful pairs" not in traces
+        assert all(len(row) == 13 for row in traces["pairs"].customdata if row)
+    else:
+        score = report.consistency.score
+        trusted = report.consistency.trusted
+        assert int((~trusted).sum()) == doubtful
+        assert len(traces["pairs"].x) == 3 * int(trusted.sum())
+        assert ("doubtful pairs" in traces) == (doubtful > 0)
+        for trace in pairs:
+            for row in trace.customdata[0::3]:
+                i = rows.index(row[:13])
+                assert row[13] == f"{score[i]:.2f}"
+                assert trusted[i] == (trace.name.startswith("pairs"))
+                assert trace.line.dash == ("solid" if trusted[i] else "dash")
+
+
+@pytest.mark.parametrize("positions, places", [
+    ([[0, 0, 0], [500, 20, 3]], 3),          # extent 500: steps of 0.001
+    ([[0.5, 0.5, 0.5], [0.7, 0.5, 0.5]], 6),  # extent 0.2
+    ([[1e6, 0, 0], [2e6, 0, 0]], 0),         # no rounding to tens
+    ([[7, 7, 7]], 5),                         # one point: its size sets the scale
+    ([[0, np.nan, 0], [40, np.inf, 1]], 4),  # what is not finite takes no part
+])
+def test_coordinates_are_rounded_below_what_the_eye_tells(positions, places):
+    points = np.array(positions, float)
+    assert decimals(points, np.zeros((0, 3))) == places
+    finite = points[np.isfinite(points)]
+    extent = np.ptp(finite) or max(abs(finite).max(), 1)
+    assert 10.0 ** -places / 2 <= RESOLUTION * extent  # the most a coordinate moves
+
+
+def test_page_is_one_file_that_fetches_nothing(tmp_path, generated, capsys):
+    from test_picture_and_many import command_in_process
+    page = tmp_path / "pairing.html"
+    assert command_in_process(capsys, "view", *generated[300], 1, 0.5, 1, 2, "-o", page) == \
+        (0, "", "")
+    scripts = []
+
+    class Scripts(html.parser.HTMLParser):
+        def handle_starttag(self, tag, attrs):
+            scripts.extend(dict(attrs) for t in [tag] if t in ("script", "link"))
+
+    text = page.read_text()
+    Scripts().feed(text)
+    assert len(scripts) >= 2 and not [s for s in scripts if "src" in s or "href" in s]
+    assert len(text) > 3_000_000  # plotly.js is inside
+    assert not [p for p in tmp_path.iterdir() if p != page]  # no temporary left behind
+
+
+@pytest.mark.parametrize("output, message", [
+    ("missing/pairing.html", "seedmatch: cannot write {}: no such file or directory"),
+    ("folder", "seedmatch: cannot write {}: is a directory"),
+])
+def test_view_command_cannot_write(output, message, tmp_path, capsys, monkeypatch):
+    from test_picture_and_many import command_in_process
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "folder").mkdir()
+    assert command_in_process(capsys, "view", *FORTY, 1, 0.5, 1, 2, "-o", output) == \
+        (2, "", message.format(output) + "\n")
+    assert list(tmp_path.iterdir()) == [tmp_path / "folder"]
+    assert list((tmp_path / "folder").iterdir()) == []
+
+
+def test_without_plotly(tmp_path, capsys, monkeypatch):
+    from test_picture_and_many import command_in_process
+    for name in [m for m in sys.modules if m == "plotly" or m.startswith("plotly.")]:
+        monkeypatch.delitem(sys.modules, name)
+    monkeypatch.setitem(sys.modules, "plotly", None)  # import plotly now fails
+    status, out, err = command_in_process(capsys, "view", *FORTY, 1, 0.5, 1, 2, "-o",
+                                          tmp_path / "pairing.html")
+    assert (status, out) == (2, "") and err.count("\n") == 1
+    assert err.startswith("seedmatch: cannot import plotly, which the 3D view needs (")
+    assert err.endswith("); on Debian, apt-get install python3-plotly\n")
+    set1, set2 = map(seedmatch.read_seeds, FORTY)
+    with pytest.raises(ImportError, match="apt-get install python3-plotly"):
+        seedmatch.view(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 1, 2), 1, 0.5, 2)
+    assert list(tmp_path.iterdir()) == []
+
+
+def division_series():
+    """Three frames: a seed that goes on, and one that divides after frame 0."""
+    from types import SimpleNamespace
+    positions = [[[0, 0, 0], [10, 0, 0]], [[1, 0, 0], [11, 0, 0], [12, 1, 0]],
+                 [[2, 0, 0], [12, 0, 0], [13, 2, 0]]]
+    links = [SimpleNamespace(pairs=[[0, 0], [1, 1]], costs=[0.1, 0.2], divisions=[[1, 2]],
+                             division_costs=[0.5], linker="auction", estimate=1.0),
+             SimpleNamespace(pairs=[[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3],
+                             divisions=np.zeros((0, 2), int), division_costs=[],
+                             linker="auction", estimate=1.0)]
+    return seedmatch.Tracks.from_frames([np.array(p, float) for p in positions], links)
+
+
+def nan_parted(trace):
+    """The polylines of a trace, split at its gaps, as lists of (x, y, z)."""
+    points = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1)
+    parts, current = [], []
+    for point in points.tolist():
+        if np.isnan(point[0]):
+            parts.append(current)
+            current = []
+        else:
+            current.append(point)
+    return [p for p in parts + [current] if p]
+
+
+def test_lineages_in_3d():
+    figure = division_series().view()
+    traces = by_name(figure)
+    # Tracklets 1 (0..2 along x), 2 (the mother, frame 0 only), 3 and 4 (the daughters).
+    assert nan_parted(traces["tracklets"]) == [
+        [[0, 0, 0], [1, 0, 0], [2, 0, 0]], [[10, 0, 0]], [[11, 0, 0], [12, 0, 0]],
+        [[12, 1, 0], [13, 2, 0]]]
+    assert nan_parted(traces["to the daughters"]) == [[[10, 0, 0], [11, 0, 0]],
+                                                      [[10, 0, 0], [12, 1, 0]]]
+    assert nan_parted(traces["divisions"]) == [[[10, 0, 0]]]
+    colours = traces["tracklets"].line.color
+    assert len(set(colours[[0, 4, 6, 9]])) == 4  # one colour a tracklet
+    # The slider shows one frame at a time: its seeds, and its links to the next.
+    assert [s.label for s in figure.layout.sliders[0].steps] == ["0", "1", "2"]
+    seeds, links = [figure.data[k] for k in (3, 4)]
+    assert (seeds.name, links.name) == ("seeds of the frame", "links to the next frame")
+    frames = []
+    for step in figure.layout.sliders[0].steps:
+        assert step.method == "restyle" and list(step.args[1]) == [3, 4]
+        frames.append([{"x": change["x"][k], "y": change["y"][k], "z": change["z"][k]}
+                       for change in step.args[:1] for k in (0, 1)])
+    assert nan_parted(frames[1][0]) == [[[1, 0, 0], [11, 0, 0], [12, 1, 0]]]
+    assert nan_parted(frames[1][1]) == [
+        [[1, 0, 0], [2, 0, 0]], [[11, 0, 0], [12, 0, 0]], [[12, 1, 0], [13, 2, 0]]]
+    frame1 = figure.layout.sliders[0].steps[1].args[0]
+    assert [list(c) for c in frame1["customdata"][0]] == \
+        [[0, 1, 0], [1, 3, 2], [2, 4, 2]]  # seed, tracklet, parent
+    assert frames[0][0]["x"].tolist() == list(seeds.x)  # the page opens on frame 0
+    frame0 = figure.layout.sliders[0].steps[0].args[0]
+    assert list(frame0["customdata"][1][6]) == [1, 2, "0.500", "division"]
+    assert len(frames[2][1]["x"]) == 0  # the last frame has no next
+
+
+def test_track_command_writes_the_lineages_page(tmp_path, capsys, monkeypatch):
+    from test_picture_and_many import command_in_process
+    lineage = division_series()
+    monkeypatch.setattr(seedmatch, "track", lambda *args, **options: lineage)
+    page = tmp_path / "lineages.html"
+    assert command_in_process(capsys, "track", "a.seeds", "b.seeds", "c.seeds", "--seed-weight",
+                              1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-limit", 2,
+                              "-o", tmp_path / "tracks.csv", "--html", page) == (0, "", "")
+    text = page.read_text()
+    assert len(text) > 3_000_000 and '"label":"2","method":"restyle"' in text  # the last frame
+    status, out, err = command_in_process(capsys, "track", "a.seeds", "b.seeds", "--seed-weight",
+                                          1, "--hist-weight", 0.5, "--rpd-weight", 1,
+                                          "--cost-limit", 2, "-o", tmp_path / "again.csv",
+                                          "--html", tmp_path / "missing" / "l.html")
+    assert (status, out) == (2, "")
+    assert err == f"seedmatch: cannot write {tmp_path}/missing/l.html: no such file or directory\n"
