@@ -29,6 +29,9 @@ inline constexpr std::chrono::milliseconds kWaitSlice{50};
 template <class Work, class EverySlice>
 auto runInterruptibly(Work work, EverySlice everySlice) {
   namespace py = pybind11;
+  // The caller's thread too may be one whose exception storage is not made yet
+  // (a thread of Python's), and a failure in the work is rethrown on it.
+  seedmatch::useThreadStorage();
   std::stop_source stop;
   std::future<std::invoke_result_t<Work, std::stop_token>> task;
   try {

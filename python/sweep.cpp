@@ -75,7 +75,6 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weights>
   std::stop_callback forward(stop, [&] { failed.request_stop(); });
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
-    useThreadStorage();
     try {
       for (std::size_t k; !failed.stop_requested() && (k = next++) < weightings.size();) {
         const Weights& w = weightings[k];
@@ -100,7 +99,7 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weights>
   {
     std::vector<std::jthread> pool;
     try {
-      for (unsigned t = 1; t < threads && roomForThread(); ++t) pool.emplace_back(worker);
+      for (unsigned t = 1; t < threads; ++t) pool.push_back(startThread<std::jthread>(worker));
     } catch (const std::system_error&) {
       // No more threads to be had (a memory limit, say): the ones started share the work.
     }

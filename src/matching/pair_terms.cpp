@@ -54,16 +54,13 @@ PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedD
   };
   const std::size_t threads =
       std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostThreads);
-  if (threads == 1 || set1.size() < kRowsPerThread || !roomForThread()) {
+  if (threads == 1 || set1.size() < kRowsPerThread) {
     fillRows(0, 1);
     return terms;
   }
   std::jthread helper;
   try {
-    helper = std::jthread([&] {
-      useThreadStorage();
-      fillRows(1, 2);
-    });
+    helper = startThread<std::jthread>([&] { fillRows(1, 2); });
   } catch (const std::system_error&) {  // no thread to be had: every row on this one
     fillRows(0, 1);
     return terms;

@@ -78,15 +78,14 @@ std::optional<ReadError> readSeedPair(const std::string& path1, const std::strin
   const std::size_t held1 = seeds1.size();
   const std::size_t held2 = seeds2.size();
   const WakePipe wake;
-  if (wake.readEnd() < 0 || !roomForThread()) return readInTurn(path1, path2, seeds1, seeds2);
+  if (wake.readEnd() < 0) return readInTurn(path1, path2, seeds1, seeds2);
   Cancellation cancel;
   cancel.wakeFd = wake.readEnd();
   std::optional<ReadError> second;
   std::exception_ptr secondThrew;
   std::thread worker;
   try {
-    worker = std::thread([&] {
-      useThreadStorage();
+    worker = startThread<std::thread>([&] {
       try {
         second = readFile(path2, seeds2, &cancel);
       } catch (...) {

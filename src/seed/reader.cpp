@@ -170,7 +170,6 @@ struct SecondPart {
 // The blocks from `from` on, read into seeds over a second opening of path.
 void readSecondPart(const std::string& path, const Header& header, std::int32_t from, SEED* seeds,
                     SecondPart& part) {
-  useThreadStorage();
   try {
     Input input;
     if (input.open(path)) return;
@@ -204,7 +203,7 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
   std::int32_t longest = kTrusted;
   std::int32_t i = 0;
   if (splitPath != nullptr && header.count >= kSplitFrom && in.fromRegularFile() &&
-      coresAvailable() > 1 && roomForThread()) {
+      coresAvailable() > 1) {
     const std::size_t held = seeds.size();
     seeds.resize(held + static_cast<std::size_t>(header.count));
     SEED* const base = seeds.data() + held;
@@ -213,8 +212,8 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
     SecondPart second;
     std::thread worker;
     try {
-      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base,
-                           std::ref(second));
+      worker = startThread<std::thread>(
+          [&, from, base] { readSecondPart(*splitPath, header, from, base, second); });
     } catch (const std::system_error&) {
       seeds.resize(held);  // no thread to be had: read on alone
     }

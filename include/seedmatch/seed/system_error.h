@@ -2,7 +2,10 @@
 // report their own failures alike.
 #pragma once
 
+#include <future>
 #include <string>
+#include <system_error>
+#include <utility>
 
 namespace seedmatch {
 
@@ -18,5 +21,25 @@ std::string systemErrorText(int error);
 // as useThreadStorage() does.
 bool roomForThread();
 void useThreadStorage();
+
+// Starts fn() on a new Thread (std::thread or std::jthread) and returns once
+// that thread has taken its exception storage, so that this thread's
+// allocations cannot use up the memory it needs first. Throws
+// std::system_error when roomForThread() says no or no thread can be started.
+template <class Thread, class Fn>
+Thread startThread(Fn fn) {
+  if (!roomForThread()) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
+  std::promise<void> ready;
+  std::future<void> started = ready.get_future();
+  Thread thread([ready = std::move(ready), fn = std::move(fn)]() mutable {
+    useThreadStorage();
+    ready.set_value();
+    fn();
+  });
+  started.wait();
+  return thread;
+}
 
 }  // namespace seedmatch
