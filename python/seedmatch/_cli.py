@@ -18,6 +18,8 @@ import re
 import sys
 import warnings
 
+from ._errors import error_line
+
 EXIT_DONE = 0
 EXIT_ERROR = 2
 FORMATS = (".png", ".svg", ".pdf")
@@ -388,7 +390,7 @@ def one_line(error: BaseException) -> str:
     else:
         text = "; ".join(line.strip() for line in str(error).splitlines() if line.strip())
         text = text or type(error).__name__
-    return f"seedmatch: {text}"
+    return error_line(text)
 
 
 def main(argv: list[str] | None = None, unavailable: str | None = None) -> int:

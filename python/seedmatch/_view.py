@@ -70,33 +70,32 @@ def xyz(points: np.ndarray, places: int) -> dict:
     return {axis: points[:, k] for k, axis in enumerate("xyz")}
 
 
-def pair_trace(go, name: str, pos1, pos2, rows, cost, trust, dash: str, places: int):
+# A pair's hover: its line of the report, then its trust score.
+PAIR_HOVER = ("file 1 seed %{customdata[0]} → file 2 seed %{customdata[1]}<br>"
+              "stored cost %{customdata[2]}<br>evaluation cost %{customdata[5]} = "
+              "seedDist %{customdata[3]}, pcal %{customdata[4]}<br>"
+              "dDesc0 %{customdata[6]}  dDesc1 %{customdata[7]}  dDesc2 %{customdata[8]}<br>"
+              "dPts01 %{customdata[9]}  dDesc4 %{customdata[10]}  dPts2 %{customdata[11]}<br>"
+              "displacement %{customdata[12]}<br>trust %{customdata[13]}<extra></extra>")
+
+
+def pair_trace(go, name: str, pos1, pos2, rows, cost, dash: str, places: int):
     """One trace drawing the given pairs, each a segment coloured by its cost."""
-    if trust is not None:
-        rows = [row + [f"{t:.2f}"] for row, t in zip(rows, trust)]
-    colour = np.repeat(cost, 3)
-    trusted = "<br>trust %{customdata[13]}" if trust is not None else ""
-    template = ("file 1 seed %{customdata[0]} → file 2 seed %{customdata[1]}<br>"
-                "stored cost %{customdata[2]}<br>evaluation cost %{customdata[5]} = "
-                "seedDist %{customdata[3]}, pcal %{customdata[4]}<br>"
-                "dDesc0 %{customdata[6]}  dDesc1 %{customdata[7]}  dDesc2 %{customdata[8]}<br>"
-                "dPts01 %{customdata[9]}  dDesc4 %{customdata[10]}  dPts2 %{customdata[11]}<br>"
-                "displacement %{customdata[12]}" + trusted + "<extra></extra>")
     return go.Scatter3d(name=name, mode="lines", **xyz(segments(pos1, pos2), places),
-                        customdata=at_both_ends(rows), hovertemplate=template,
-                        line=dict(color=colour, coloraxis="coloraxis", width=4,
+                        customdata=at_both_ends(rows), hovertemplate=PAIR_HOVER,
+                        line=dict(color=np.repeat(cost, 3), coloraxis="coloraxis", width=4,
                                   dash=dash))
 
 
-def seed_trace(go, name: str, points, indices, file: int, symbol: str, colour: str,
-               size: float, places: int, hover: bool):
-    """The seeds at indices of one file as markers."""
-    extra = dict(customdata=indices,
-                 hovertemplate=f"file {file} seed %{{customdata}}, unmatched<extra></extra>") \
-        if hover else dict(hoverinfo="skip")
-    return go.Scatter3d(name=name, mode="markers", **xyz(points[indices], places),
-                        marker=dict(symbol=symbol, color=colour, size=size, line_width=0),
-                        **extra)
+def seed_trace(go, name: str, points, symbol: str, colour: str, size: float, places: int,
+               customdata, template: str):
+    """Seeds as markers, each with its hover data."""
+    custom = np.empty(len(customdata), dtype=object)
+    for k, item in enumerate(customdata):
+        custom[k] = item
+    return go.Scatter3d(name=name, mode="markers", **xyz(points, places), customdata=custom,
+                        hovertemplate=template,
+                        marker=dict(symbol=symbol, color=colour, size=size, line_width=0))
 
 
 def pairing_view(set1, set2, report, cost_limit: float):
@@ -106,36 +105,32 @@ def pairing_view(set1, set2, report, cost_limit: float):
     name1, name2 = file_label(set1, 1), file_label(set2, 2)
     p, q = report.p, report.q
     places = decimals(pos1, pos2)
-    rows = report_rows(report)
-    score = report.consistency.score if len(report) else None
-    trusted = score > 0.5 if score is not None else np.ones(len(p), bool)
-    matched1 = np.zeros(len(pos1), bool)
-    matched1[p] = True
-    matched2 = np.zeros(len(pos2), bool)
-    matched2[q] = True
+    score = report.consistency.score if len(report) else np.zeros(0)
+    rows = [row + [f"{t:.2f}"] for row, t in zip(report_rows(report), score)]
+    trusted = score > 0.5
+    unmatched1 = np.setdiff1d(np.arange(len(pos1)), p)
+    unmatched2 = np.setdiff1d(np.arange(len(pos2)), q)
     size = 3 if len(pos1) + len(pos2) > 2000 else 5
 
-    traces = [
-        # Matched seeds answer no hover: the pair's segment, which ends on them, does.
-        seed_trace(go, f"{name1} (file 1)", pos1, np.flatnonzero(matched1), 1, "circle",
-                   FILE1, size, places, hover=False),
-        seed_trace(go, f"{name2} (file 2)", pos2, np.flatnonzero(matched2), 2, "circle",
-                   FILE2, size, places, hover=False),
-    ]
+    # A pair answers the hover at both its seeds and both ends of its segment,
+    # whichever the browser finds on top.
+    traces = [seed_trace(go, f"{name1} (file 1)", pos1[p], "circle", FILE1, size, places,
+                         rows, PAIR_HOVER),
+              seed_trace(go, f"{name2} (file 2)", pos2[q], "circle", FILE2, size, places,
+                         rows, PAIR_HOVER)]
     for kept, name, dash in ((trusted, f"pairs ({int(trusted.sum())})", "solid"),
                              (~trusted, f"doubtful pairs ({int((~trusted).sum())})", "dash")):
         if kept.any() or dash == "solid":
             k = np.flatnonzero(kept)
             traces.append(pair_trace(go, name, pos1[p[k]], pos2[q[k]], [rows[i] for i in k],
-                                     report.cost[k], score[k] if score is not None else None,
-                                     dash, places))
+                                     report.cost[k], dash, places))
     traces += [
-        seed_trace(go, f"unmatched in {name1} ({int((~matched1).sum())})", pos1,
-                   np.flatnonzero(~matched1), 1, "diamond", UNMATCHED1, size + 1, places,
-                   hover=True),
-        seed_trace(go, f"unmatched in {name2} ({int((~matched2).sum())})", pos2,
-                   np.flatnonzero(~matched2), 2, "cross", UNMATCHED2, size + 3, places,
-                   hover=True),
+        seed_trace(go, f"unmatched in {name1} ({len(unmatched1)})", pos1[unmatched1], "diamond",
+                   UNMATCHED1, size + 1, places, unmatched1.tolist(),
+                   "file 1 seed %{customdata}, unmatched<extra></extra>"),
+        seed_trace(go, f"unmatched in {name2} ({len(unmatched2)})", pos2[unmatched2], "cross",
+                   UNMATCHED2, size + 3, places, unmatched2.tolist(),
+                   "file 2 seed %{customdata}, unmatched<extra></extra>"),
     ]
     finite = report.cost[np.isfinite(report.cost)]
     low, high = (float(finite.min()), float(finite.max())) if len(finite) else (0.0, 1.0)
@@ -192,22 +187,24 @@ def frame_traces(go, tracks, t: int, places: int, size: float) -> list:
     where = np.stack([tracks.nodes["x"], tracks.nodes["y"], tracks.nodes["z"]], axis=1)
     ends = segments(where[offsets[t] + links["seed1"]], where[offsets[t + 1] + links["seed2"]]) \
         if t + 1 < len(tracks.frame_sizes) else np.zeros((0, 3))
+    # Numbers and a colour scale rather than strings: plotly checks each string.
+    custom = np.full((3 * len(links), 3), np.nan)
+    for column, field in enumerate(("seed1", "seed2", "cost")):
+        custom[0::3, column] = custom[1::3, column] = links[field]
     link_trace = go.Scatter3d(
         name="links to the next frame", mode="lines", **xyz(ends, places),
-        customdata=at_both_ends([[link[1], link[2], f"{link[3]:.3f}", link[4]]
-                                 for link in links.tolist()]),
+        customdata=custom, text=np.repeat(links["kind"], 3),
         hovertemplate=f"frame {t} seed %{{customdata[0]}} → frame {t + 1} seed "
-                      "%{customdata[1]}<br>%{customdata[3]}, cost %{customdata[2]}"
-                      "<extra></extra>",
-        line=dict(color=np.repeat(np.where(links["kind"] == "division", UNMATCHED1, "#404040"),
-                                  3), width=4))
+                      "%{customdata[1]}<br>%{text}, cost %{customdata[2]:.3f}<extra></extra>",
+        line=dict(color=np.repeat((links["kind"] == "division").astype(float), 3), width=4,
+                  colorscale=[[0, "#404040"], [1, UNMATCHED1]], cmin=0, cmax=1))
     return [seeds, link_trace]
 
 
 def frame_restyle(seeds, links) -> dict:
     """What turns the frame traces into these two."""
     return {"x": [seeds.x, links.x], "y": [seeds.y, links.y], "z": [seeds.z, links.z],
-            "customdata": [seeds.customdata, links.customdata],
+            "customdata": [seeds.customdata, links.customdata], "text": [None, links.text],
             "hovertemplate": [seeds.hovertemplate, links.hovertemplate],
             "marker.color": [seeds.marker.color, None], "line.color": [None, links.line.color]}
 
@@ -245,7 +242,7 @@ def lineage_view(tracks):
                              nodes["track_id"][unique_mothers]], 1),
         hovertemplate="division: frame %{customdata[0]} seed %{customdata[1]}, "
                       "tracklet %{customdata[2]}<extra></extra>",
-        marker=dict(symbol="diamond", size=size + 2, color=UNMATCHED1, line_width=0))
+        marker=dict(symbol="diamond", size=size + 1, color=UNMATCHED1, line_width=0))
 
     # The slider restyles the two frame traces: plotly's animation of 3D scenes
     # leaves a rejected promise in the console at every step.

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "seed/input.h"
 #include "seedmatch/matching/matching.h"
 #include "seedmatch/report/report.h"
 #include "seedmatch/seed/seed.h"
@@ -106,7 +107,7 @@ int run(const char* const* argv, Command command) {
   const double costLimit = std::atof(argv[6]);
   const SeedDistWeights weights{};  // the fixed 0.8, 1.4, 0.8, 0.1, 0.2
 
-  if (path1 == "-" && path2 == "-") {
+  if (path1 == kStandardInput && path2 == kStandardInput) {
     reportError(command,
                 "seedmatch: - (standard input) can stand for only one of the two seed files");
     return kExitError;

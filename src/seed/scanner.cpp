@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "escape.h"
+
 namespace seedmatch {
 namespace {
 
@@ -51,8 +53,7 @@ std::string quote(const char* begin, const char* end) {
     if (byte >= 0x20 && byte < 0x7f) {
       text += *p;
     } else {
-      constexpr char kHex[] = "0123456789abcdef";
-      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      appendEscaped(text, byte);
     }
   }
   text += end - begin > kShown ? "'..." : "'";
