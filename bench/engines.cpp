@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
   // Contenders of a pass, from its bidder's full row of fixed parts.
   const auto counted = [](const SeedSet& s1, const SeedSet& s2, MatchTable& table, double limit,
                           double seedW, double histW, double rpdW, const SeedDistWeights& w) {
-    const AuctionInput in = auctionInput(s1, s2, limit, seedW, histW, rpdW, w, nullptr, {});
+    const Weights weights{seedW, histW, rpdW, limit, w};
+    const AuctionInput in = auctionInput(s1, s2, weights, nullptr, {});
     const AuctionState shape = startState(in, false);
     FixedSource fixed(in, shape, true);
     std::vector<double> row(shape.live.size());
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
       const double winner = seen.cost + seen.price[static_cast<std::size_t>(seen.pos)];
       for (std::size_t p = 0; p < row.size(); ++p) contenders += row[p] + seen.price[p] < winner;
     };
-    AuctionStats stats = watchedAuction(s1, s2, table, limit, seedW, histW, rpdW, w, count);
+    AuctionStats stats = watchedAuction(s1, s2, table, weights, count);
     stats.contenders = contenders;
     return stats;
   };

@@ -33,7 +33,7 @@ struct PyMatching {
   seedmatch::MatchTable table;
   std::optional<std::int64_t> passes;  // none for the random baseline
   // seed_weight, hist_weight, rpd_weight and cost_limit, when known
-  std::optional<std::array<double, 4>> weights;
+  std::optional<seedmatch::Weights> weights;
 };
 
 // array, made read-only: the views handed out never change what they show.

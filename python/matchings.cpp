@@ -40,10 +40,14 @@ std::string matchingRepr(const PyMatching& m) {
                      std::to_string(m.table.size()) + " rows";
   text += m.passes ? ", " + std::to_string(*m.passes) + " passes" : ", at random";
   if (m.weights) {
-    const char* const names[] = {"seed_weight", "hist_weight", "rpd_weight", "cost_limit"};
-    for (std::size_t k = 0; k < 4; ++k) {
-      text += std::string(k ? ", " : "; ") + names[k] + "=" +
-              py::repr(py::float_((*m.weights)[k])).cast<std::string>();
+    const Weights& w = *m.weights;
+    const std::pair<const char*, double> fields[] = {{"seed_weight", w.seed},
+                                                     {"hist_weight", w.hist},
+                                                     {"rpd_weight", w.rpd},
+                                                     {"cost_limit", w.costLimit}};
+    for (std::size_t k = 0; k < std::size(fields); ++k) {
+      text += std::string(k ? ", " : "; ") + fields[k].first + "=" +
+              py::repr(py::float_(fields[k].second)).cast<std::string>();
     }
   }
   return text + ">";
@@ -73,12 +77,12 @@ void bindMatchings(py::module_& m) {
       [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight, double histWeight,
          double rpdWeight, double costLimit, const py::object& cancel) {
         PyMatching result;
-        result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
+        result.weights = Weights{seedWeight, histWeight, rpdWeight, costLimit};
         result.passes = runInterruptibly(
             [&](std::stop_token stop) {
-              return nModifiedWeightedBipartiteMatching(
-                         set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
-                         rpdWeight, SeedDistWeights{}, AuctionOptions{nullptr, stop})
+              return nModifiedWeightedBipartiteMatching(set1.seeds, set2.seeds, result.table,
+                                                        *result.weights,
+                                                        AuctionOptions{nullptr, stop})
                   .passes;
             },
             [&] {
@@ -96,7 +100,7 @@ void bindMatchings(py::module_& m) {
   m.def("random_match", [](const PySeedSet& set1, const PySeedSet& set2, double seedWeight,
                            double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
-    result.weights = {seedWeight, histWeight, rpdWeight, costLimit};
+    result.weights = Weights{seedWeight, histWeight, rpdWeight, costLimit};
     RandomMatching(set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
                    rpdWeight, SeedDistWeights{});
     return result;

@@ -26,8 +26,6 @@ using namespace seedmatch;
 namespace seedmatch_python {
 namespace {
 
-using Weighting = std::array<double, 4>;  // seed, hist, rpd weight, cost limit
-
 // What the report prints for one weighting, at full precision.
 struct Outcome {
   MatchTable table;
@@ -37,12 +35,18 @@ struct Outcome {
   double seconds = 0.0;
 };
 
-constexpr int kOutcomeFields = 7;
+// The columns of a sweep's fields, one row a weighting, as Python names them.
+constexpr std::array<const char*, 7> kColumns = {"pairs",   "sum_cost", "avg_cost", "avg_rp",
+                                                 "navg_rp", "passes",   "seconds"};
+
+std::array<double, kColumns.size()> columnsOf(const Outcome& o) {
+  return {double(o.pairs), o.sumCost, o.avgCost, o.avgRp, o.navgRp, double(o.passes), o.seconds};
+}
 
 // The report's summary of the table; NaN where the report prints its fixed
 // line for an empty table.
-void summarise(const SeedSet& set1, const SeedSet& set2, const Weighting& w, Outcome& out) {
-  const MatchReport report = reportMatch(set1, set2, out.table, w[0], w[1], SeedDistWeights{});
+void summarise(const SeedSet& set1, const SeedSet& set2, const Weights& w, Outcome& out) {
+  const MatchReport report = reportMatch(set1, set2, out.table, w.seed, w.hist, w.seedDist);
   out.pairs = static_cast<std::int64_t>(report.rows.size());
   if (!report.summary) {
     out.sumCost = out.avgCost = out.avgRp = out.navgRp = std::numeric_limits<double>::quiet_NaN();
@@ -56,7 +60,7 @@ void summarise(const SeedSet& set1, const SeedSet& set2, const Weighting& w, Out
 
 // Runs weightings[k] for every k on `threads` threads, counting each finished
 // one in `finished`. Returns early, with some outcomes left empty, on a stop.
-void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weighting>& weightings,
+void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weights>& weightings,
             unsigned threads, std::vector<Outcome>& outcomes, std::atomic<std::size_t>& finished,
             std::stop_token stop) {
   const PairTerms terms = preparePairTerms(set1, set2, SeedDistWeights{}, stop);
@@ -71,12 +75,11 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weightin
   auto worker = [&] {
     try {
       for (std::size_t k; !failed.stop_requested() && (k = next++) < weightings.size();) {
-        const Weighting& w = weightings[k];
+        const Weights& w = weightings[k];
         Outcome out;
         const auto start = std::chrono::steady_clock::now();
         const AuctionStats stats = nModifiedWeightedBipartiteMatching(
-            set1, set2, out.table, w[3], w[0], w[1], w[2], SeedDistWeights{},
-            AuctionOptions{&terms, failed.get_token()});
+            set1, set2, out.table, w, AuctionOptions{&terms, failed.get_token()});
         if (stats.stopped) return;
         out.passes = stats.passes;
         summarise(set1, set2, w, out);
@@ -106,9 +109,10 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
     throw py::value_error("weightings must have shape (K, 4)");
   }
   if (threads == 0) throw py::value_error("threads must be at least 1");
-  std::vector<Weighting> weightings(static_cast<std::size_t>(weightingsArg.shape(0)));
+  std::vector<Weights> weightings(static_cast<std::size_t>(weightingsArg.shape(0)));
   for (std::size_t k = 0; k < weightings.size(); ++k) {
-    std::copy_n(weightingsArg.data() + 4 * k, 4, weightings[k].data());
+    const double* w = weightingsArg.data() + 4 * k;
+    weightings[k] = Weights{w[0], w[1], w[2], w[3]};
   }
 
   std::vector<Outcome> outcomes(weightings.size());
@@ -130,14 +134,13 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
     report();
   }
 
-  py::array_t<double> fields(
-      std::vector<py::ssize_t>{static_cast<py::ssize_t>(outcomes.size()), kOutcomeFields});
+  py::array_t<double> fields(std::vector<py::ssize_t>{static_cast<py::ssize_t>(outcomes.size()),
+                                                      static_cast<py::ssize_t>(kColumns.size())});
   double* row = fields.mutable_data();
   py::list tables;
   for (const Outcome& o : outcomes) {
-    const double values[kOutcomeFields] = {double(o.pairs), o.sumCost,        o.avgCost, o.avgRp,
-                                           o.navgRp,        double(o.passes), o.seconds};
-    row = std::copy(values, values + kOutcomeFields, row);
+    const auto values = columnsOf(o);
+    row = std::copy(values.begin(), values.end(), row);
     const auto rows = static_cast<py::ssize_t>(o.table.size());
     py::array_t<double> table(std::vector<py::ssize_t>{rows, 3});
     if (rows > 0) std::copy_n(o.table.front().data(), 3 * o.table.size(), table.mutable_data());
@@ -149,6 +152,9 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
 }  // namespace
 
 void bindSweep(py::module_& m) {
+  py::tuple columns(kColumns.size());
+  for (std::size_t k = 0; k < kColumns.size(); ++k) columns[k] = py::str(kColumns[k]);
+  m.attr("sweep_columns") = columns;
   m.def(
       "sweep",
       [](const PySeedSet& set1, const PySeedSet& set2,
@@ -158,8 +164,8 @@ void bindSweep(py::module_& m) {
       },
       py::arg("set1"), py::arg("set2"), py::arg("weightings"), py::arg("threads"),
       py::arg("progress") = py::none(),
-      "(fields, tables): per weighting (seed, hist, rpd weight, cost limit) the pairs, sum,\n"
-      "mean, avg_rp, navg_rp, passes and seconds, and its match table. progress(n) is\n"
+      "(fields, tables): per weighting (seed, hist, rpd weight, cost limit) a row of\n"
+      "fields in the columns sweep_columns names, and its match table. progress(n) is\n"
       "called on the calling thread as n more weightings finish.");
 }
 

@@ -23,18 +23,13 @@ struct Draw {
   double pick(std::initializer_list<double> values) { return values.begin()[below(values.size())]; }
 };
 
-struct Weights {
-  double costLimit, seedWeight, histWeight, rpdWeight;
-  SeedDistWeights w;
-};
-
 void expectSameRun(const SeedSet& set1, const SeedSet& set2, const Weights& w) {
   MatchTable plain{{-5.0, -5.0, -5.0}}, fast = plain;
   SCOPED_TRACE(testing::Message() << set1.size() << "/" << set2.size() << " seeds, weights "
-                                  << w.costLimit << " " << w.seedWeight << " " << w.histWeight
-                                  << " " << w.rpdWeight << " " << w.w.wDesc1);
+                                  << w.seed << " " << w.hist << " " << w.rpd << " " << w.costLimit
+                                  << " " << w.seedDist.wDesc1);
   const auto run = [&](test::AuctionEngine engine, MatchTable& t) {
-    return engine(set1, set2, t, w.costLimit, w.seedWeight, w.histWeight, w.rpdWeight, w.w).passes;
+    return engine(set1, set2, t, w.costLimit, w.seed, w.hist, w.rpd, w.seedDist).passes;
   };
   MatchTable prepared = plain;
   const std::int64_t passes = run(referenceAuction, plain);
@@ -105,16 +100,17 @@ TEST(FastEngine, SmallCasesMatchThePlainOne) {
   for (int round = 0; round < 6000; ++round) {
     const Kind kind = static_cast<Kind>(d.below(4));
     const SeedSet set1 = makeSet(d, d.below(13), kind), set2 = makeSet(d, d.below(13), kind);
-    Weights w{d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6, -0.0, -1, 0x1p-1074}),
-              d.pick({1, 0.5, 0, -1}), d.pick({0.5, 0, -0.5, 2}),
-              d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3}),
-              d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{}};
+    Weights w;  // drawn limit first
+    w.costLimit = d.pick({2, 0, 1e7, kNaN, kInf, 0.5, 3, 6, -0.0, -1, 0x1p-1074});
+    w.seed = d.pick({1, 0.5, 0, -1});
+    w.hist = d.pick({0.5, 0, -0.5, 2});
+    w.rpd = d.pick({1, 0.25, 0, -0.0, -1, -0.5, kNaN, kInf, 20, 1e-3});
+    w.seedDist = d.below(3) == 0 ? SeedDistWeights{0, 0, 0, 0, 0} : SeedDistWeights{};
     if (d.below(8) == 0)
-      w = {2e6, 999998.0 + d.unit(), 0.0, d.pick({0, 1}), {0, 0, 0, 0, 0}};  // near the base
+      w = {999998.0 + d.unit(), 0.0, d.pick({0, 1}), 2e6, {0, 0, 0, 0, 0}};  // near the base
     if (d.below(4) == 0 && !set1.empty() && !set2.empty()) {  // a limit equal to a first-pass cost
       const SEED &a = set1[d.below(set1.size())], &b = set2[d.below(set2.size())];
-      w.costLimit =
-          w.rpdWeight * 0.0 + (w.seedWeight * seedDist(a, b, w.w) + w.histWeight * pcal(a, b, 0));
+      w.costLimit = w.rpd * 0.0 + (w.seed * seedDist(a, b, w.seedDist) + w.hist * pcal(a, b, 0));
     }
     expectSameRun(set1, set2, w);
     if (HasFatalFailure()) return;
@@ -131,7 +127,7 @@ TEST(PreparedTerms, RunAsThePlainEngine) {
     const SeedSet set1 = makeSet(d, n1, kind), set2 = makeSet(d, n2, kind);
     for (const SeedDistWeights& w : {SeedDistWeights{}, odd})
       for (const double weight : {kNaN, -0.0, 1.0})
-        expectSameRun(set1, set2, {2, weight, 0.5, weight, w});
+        expectSameRun(set1, set2, {weight, 0.5, weight, 2, w});
   }
   const SeedSet set1 = makeSet(d, 6, kTies), set2 = makeSet(d, 7, kTies);
   MatchTable table{{1.0, 2.0, 3.0}};
@@ -185,7 +181,7 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
     const auto sets = realisticPair(c.n, c.seed, c.kind);
     for (std::size_t first : {0, 1})
       expectSameRun(sets[first], sets[1 - first],
-                    {c.costLimit, 1.0, c.histWeight, c.rpdWeight, {}});
+                    {1.0, c.histWeight, c.rpdWeight, c.costLimit, {}});
   }
 }
 
@@ -229,9 +225,9 @@ TEST(FastEngine, LookAlikeScenesMatchThePlainOne) {
     std::uint64_t seed;
     double jitter;
   } scenes[] = {{150, 21, 4.0}, {120, 22, 1.0}, {90, 23, 8.0}};
-  const Weights weights[] = {{2, 1, 0.5, 1, {}},    {2, 0.2, 0.1, 1, {}}, {2, 0, 0, 1, {}},
-                             {6, 1, 0.5, 1, {}},    {2, 1, 0.5, 3, {}},   {0.3, 0.5, 0.5, 0.5, {}},
-                             {1e4, 1, 0.5, 1e3, {}}};
+  const Weights weights[] = {{1, 0.5, 1, 2},    {0.2, 0.1, 1, 2}, {0, 0, 1, 2},
+                             {1, 0.5, 1, 6},    {1, 0.5, 3, 2},   {0.5, 0.5, 0.5, 0.3},
+                             {1, 0.5, 1e3, 1e4}};
   for (const auto& scene : scenes) {
     const auto sets = lookAlikePair(scene.n, scene.seed, scene.jitter);
     for (const Weights& w : weights) {
@@ -269,8 +265,8 @@ std::array<SeedSet, 2> sisterFrames(std::size_t n, std::uint64_t seed, double sp
       continue;
     }
     for (const double sign : {1.0, -1.0})
-      sets[1].push_back(cell(at[0] + sign * half[0], at[1] + sign * half[1],
-                             at[2] + sign * half[2], diameter / std::cbrt(2.0)));
+      sets[1].push_back(cell(at[0] + sign * half[0], at[1] + sign * half[1], at[2] + sign * half[2],
+                             diameter / std::cbrt(2.0)));
   }
   for (std::size_t i = sets[1].size(); i > 1; --i) std::swap(sets[1][i - 1], sets[1][d.below(i)]);
   for (SeedSet& set : sets) setDistances(d, set, kRealistic);
@@ -290,20 +286,19 @@ TEST(FastEngine, ContestedFramesMatchThePlainOne) {
     Weights w;
     bool passLimit;  // the run ends at 30 passes a bidder
   } cases[] = {
-      {"every mother divides", 40, 31, 11.5, 0, {2, 0.5, 0, 4, {}}, false},
-      {"one in eight divides", 70, 32, 11.5, 7, {2, 0.5, 0, 4, {}}, true},
-      {"one in eight divides", 70, 32, 11.5, 7, {2, 1, 0.5, 1, {}}, true},
-      {"one in eight divides", 70, 32, 11.5, 7, {2, 2, 0, 0.5, {}}, true},
-      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {2, 0.5, 0, 4, {}}, true},
-      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {6, 1, 0.5, 1, {}}, true},
+      {"every mother divides", 40, 31, 11.5, 0, {0.5, 0, 4, 2}, false},
+      {"one in eight divides", 70, 32, 11.5, 7, {0.5, 0, 4, 2}, true},
+      {"one in eight divides", 70, 32, 11.5, 7, {1, 0.5, 1, 2}, true},
+      {"one in eight divides", 70, 32, 11.5, 7, {2, 0, 0.5, 2}, true},
+      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {0.5, 0, 4, 2}, true},
+      {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {1, 0.5, 1, 6}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const auto sets = sisterFrames(c.n, c.seed, c.spacing, c.keep);
     MatchTable table;
-    const std::int64_t passes = referenceAuction(sets[0], sets[1], table, c.w.costLimit,
-                                                 c.w.seedWeight, c.w.histWeight, c.w.rpdWeight,
-                                                 c.w.w)
+    const std::int64_t passes = referenceAuction(sets[0], sets[1], table, c.w.costLimit, c.w.seed,
+                                                 c.w.hist, c.w.rpd, c.w.seedDist)
                                     .passes;
     EXPECT_GT(passes, 3 * static_cast<std::int64_t>(c.n)) << "not contested";
     EXPECT_EQ(passes == 30 * static_cast<std::int64_t>(c.n), c.passLimit);
@@ -330,12 +325,9 @@ TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
             d.below(8) == 0 ? b + s : b + (pattern < 0 ? (k % 2 == 0 ? 3.0 : -1.0) : pattern) * s;
       o = test::makeSeed(static_cast<double>(d.below(3)), static_cast<double>(d.below(3)), 0, row);
     }
+    const double costLimit = d.pick({2.0, 1e300, kInf, 1e5});
     expectSameRun(bidders, objects,
-                  {d.pick({2.0, 1e300, kInf, 1e5}),
-                   1.0,
-                   0.5,
-                   d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3}),
-                   {}});
+                  {1.0, 0.5, d.pick({1.0, 5e5, 2.5e5 + d.unit(), 1e-3}), costLimit});
     if (HasFatalFailure()) return;
   }
 }

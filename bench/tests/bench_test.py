@@ -145,6 +145,15 @@ CASES = [
              "most", "ratio to empty"), separator(*"lrrrrrrrrr"),
       row("empty scene", "-", "-", "-", S, "-", S, S, S, S),
       row(r"easy N=40", r"40\+\d+", D, D, S, S, S, S, S, S)]),
+    (["tracks", "--frames", "3", "--seeds", "40", "--rounds", "1"],
+     [r"series: 3 frames of 40-\d+ seeds, noise 2; %s nodes, %s tracklets, %s links \(%s "
+      r"divisions\); 1 rounds, steps in turn" % (D, D, D, D), "",
+      header("step", "median s", "least s", "most s", "written MB"), separator(*"lrrrr"),
+      row("from_frames", S, S, S, "-"),
+      row("to_csv", S, S, S, S), row("to_ctc", S, S, S, S), row("napari", S, S, S, "-"),
+      row("to_geff", S, S, S, S), row(re.escape("plot + PNG at 110 dpi"), S, S, S, S),
+      row("score_tracks, links file", S, S, S, "-"),
+      row("score_tracks, track CSV", S, S, S, "-")]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),
@@ -157,7 +166,7 @@ def main() -> int:
     cases = CASES
     if "--without-python" in sys.argv[2:]:
         cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track",
-                                                     "view")]
+                                                     "view", "tracks")]
     if shutil.which("chromium") is None:
         cases = [c for c in cases if c[0][0] != "view"]
     failures = checked = 0

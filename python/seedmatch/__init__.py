@@ -296,7 +296,7 @@ def view(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
     Both sets as markers, each pair a segment coloured by its evaluation cost on
     the scale and colours of `plot`, the unmatched seeds of either file marked,
     and the pairs that `Report.consistency` doubts in a trace of their own,
-    dashed. Hovering over a segment's end shows the pair's line of the report
+    dashed. Hovering over either seed of a pair shows its line of the report
     (both indices, stored cost, evaluation cost and its terms, displacement) and
     its trust score. Each legend entry shows or hides its trace. Coordinates are
     rounded to a hundred-thousandth of the scene's extent.

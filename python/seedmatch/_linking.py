@@ -275,25 +275,46 @@ def _link_portable(parts1: tuple, parts2: tuple, how: tuple) -> FrameLinks:
 
 
 def _on_cluster(client, frames: list, how: tuple, bar) -> tuple:
-    """Each frame read by one task; each pair a task on the two frames' results."""
+    """Each frame read by one task, each pair a task on the two frames' results;
+    a few pairs per worker thread under way at a time, so that the cluster holds
+    only the frames they need."""
     from distributed import as_completed
     from ._sweep import portable
-    read = [client.submit(_portable, portable(f) if isinstance(f, _core.SeedSet) else os.fspath(f),
-                          pure=False) for f in frames]
-    positions = [client.submit(_positions_of, r, pure=False) for r in read]
-    pairs = [client.submit(_link_portable, read[t], read[t + 1], how, pure=False)
-             for t in range(len(frames) - 1)]
-    del read  # the cluster lets a frame go once its pairs are done
-    pair_keys = {f.key for f in pairs}
+    read: dict = {}
+    positions: list = [None] * len(frames)
+    pairs: list = [None] * (len(frames) - 1)
+
+    def frame(t: int):
+        if t not in read:
+            f = frames[t]
+            read[t] = client.submit(
+                _portable, portable(f) if isinstance(f, _core.SeedSet) else os.fspath(f),
+                pure=False)
+            positions[t] = client.submit(_positions_of, read[t], pure=False)
+        return read[t]
+
+    def submit(t: int):
+        pairs[t] = client.submit(_link_portable, frame(t), frame(t + 1), how, pure=False)
+        read.pop(t, None)  # its last pair is under way: the cluster lets it go after that
+        return pairs[t]
+
+    if not pairs:
+        frame(0)
+    upcoming = iter(range(len(pairs)))
+    window = 2 * max(1, sum(client.nthreads().values()))
+    running = as_completed([submit(t) for t, _ in zip(upcoming, range(window))])
     try:
-        for future in as_completed(pairs + positions):
+        for future in running:
             if future.status == "error":
                 future.result()  # the first failure stops the rest
-            if bar is not None and future.key in pair_keys:
+            if bar is not None:
                 bar.update()
+            t = next(upcoming, None)
+            if t is not None:
+                running.add(submit(t))
         return [f.result() for f in positions], [f.result() for f in pairs]
     except BaseException:
-        client.cancel(pairs + positions)
+        client.cancel([f for f in pairs + positions if f is not None])
         raise
 
 

@@ -3,11 +3,7 @@ from __future__ import annotations
 
 import os
 
-# Figures are made without pyplot: they need no display, render with Agg when
-# saved, and leave the caller's own backend alone.
 import numpy as np
-from matplotlib.collections import LineCollection
-from matplotlib.figure import Figure
 
 # Beyond this many seeds in file 1 a projection of the whole scene is a tangle;
 # the scene then shows a slab across its narrowest axis holding about this many.
@@ -48,8 +44,14 @@ def title(report, size1: int, size2: int) -> str:
             f"{report.avg_cost:.3f}, mean relative-position error {error}")
 
 
-def pairing_figure(set1, set2, report, cost_limit: float) -> Figure:
+def pairing_figure(set1, set2, report, cost_limit: float):
     """The figure that ``seedmatch.plot`` returns."""
+    # Made without pyplot: it needs no display, renders with Agg when saved, and
+    # leaves the caller's own backend alone. Imported here, so that the 3D view,
+    # which shares the titles, works without matplotlib.
+    from matplotlib.collections import LineCollection
+    from matplotlib.figure import Figure
+
     pos1, pos2 = set1.positions, set2.positions
     a, b = widest_axes(pos1, pos2)
     depth = 3 - a - b

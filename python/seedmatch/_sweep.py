@@ -101,7 +101,7 @@ def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
         future = client.submit(sweep_group, *parts, weightings[rows], nthreads[worker],
                                workers=[worker], allow_other_workers=True, pure=False)
         groups[future] = rows
-    fields = np.empty((len(weightings), 7))
+    fields = np.empty((len(weightings), len(_core.sweep_columns)))
     judged = np.empty((len(weightings), 4))
     tables = [None] * len(weightings)
     try:
@@ -190,7 +190,7 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
                      + (TRUTH_FIELDS if truth is not None else []))
     for k, name in enumerate(WEIGHTS):
         table[name] = rows[:, k]
-    for k, (name, _) in enumerate(FIELDS[4:]):
+    for k, name in enumerate(_core.sweep_columns):
         table[name] = fields[:, k]
     for k, (name, _) in enumerate(ESTIMATE_FIELDS):
         table[name] = judged[:, k]

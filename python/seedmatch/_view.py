@@ -55,41 +55,47 @@ def segments(a: np.ndarray, b: np.ndarray) -> np.ndarray:
     return out
 
 
+def at_both_ends(rows: list) -> np.ndarray:
+    """Per segment of `segments`, its row at both ends and None at the gap; an
+    object array, which plotly takes without checking every item."""
+    out = np.full(3 * len(rows), None, dtype=object)
+    for k, row in enumerate(rows):
+        out[3 * k] = out[3 * k + 1] = row
+    return out
+
+
 def xyz(points: np.ndarray, places: int) -> dict:
     """x, y, z columns rounded to places; a NaN is written as null, plotly's gap in a line."""
     points = np.round(points, places)
     return {axis: points[:, k] for k, axis in enumerate("xyz")}
 
 
-def pair_trace(go, name: str, pos1, pos2, rows, cost, trust, dash: str, places: int):
+# A pair's hover: its line of the report, then its trust score.
+PAIR_HOVER = ("file 1 seed %{customdata[0]} → file 2 seed %{customdata[1]}<br>"
+              "stored cost %{customdata[2]}<br>evaluation cost %{customdata[5]} = "
+              "seedDist %{customdata[3]}, pcal %{customdata[4]}<br>"
+              "dDesc0 %{customdata[6]}  dDesc1 %{customdata[7]}  dDesc2 %{customdata[8]}<br>"
+              "dPts01 %{customdata[9]}  dDesc4 %{customdata[10]}  dPts2 %{customdata[11]}<br>"
+              "displacement %{customdata[12]}<br>trust %{customdata[13]}<extra></extra>")
+
+
+def pair_trace(go, name: str, pos1, pos2, rows, cost, dash: str, places: int):
     """One trace drawing the given pairs, each a segment coloured by its cost."""
-    if trust is not None:
-        rows = [row + [f"{t:.2f}"] for row, t in zip(rows, trust)]
-    custom = [item for row in rows for item in (row, row, None)]
-    colour = np.repeat(cost, 3)
-    trusted = "<br>trust %{customdata[13]}" if trust is not None else ""
-    template = ("file 1 seed %{customdata[0]} → file 2 seed %{customdata[1]}<br>"
-                "stored cost %{customdata[2]}<br>evaluation cost %{customdata[5]} = "
-                "seedDist %{customdata[3]}, pcal %{customdata[4]}<br>"
-                "dDesc0 %{customdata[6]}  dDesc1 %{customdata[7]}  dDesc2 %{customdata[8]}<br>"
-                "dPts01 %{customdata[9]}  dDesc4 %{customdata[10]}  dPts2 %{customdata[11]}<br>"
-                "displacement %{customdata[12]}" + trusted + "<extra></extra>")
     return go.Scatter3d(name=name, mode="lines", **xyz(segments(pos1, pos2), places),
-                        customdata=custom,
-                        hovertemplate=template,
-                        line=dict(color=colour, coloraxis="coloraxis", width=4,
+                        customdata=at_both_ends(rows), hovertemplate=PAIR_HOVER,
+                        line=dict(color=np.repeat(cost, 3), coloraxis="coloraxis", width=4,
                                   dash=dash))
 
 
-def seed_trace(go, name: str, points, indices, file: int, symbol: str, colour: str,
-               size: float, places: int, hover: bool):
-    """The seeds at indices of one file as markers."""
-    extra = dict(customdata=indices,
-                 hovertemplate=f"file {file} seed %{{customdata}}, unmatched<extra></extra>") \
-        if hover else dict(hoverinfo="skip")
-    return go.Scatter3d(name=name, mode="markers", **xyz(points[indices], places),
-                        marker=dict(symbol=symbol, color=colour, size=size, line_width=0),
-                        **extra)
+def seed_trace(go, name: str, points, symbol: str, colour: str, size: float, places: int,
+               customdata, template: str):
+    """Seeds as markers, each with its hover data."""
+    custom = np.empty(len(customdata), dtype=object)
+    for k, item in enumerate(customdata):
+        custom[k] = item
+    return go.Scatter3d(name=name, mode="markers", **xyz(points, places), customdata=custom,
+                        hovertemplate=template,
+                        marker=dict(symbol=symbol, color=colour, size=size, line_width=0))
 
 
 def pairing_view(set1, set2, report, cost_limit: float):
@@ -99,36 +105,32 @@ def pairing_view(set1, set2, report, cost_limit: float):
     name1, name2 = file_label(set1, 1), file_label(set2, 2)
     p, q = report.p, report.q
     places = decimals(pos1, pos2)
-    rows = report_rows(report)
-    score = report.consistency.score if len(report) else None
-    trusted = score > 0.5 if score is not None else np.ones(len(p), bool)
-    matched1 = np.zeros(len(pos1), bool)
-    matched1[p] = True
-    matched2 = np.zeros(len(pos2), bool)
-    matched2[q] = True
+    score = report.consistency.score if len(report) else np.zeros(0)
+    rows = [row + [f"{t:.2f}"] for row, t in zip(report_rows(report), score)]
+    trusted = score > 0.5
+    unmatched1 = np.setdiff1d(np.arange(len(pos1)), p)
+    unmatched2 = np.setdiff1d(np.arange(len(pos2)), q)
     size = 3 if len(pos1) + len(pos2) > 2000 else 5
 
-    traces = [
-        # Matched seeds answer no hover: the pair's segment, which ends on them, does.
-        seed_trace(go, f"{name1} (file 1)", pos1, np.flatnonzero(matched1), 1, "circle",
-                   FILE1, size, places, hover=False),
-        seed_trace(go, f"{name2} (file 2)", pos2, np.flatnonzero(matched2), 2, "circle",
-                   FILE2, size, places, hover=False),
-    ]
+    # A pair answers the hover at both its seeds and both ends of its segment,
+    # whichever the browser finds on top.
+    traces = [seed_trace(go, f"{name1} (file 1)", pos1[p], "circle", FILE1, size, places,
+                         rows, PAIR_HOVER),
+              seed_trace(go, f"{name2} (file 2)", pos2[q], "circle", FILE2, size, places,
+                         rows, PAIR_HOVER)]
     for kept, name, dash in ((trusted, f"pairs ({int(trusted.sum())})", "solid"),
                              (~trusted, f"doubtful pairs ({int((~trusted).sum())})", "dash")):
         if kept.any() or dash == "solid":
             k = np.flatnonzero(kept)
             traces.append(pair_trace(go, name, pos1[p[k]], pos2[q[k]], [rows[i] for i in k],
-                                     report.cost[k], score[k] if score is not None else None,
-                                     dash, places))
+                                     report.cost[k], dash, places))
     traces += [
-        seed_trace(go, f"unmatched in {name1} ({int((~matched1).sum())})", pos1,
-                   np.flatnonzero(~matched1), 1, "diamond", UNMATCHED1, size + 1, places,
-                   hover=True),
-        seed_trace(go, f"unmatched in {name2} ({int((~matched2).sum())})", pos2,
-                   np.flatnonzero(~matched2), 2, "cross", UNMATCHED2, size + 3, places,
-                   hover=True),
+        seed_trace(go, f"unmatched in {name1} ({len(unmatched1)})", pos1[unmatched1], "diamond",
+                   UNMATCHED1, size + 1, places, unmatched1.tolist(),
+                   "file 1 seed %{customdata}, unmatched<extra></extra>"),
+        seed_trace(go, f"unmatched in {name2} ({len(unmatched2)})", pos2[unmatched2], "cross",
+                   UNMATCHED2, size + 3, places, unmatched2.tolist(),
+                   "file 2 seed %{customdata}, unmatched<extra></extra>"),
     ]
     finite = report.cost[np.isfinite(report.cost)]
     low, high = (float(finite.min()), float(finite.max())) if len(finite) else (0.0, 1.0)
@@ -185,11 +187,10 @@ def frame_traces(go, tracks, t: int, places: int, size: float) -> list:
     where = np.stack([tracks.nodes["x"], tracks.nodes["y"], tracks.nodes["z"]], axis=1)
     ends = segments(where[offsets[t] + links["seed1"]], where[offsets[t + 1] + links["seed2"]]) \
         if t + 1 < len(tracks.frame_sizes) else np.zeros((0, 3))
-    custom = [item for link in links.tolist()
-              for item in ([link[1], link[2], f"{link[3]:.3f}", link[4]],) * 2 + (None,)]
     link_trace = go.Scatter3d(
         name="links to the next frame", mode="lines", **xyz(ends, places),
-        customdata=custom,
+        customdata=at_both_ends([[link[1], link[2], f"{link[3]:.3f}", link[4]]
+                                 for link in links.tolist()]),
         hovertemplate=f"frame {t} seed %{{customdata[0]}} → frame {t + 1} seed "
                       "%{customdata[1]}<br>%{customdata[3]}, cost %{customdata[2]}"
                       "<extra></extra>",
@@ -216,7 +217,7 @@ def lineage_view(tracks):
     rows, owner = polylines(where, nodes["track_id"])  # nodes are in time order
     lines = go.Scatter3d(
         name=f"tracklets ({len(np.unique(nodes['track_id']))})", mode="lines",
-        **xyz(rows, places), customdata=owner, hoverinfo="skip",
+        **xyz(rows, places), hoverinfo="skip",
         line=dict(color=tracklet_hue(owner), colorscale=TRACKLET_COLOURS, cmin=0, cmax=1,
                   width=2))
     # A division: the mother's last position, joined to where each daughter starts.

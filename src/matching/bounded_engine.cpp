@@ -91,11 +91,13 @@ class BoundedEngine {
   BoundedEngine(const AuctionInput& in, const PassWatcher& watch)
       : in_(in),
         watch_(watch),
-        costsNotNegative_(finiteNonNegative({in.seedWeight, in.histWeight, in.w.wDesc1, in.w.wDesc2,
-                                             in.w.wPts01, in.w.wDesc4, in.w.wPts2})),
+        costsNotNegative_(
+            finiteNonNegative({in.weights.seed, in.weights.hist, in.weights.seedDist.wDesc1,
+                               in.weights.seedDist.wDesc2, in.weights.seedDist.wPts01,
+                               in.weights.seedDist.wDesc4, in.weights.seedDist.wPts2})),
         state_(startState(in, costsNotNegative_)) {
     if (state_.nothingWins) return;
-    rpdNeeded_ = !(in.rpdWeight == 0.0 && distancesModerate(in.bidders, in.stop) &&
+    rpdNeeded_ = !(in.weights.rpd == 0.0 && distancesModerate(in.bidders, in.stop) &&
                    distancesModerate(in.objects, in.stop));
     // With no cost below 0.0 a bidder's fixed parts are formed only where a
     // bound leaves a chance, and kept in single precision from its second pass.
@@ -105,7 +107,7 @@ class BoundedEngine {
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
     // sums alone.
-    cells_.allowed = rpdNeeded_ && std::isfinite(in.rpdWeight) && in.rpdWeight > 0.0;
+    cells_.allowed = rpdNeeded_ && std::isfinite(in.weights.rpd) && in.weights.rpd > 0.0;
     memory_.seen.assign(in.bidders.size(), 0);
     memory_.last.resize(in.bidders.size());
   }
@@ -158,7 +160,7 @@ class BoundedEngine {
                            state_.owner,
                            bidderDist(b),
                            cells_.on && costsNotNegative_,
-                           in_.rpdWeight,
+                           in_.weights.rpd,
                            cells_.largestRpd};
     Drift drift;
     if (!driftSince(last, state_.handovers, basis, drift)) return false;
@@ -200,7 +202,7 @@ class BoundedEngine {
     pass_.bound.resize(nLive);
     // Once the cells are on, each bound also holds their bound on the rpd
     // term; refine() tightens it further with the exact fixed part.
-    gainBounds(cellSums(), in_.rpdWeight, fixed_->lowerBounds(b, pass_.fixedLow),
+    gainBounds(cellSums(), in_.weights.rpd, fixed_->lowerBounds(b, pass_.fixedLow),
                state_.price.data(), nLive, pass_.bound.data());
     Best best;
     pass_.pending.clear();
@@ -254,10 +256,10 @@ class BoundedEngine {
         low.resize(nLive);
         for (std::size_t p = 0; p < nLive; ++p) low[p] = floatAtMost(pass_.fixedLow[p]);
       }
-      gainBounds(cellSums(), in_.rpdWeight, low.data(), state_.price.data(), nLive,
+      gainBounds(cellSums(), in_.weights.rpd, low.data(), state_.price.data(), nLive,
                  pass_.bound.data());
     } else {
-      gainBounds(cellSums(), in_.rpdWeight, fixed_->row(b, pass_.fixedLow), state_.price.data(),
+      gainBounds(cellSums(), in_.weights.rpd, fixed_->row(b, pass_.fixedLow), state_.price.data(),
                  nLive, pass_.bound.data());
     }
     const double rest = largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders);
@@ -308,9 +310,9 @@ class BoundedEngine {
   void consider(std::int32_t b, std::size_t p, Best& best) {
     if (fixed_->kind() != FixedSource::Kind::onDemand) return refine(p, fixed_->exact(b, p), best);
     const double s = fixed_->seedDistOf(b, p);
-    const double low = fixedPartOf(in_.seedWeight, s, in_.histWeight, 0.0);
+    const double low = fixedPartOf(in_.weights.seed, s, in_.weights.hist, 0.0);
     if (!best.beatenBy(gainOf(low, state_.price[p]), static_cast<std::int64_t>(p))) return;
-    refine(p, fixedPartOf(in_.seedWeight, s, in_.histWeight, fixed_->pcalOf(b, p)), best);
+    refine(p, fixedPartOf(in_.weights.seed, s, in_.weights.hist, fixed_->pcalOf(b, p)), best);
   }
 
   // An object whose gain bound still beats the best, with its exact fixed
@@ -324,7 +326,7 @@ class BoundedEngine {
     const std::int32_t count = state_.rpdCount(state_.live[p]);
     if (!rpdNeeded_ || count == 0) {
       const double cost =
-          rpdNeeded_ ? costFromSum(in_.rpdWeight, 0.0, 0, fixed) : in_.rpdWeight * 0.0 + fixed;
+          rpdNeeded_ ? costFromSum(in_.weights.rpd, 0.0, 0, fixed) : in_.weights.rpd * 0.0 + fixed;
       g = gainOf(cost, state_.price[p]);
       tighten(p, g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
@@ -356,7 +358,7 @@ class BoundedEngine {
   double gainWithCells(std::size_t p, double fixed) const {
     const double scale = cells_.sums.held[p] ? cells_.sums.scaleHeld : cells_.sums.scaleFree;
     const double low = rpdSumLowerBound(cells_.sums, p);
-    return gainOf(in_.rpdWeight * (low * scale) + fixed, state_.price[p]);
+    return gainOf(in_.weights.rpd * (low * scale) + fixed, state_.price[p]);
   }
 
   // At most the fixed part of bidder b and position p, as laterPass keeps it.
@@ -399,8 +401,8 @@ class BoundedEngine {
   // partial rpd sum already shows that it cannot displace best.
   double costOf(std::int32_t b, std::size_t p, const Best& best) {
     const double fixed = fixed_->exact(b, p);
-    if (!rpdNeeded_) return in_.rpdWeight * 0.0 + fixed;
-    if (state_.rpdCount(state_.live[p]) == 0) return costFromSum(in_.rpdWeight, 0.0, 0, fixed);
+    if (!rpdNeeded_) return in_.weights.rpd * 0.0 + fixed;
+    if (state_.rpdCount(state_.live[p]) == 0) return costFromSum(in_.weights.rpd, 0.0, 0, fixed);
     return exactCost(p, best, fixed);
   }
 

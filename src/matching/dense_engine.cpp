@@ -55,7 +55,7 @@ class DenseEngine {
         rpdSumsSideBySide(in_.objects, object, m, state_.held, holderDist_, state_.heldFlag, sum);
       }
       for (std::size_t l = 0; l < m; ++l, ++p) {
-        const double c = costFromSum(in_.rpdWeight, sum[l], state_.rpdCount(object[l]), fixed[p]);
+        const double c = costFromSum(in_.weights.rpd, sum[l], state_.rpdCount(object[l]), fixed[p]);
         const double g = gainOf(c, state_.price[p]);
         if (g > best.gain) best = {g, c, static_cast<std::int64_t>(p)};
       }

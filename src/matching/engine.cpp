@@ -11,19 +11,14 @@
 
 namespace seedmatch {
 
-AuctionInput auctionInput(const SeedSet& set1, const SeedSet& set2, double costLimit,
-                          double seedWeight, double histWeight, double rpdWeight,
-                          const SeedDistWeights& w, const PairTerms* terms, std::stop_token stop) {
+AuctionInput auctionInput(const SeedSet& set1, const SeedSet& set2, const Weights& weights,
+                          const PairTerms* terms, std::stop_token stop) {
   const bool set1Bids = set1.size() <= set2.size();
   return {set1Bids,
           set1Bids ? set1 : set2,
           set1Bids ? set2 : set1,
           static_cast<std::int32_t>(set1.size()),
-          costLimit,
-          seedWeight,
-          histWeight,
-          rpdWeight,
-          w,
+          weights,
           terms,
           std::move(stop)};
 }
@@ -43,8 +38,8 @@ AuctionState startState(const AuctionInput& in, bool costsNotNegative) {
   state.heldCost.assign(nObjects, -1.0);
   state.heldFlag.assign(nObjects, 0);
   state.bidIncrement = 1.0 / (static_cast<double>(static_cast<std::int32_t>(nObjects)) + 1.0);
-  state.nothingWins = std::isnan(in.rpdWeight) || std::isnan(in.costLimit) || state.live.empty() ||
-                      (costsNotNegative && !(in.costLimit > 0.0));
+  state.nothingWins = std::isnan(in.weights.rpd) || std::isnan(in.weights.costLimit) ||
+                      state.live.empty() || (costsNotNegative && !(in.weights.costLimit > 0.0));
   if (!state.nothingWins) state.handovers.seenAt.assign(nObjects, -1);
   return state;
 }
@@ -62,7 +57,7 @@ void holdNewly(AuctionState& state, const SeedSet& objects, std::size_t p) {
 namespace {
 
 AuctionStats runAuction(const AuctionInput& in, MatchTable& table, const PassWatcher& watch) {
-  return in.rpdWeight >= 0.0 ? boundedAuction(in, table, watch) : denseAuction(in, table, watch);
+  return in.weights.rpd >= 0.0 ? boundedAuction(in, table, watch) : denseAuction(in, table, watch);
 }
 
 }  // namespace
@@ -71,15 +66,21 @@ AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedS
                                                 MatchTable& table, double costLimit,
                                                 double seedWeight, double histWeight,
                                                 double rpdWeight, const SeedDistWeights& w) {
-  return runAuction(
-      auctionInput(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, nullptr, {}), table,
-      {});
+  return nModifiedWeightedBipartiteMatching(
+      set1, set2, table, Weights{seedWeight, histWeight, rpdWeight, costLimit, w}, {});
 }
 
 AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
                                                 MatchTable& table, double costLimit,
                                                 double seedWeight, double histWeight,
                                                 double rpdWeight, const SeedDistWeights& w,
+                                                const AuctionOptions& options) {
+  return nModifiedWeightedBipartiteMatching(
+      set1, set2, table, Weights{seedWeight, histWeight, rpdWeight, costLimit, w}, options);
+}
+
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, const Weights& weights,
                                                 const AuctionOptions& options) {
   const PairTerms* terms = options.terms;
   if (terms != nullptr && (terms->size1 != set1.size() || terms->size2 != set2.size() ||
@@ -90,17 +91,12 @@ AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedS
                                 std::to_string(set1.size()) + " and " +
                                 std::to_string(set2.size()));
   }
-  return runAuction(auctionInput(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, terms,
-                                 options.stop),
-                    table, {});
+  return runAuction(auctionInput(set1, set2, weights, terms, options.stop), table, {});
 }
 
 AuctionStats watchedAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
-                            double costLimit, double seedWeight, double histWeight,
-                            double rpdWeight, const SeedDistWeights& w, const PassWatcher& watch) {
-  return runAuction(
-      auctionInput(set1, set2, costLimit, seedWeight, histWeight, rpdWeight, w, nullptr, {}), table,
-      watch);
+                            const Weights& weights, const PassWatcher& watch) {
+  return runAuction(auctionInput(set1, set2, weights, nullptr, {}), table, watch);
 }
 
 }  // namespace seedmatch

@@ -21,15 +21,13 @@ struct AuctionInput {
   const SeedSet& bidders;
   const SeedSet& objects;
   std::int32_t set1Size;
-  double costLimit, seedWeight, histWeight, rpdWeight;
-  SeedDistWeights w;
+  Weights weights;
   const PairTerms* terms;  // the fixed parts' terms, when prepared
   std::stop_token stop;
 };
 
-AuctionInput auctionInput(const SeedSet& set1, const SeedSet& set2, double costLimit,
-                          double seedWeight, double histWeight, double rpdWeight,
-                          const SeedDistWeights& w, const PairTerms* terms, std::stop_token stop);
+AuctionInput auctionInput(const SeedSet& set1, const SeedSet& set2, const Weights& weights,
+                          const PairTerms* terms, std::stop_token stop);
 
 // What the auction holds from pass to pass. Objects are named by their live
 // position p (the objects that are not empty, ascending) where only those
@@ -92,7 +90,7 @@ AuctionStats runPasses(Engine& engine, AuctionState& state, const AuctionInput& 
     if (!state.bidderLive[static_cast<std::size_t>(b)] || state.nothingWins) continue;
     const Best best = engine.pass(b);
     if (watch) watch(PassSeen{b, best.pos, best.cost, state.live, state.price});
-    if (!(best.gain >= 0.0) || !(in.costLimit > best.cost)) continue;
+    if (!(best.gain >= 0.0) || !(in.weights.costLimit > best.cost)) continue;
     const auto p = static_cast<std::size_t>(best.pos);
     const auto j = static_cast<std::size_t>(state.live[p]);
     state.heldCost[j] = best.cost;

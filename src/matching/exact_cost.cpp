@@ -17,7 +17,7 @@ double exactCost(const AuctionState& state, const AuctionInput& in, const double
   // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
   // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
   const auto hopeless = [&](double partial) {
-    const double g = gainOf(costFromSum(in.rpdWeight, partial, count, fixed), state.price[p]);
+    const double g = gainOf(costFromSum(in.weights.rpd, partial, count, fixed), state.price[p]);
     return !best.beatenBy(g, static_cast<std::int64_t>(p));
   };
   // The object's own term is left out by summing around its place in the list.
@@ -39,7 +39,7 @@ double exactCost(const AuctionState& state, const AuctionInput& in, const double
     return true;
   };
   if (!addRange(0, self) || !addRange(std::min(n, self + 1), n)) return std::nan("");
-  return costFromSum(in.rpdWeight, sum, count, fixed);
+  return costFromSum(in.weights.rpd, sum, count, fixed);
 }
 
 std::array<double, 2> exactCostsTogether(const AuctionState& state, const AuctionInput& in,
@@ -54,8 +54,8 @@ std::array<double, 2> exactCostsTogether(const AuctionState& state, const Auctio
     sum1 = sum1 + (k == j1 ? 0.0 : std::fabs(row1[k] - h));
     sum2 = sum2 + (k == j2 ? 0.0 : std::fabs(row2[k] - h));
   }
-  return {costFromSum(in.rpdWeight, sum1, state.rpdCount(j1), fixed1),
-          costFromSum(in.rpdWeight, sum2, state.rpdCount(j2), fixed2)};
+  return {costFromSum(in.weights.rpd, sum1, state.rpdCount(j1), fixed1),
+          costFromSum(in.weights.rpd, sum2, state.rpdCount(j2), fixed2)};
 }
 
 }  // namespace seedmatch

@@ -122,14 +122,15 @@ std::array<float, 3> singlePts(const SEED& seed) {
 
 }  // namespace
 
-void fixedRow(const SEED& bidder, const ObjectColumns& c, double seedWeight, double histWeight,
-              const SeedDistWeights& w, double* fixed) {
+void fixedRow(const SEED& bidder, const ObjectColumns& c, const Weights& weights, double* fixed) {
   const std::array<float, 3> pts = singlePts(bidder);
   std::array<double, kBlock> s{}, h{};
   for (std::size_t first = 0; first < c.count; first += kBlock) {
     const std::size_t m = std::min(kBlock, c.count - first);
-    termsBlock(bidder, pts, c, w, first, m, s.data(), h.data());
-    for (std::size_t p = 0; p < m; ++p) fixed[first + p] = seedWeight * s[p] + histWeight * h[p];
+    termsBlock(bidder, pts, c, weights.seedDist, first, m, s.data(), h.data());
+    for (std::size_t p = 0; p < m; ++p) {
+      fixed[first + p] = fixedPartOf(weights.seed, s[p], weights.hist, h[p]);
+    }
   }
 }
 
@@ -148,19 +149,19 @@ bool finiteNonNegative(std::initializer_list<double> values) {
 }
 
 void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<float>, 3>& objectPts,
-                           double seedWeight, double histWeight, const SeedDistWeights& w,
-                           double* low) {
+                           const Weights& weights, double* low) {
+  const SeedDistWeights& w = weights.seedDist;
   std::array<float, 3> pts{};
   for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
   const double t0 = (0.0 + w.wDesc1 * 0.0) + w.wDesc2 * 0.0;
   const double w4 = w.wDesc4 * 0.0;
-  const double h = histWeight * 0.0;
+  const double h = weights.hist * 0.0;
   const std::size_t n = objectPts[0].size();
   for (std::size_t p = 0; p < n; ++p) {
     const double dPts01 = ptsDiff(pts[0], objectPts[0][p]) + ptsDiff(pts[1], objectPts[1][p]);
     const double dPts2 = ptsDiff(pts[2], objectPts[2][p]);
     const double t = (t0 + w.wPts01 * dPts01) + w4;
-    low[p] = seedWeight * (t + w.wPts2 * dPts2) + h;
+    low[p] = weights.seed * (t + w.wPts2 * dPts2) + h;
   }
 }
 

@@ -33,17 +33,16 @@ bool uniformLayout(const SeedSet& seeds);
 ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t>& live,
                           const SEED& bidderShape);
 
-// fixed[p] = seedWeight * seedDist + histWeight * pcal of bidder and column p,
+// fixed[p] = weights.seed * seedDist + weights.hist * pcal of bidder and column p,
 // bit for bit: every object keeps seedDist's and pcal's order of operations.
-void fixedRow(const SEED& bidder, const ObjectColumns& columns, double seedWeight,
-              double histWeight, const SeedDistWeights& w, double* fixed);
+void fixedRow(const SEED& bidder, const ObjectColumns& columns, const Weights& weights,
+              double* fixed);
 
 // low[p] = the fixed part with every descriptor distance and pcal taken as
 // 0.0. With finite weights that are not negative it is at most the fixed part
 // (rounding is monotone), or the fixed part is NaN.
 void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<float>, 3>& objectPts,
-                           double seedWeight, double histWeight, const SeedDistWeights& w,
-                           double* low);
+                           const Weights& weights, double* low);
 
 // seedDist[p - from] and pcal[p - from] of seed against columns from .. to - 1,
 // with the same bits as seedDist and pcal (both symmetric in their operands).

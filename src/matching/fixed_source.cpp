@@ -37,7 +37,7 @@ double FixedSource::exact(std::int32_t b, std::size_t p) const {
   switch (kind_) {
     case Kind::prepared: return fromTerms(b, p);
     case Kind::onDemand:
-      return fixedPartOf(in_->seedWeight, seedDistOf(b, p), in_->histWeight, pcalOf(b, p));
+      return fixedPartOf(in_->weights.seed, seedDistOf(b, p), in_->weights.hist, pcalOf(b, p));
     case Kind::stored: break;
   }
   return stored_[static_cast<std::size_t>(b) * live_->size() + p];
@@ -58,24 +58,23 @@ void FixedSource::fillRow(std::int32_t b, double* out) {
   }
   if (uniform_) {
     if (columns_.count == 0) columns_ = makeColumns(in_->objects, *live_, in_->bidders.front());
-    fixedRow(bidder(b), columns_, in_->seedWeight, in_->histWeight, in_->w, out);
+    fixedRow(bidder(b), columns_, in_->weights, out);
     return;
   }
   for (std::size_t p = 0; p < nLive; ++p) {
-    out[p] = fixedPartOf(in_->seedWeight, seedDistOf(b, p), in_->histWeight, pcalOf(b, p));
+    out[p] = fixedPartOf(in_->weights.seed, seedDistOf(b, p), in_->weights.hist, pcalOf(b, p));
   }
 }
 
 const double* FixedSource::lowerBounds(std::int32_t b, std::vector<double>& scratch) {
   if (kind_ != Kind::onDemand) return row(b, scratch);
   scratch.resize(live_->size());
-  pointCountLowerBounds(bidder(b), objectPts_, in_->seedWeight, in_->histWeight, in_->w,
-                        scratch.data());
+  pointCountLowerBounds(bidder(b), objectPts_, in_->weights, scratch.data());
   return scratch.data();
 }
 
 double FixedSource::seedDistOf(std::int32_t b, std::size_t p) const {
-  return pairSeedDist(bidder(b), object(p), in_->set1Bids, in_->w);
+  return pairSeedDist(bidder(b), object(p), in_->set1Bids, in_->weights.seedDist);
 }
 
 double FixedSource::pcalOf(std::int32_t b, std::size_t p) const {
@@ -88,7 +87,7 @@ double FixedSource::fromTerms(std::int32_t b, std::size_t p) const {
   const PairTerms& terms = *in_->terms;
   const std::size_t at =
       in_->set1Bids ? bidder * terms.size2 + object : object * terms.size2 + bidder;
-  return fixedPartOf(in_->seedWeight, terms.seedDist[at], in_->histWeight, terms.pcal[at]);
+  return fixedPartOf(in_->weights.seed, terms.seedDist[at], in_->weights.hist, terms.pcal[at]);
 }
 
 }  // namespace seedmatch

@@ -75,7 +75,6 @@ using PassWatcher = std::function<void(const PassSeen&)>;
 // nModifiedWeightedBipartiteMatching, showing watch every pass of a bidder
 // that is not empty. For the benchmarks.
 AuctionStats watchedAuction(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
-                            double costLimit, double seedWeight, double histWeight,
-                            double rpdWeight, const SeedDistWeights& w, const PassWatcher& watch);
+                            const Weights& weights, const PassWatcher& watch);
 
 }  // namespace seedmatch

@@ -2,8 +2,10 @@
 file:// with the network off."""
 import io
 import os
+import re
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -23,6 +25,20 @@ WEIGHTS = (1, 0.5, 1, 6)
 FIELDS = ("stored_cost", "seed_dist", "pcal", "cost", "d_desc0", "d_desc1", "d_desc2",
           "d_pts01", "d_desc4", "d_pts2", "pos_disp")
 GRAPH = "document.querySelector('.js-plotly-plot')"
+# Where the markers of the first trace lie on the page, as the scene's camera projects them.
+ON_SCREEN = f"""(() => {{
+  const scene = {GRAPH}._fullLayout.scene._scene, trace = {GRAPH}.data[0];
+  const camera = scene.glplot.cameraParams, scale = scene.dataScale;
+  const apply = (m, v) => [0, 1, 2, 3].map(r => m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2]
+                                                + m[12 + r] * v[3]);
+  const box = document.querySelector('.gl-container canvas').getBoundingClientRect();
+  return trace.x.map((x, k) => {{
+    const v = [x * scale[0], trace.y[k] * scale[1], trace.z[k] * scale[2], 1];
+    const c = apply(camera.projection, apply(camera.view, apply(camera.model, v)));
+    return [box.left + (1 + c[0] / c[3]) * box.width / 2,
+            box.top + (1 - c[1] / c[3]) * box.height / 2];
+  }});
+}})()"""
 
 
 @pytest.fixture(scope="module")
@@ -48,17 +64,39 @@ def shown(tmp_path_factory):
             "document.querySelector(s).getBoundingClientRect())]))")
         canvases = browser.evaluate("document.querySelectorAll('.gl-container canvas').length")
         picture = browser.screenshot()
+        hovers = []
+        for x, y in browser.evaluate(ON_SCREEN)[:5]:  # the first file-1 seeds of the pairs
+            browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y)
+            time.sleep(1)
+            hovers.append(browser.evaluate("Array.from(document.querySelectorAll('.hovertext'))"
+                                           ".map(e => e.textContent).join('')"))
         problems = list(browser.problems)
-    return report, traces, boxes, canvases, picture, problems
+    return report, traces, boxes, canvases, picture, problems, hovers
 
 
 def test_page_loads_without_error(shown):
     assert shown[5] == []
 
 
+def test_hovering_over_a_seed_shows_its_pair(shown):
+    report, hovers = shown[0], shown[6]
+    aimed = []
+    for k, text in enumerate(hovers):
+        if text:  # the report's line of the pair it names (a seed in front may hide the aim)
+            p, q = map(int, re.match(r"file 1 seed (\d+) → file 2 seed (\d+)", text).groups())
+            i = int(np.flatnonzero((report.p == p) & (report.q == q))[0])
+            f = [f"{getattr(report, field)[i]:.3f}" for field in FIELDS]
+            assert text == (f"file 1 seed {p} → file 2 seed {q}stored cost {f[0]}evaluation cost "
+                            f"{f[3]} = seedDist {f[1]}, pcal {f[2]}dDesc0 {f[4]}  dDesc1 {f[5]}  "
+                            f"dDesc2 {f[6]}dPts01 {f[7]}  dDesc4 {f[8]}  dPts2 {f[9]}"
+                            f"displacement {f[10]}trust {report.consistency.score[i]:.2f}")
+            aimed.append(i == k)
+    assert any(aimed)
+
+
 def test_webgl_drew_the_seeds(shown):
     import matplotlib.image
-    _, _, boxes, canvases, picture, _ = shown
+    _, _, boxes, canvases, picture, *_ = shown
     pixels = matplotlib.image.imread(io.BytesIO(picture), format="png")[:, :, :3]
     drawn = np.ones(pixels.shape[:2], bool)
     for name in (".legend", ".colorbar"):  # SVG drawn over the scene, in the same colours

@@ -186,7 +186,9 @@ def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
         positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
         with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
             link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
+        alone, none = link_frames(frames[:1], *WEIGHTS, client=client)
     here_positions, here = link_frames(frames, *WEIGHTS, linker="auto")
+    assert none == [] and alone[0].tolist() == here_positions[0].tolist()
     for a, b in zip(positions, here_positions):
         np.testing.assert_array_equal(a, b)
     for a, b in zip(links, here):

@@ -13,6 +13,8 @@ from seedmatch._view import RESOLUTION, decimals
 pytest.importorskip("plotly")
 
 FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
+FIELDS = ("stored_cost", "seed_dist", "pcal", "cost", "d_desc0", "d_desc1", "d_desc2",
+          "d_pts01", "d_desc4", "d_pts2", "pos_disp")  # the report's columns after p and q
 
 
 def by_name(figure):
@@ -43,54 +45,50 @@ def test_view_draws_the_report(files, weights, doubtful, generated):
     traces = by_name(figure)
     step = 10.0 ** -decimals(set1.positions, set2.positions)
 
-    # Every seed is drawn once among the markers: matched in its file's trace, or unmatched.
+    # Every seed is drawn once among the markers: matched in its file's trace (in pair
+    # order, with the pair's hover), or unmatched.
     unmatched1 = np.setdiff1d(np.arange(len(set1)), report.p)
     unmatched2 = np.setdiff1d(np.arange(len(set2)), report.q)
     for trace, positions, shown in [
-            (traces[f"{name1} (file 1)"], set1.positions, np.sort(report.p)),
-            (traces[f"{name2} (file 2)"], set2.positions, np.sort(report.q)),
+            (traces[f"{name1} (file 1)"], set1.positions, report.p),
+            (traces[f"{name2} (file 2)"], set2.positions, report.q),
             (traces[f"unmatched in {name1}"], set1.positions, unmatched1),
             (traces[f"unmatched in {name2}"], set2.positions, unmatched2)]:
         drawn = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1).reshape(-1, 3)
         assert np.abs(drawn - positions[shown]).max(initial=0) <= step / 2
     assert list(traces[f"unmatched in {name1}"].customdata) == unmatched1.tolist()
+    for name in (f"{name1} (file 1)", f"{name2} (file 2)"):
+        assert [int(row[0]) for row in traces[name].customdata] == report.p.tolist()
+        assert [int(row[1]) for row in traces[name].customdata] == report.q.tolist()
+        assert traces[name].hovertemplate == traces["pairs"].hovertemplate
 
-    # Each pair is one segment whose hover data is its line of the report.
-    rows = [line.split() for line in str(report).splitlines()[:len(report)]]
-    pairs = [traces["pairs"]] + ([traces["doubtful pairs"]] if "doubtful pairs" in traces else [])
+    # Each pair is one segment, coloured by its cost, whose hover data is its line of the report.
+    place = {(p, q): i for i, (p, q) in enumerate(zip(report.p.tolist(), report.q.tolist()))}
+    pairs = [t for name, t in traces.items() if name in ("pairs", "doubtful pairs")]
     seen = []
     for trace in pairs:
-        ends = segment_ends(trace)
-        custom = list(trace.customdata)
-        for k, (a, b) in enumerate(ends):
-            row = custom[3 * k]
-            assert custom[3 * k + 1] == row and custom[3 * k + 2] is None
-            i = rows.index(row[:13])
+        for k, (a, b) in enumerate(segment_ends(trace)):
+            row = trace.customdata[3 * k]
+            assert trace.customdata[3 * k + 1] == row and trace.customdata[3 * k + 2] is None
+            i = place[int(row[0]), int(row[1])]
+            assert row[2:13] == [f"{getattr(report, field)[i]:.3f}" for field in FIELDS]
             assert np.abs(a - set1.positions[report.p[i]]).max() <= step / 2
             assert np.abs(b - set2.positions[report.q[i]]).max() <= step / 2
             assert list(trace.line.color[3 * k:3 * k + 3]) == [report.cost[i]] * 3
+            if doubtful is not None:
+                assert row[13] == f"{report.consistency.score[i]:.2f}"
+                trusted = report.consistency.trusted[i]
+                assert (trace.name.startswith("pairs"), trace.line.dash) == \
+                    ((True, "solid") if trusted else (False, "dash"))
             seen.append(i)
-        assert trace.line.coloraxis == "coloraxis"
     assert sorted(seen) == list(range(len(report)))
-    if len(report):
+    if doubtful is None:
+        assert len(report) == 0 and [t.name for t in pairs] == ["pairs (0)"]
+    else:
+        assert int((~report.consistency.trusted).sum()) == doubtful
+        assert ("doubtful pairs" in traces) == (doubtful > 0)
         assert (figure.layout.coloraxis.cmin, figure.layout.coloraxis.cmax) == \
             (report.cost.min(), report.cost.max())
-
-    if doubtful is None:
-        assert "doubtful pairs" not in traces
-        assert all(len(row) == 13 for row in traces["pairs"].customdata if row)
-    else:
-        score = report.consistency.score
-        trusted = report.consistency.trusted
-        assert int((~trusted).sum()) == doubtful
-        assert len(traces["pairs"].x) == 3 * int(trusted.sum())
-        assert ("doubtful pairs" in traces) == (doubtful > 0)
-        for trace in pairs:
-            for row in trace.customdata[0::3]:
-                i = rows.index(row[:13])
-                assert row[13] == f"{score[i]:.2f}"
-                assert trusted[i] == (trace.name.startswith("pairs"))
-                assert trace.line.dash == ("solid" if trusted[i] else "dash")
 
 
 @pytest.mark.parametrize("positions, places", [

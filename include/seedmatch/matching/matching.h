@@ -35,18 +35,25 @@ struct AuctionOptions {
   std::stop_token stop;  // looked at every few milliseconds of work
 };
 
-// Pairs seeds of set1 and set2 by auction and appends one row per pair to table,
-// in ascending object index; rows already in table stay in front. The smaller
-// set bids (set1 on equal sizes); a pair is won only when its cost is below
-// costLimit. Pair cost: rpdWeight*rpd + (seedWeight*seedDist + histWeight*pcal).
+// Pairs seeds of set1 and set2 by auction and appends one row per pair to
+// table, in ascending object index; rows already in table stay in front. The
+// smaller set bids (set1 on equal sizes); a pair is won only when its cost is
+// below weights.costLimit. Pair cost: weights.rpd*rpd + (weights.seed*seedDist
+// + weights.hist*pcal). With prepared terms (which must be those of the sets
+// and of weights.seedDist) the auction reads seedDist and pcal from them;
+// throws std::invalid_argument when their sizes are not those of the sets. On
+// a stop request it returns soon with stats.stopped set and table unchanged.
 // Requires every seed's neibDist to hold one entry per seed of its set.
+AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
+                                                MatchTable& table, const Weights& weights,
+                                                const AuctionOptions& options = {});
+
+// The same with the weights one by one: costLimit, seedWeight, histWeight,
+// rpdWeight and seedDist's weights w.
 AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
                                                 MatchTable& table, double costLimit,
                                                 double seedWeight, double histWeight,
                                                 double rpdWeight, const SeedDistWeights& w);
-// The same with prepared terms or a stop token. Throws std::invalid_argument
-// when the terms' sizes are not those of the sets. On a stop request it
-// returns soon with stats.stopped set and table unchanged.
 AuctionStats nModifiedWeightedBipartiteMatching(const SeedSet& set1, const SeedSet& set2,
                                                 MatchTable& table, double costLimit,
                                                 double seedWeight, double histWeight,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "seedmatch/measure/weights.h"
 #include "seedmatch/seed/seed.h"
 
 namespace seedmatch {
@@ -27,15 +28,6 @@ double pts_diff(std::int32_t a, std::int32_t b);
 // 1 when desc[0] does not sum to a positive value in a single-precision
 // accumulator (each addition done in double), 0 otherwise.
 int isZero(const SEED& seed);
-
-// The fixed weights of seedDist's terms.
-struct SeedDistWeights {
-  double wDesc1 = 0.8;
-  double wDesc2 = 1.4;
-  double wPts01 = 0.8;
-  double wDesc4 = 0.1;
-  double wPts2 = 0.2;
-};
 
 // seedDist together with the terms it is built from.
 struct SeedDistTerms {
