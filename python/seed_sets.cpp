@@ -64,8 +64,8 @@ py::array pointCountsView(py::object self) {
 
 py::tuple descriptorsOf(PySeedSet& s) {
   if (!s.descriptors) {
-    py::tuple all(6);
-    for (std::size_t d = 0; d < 6; ++d) {
+    py::tuple all(kDescriptors);
+    for (std::size_t d = 0; d < kDescriptors; ++d) {
       all[d] = gathered(
           s.seeds, [d](const SEED& seed) -> const std::vector<double>& { return seed.desc[d]; },
           "descriptor values");
@@ -216,7 +216,7 @@ bool buildSeeds(const Reals& positions, const std::vector<Reals>& descriptors,
   for (std::size_t i = 0; i < seeds.size(); ++i) {
     SEED& seed = seeds[i];
     std::copy_n(positions.data() + 3 * i, 3, seed.pos);
-    for (std::size_t d = 0; d < 6; ++d) {
+    for (std::size_t d = 0; d < kDescriptors; ++d) {
       const auto length = static_cast<std::size_t>(descriptors[d].shape(1));
       const double* row = descriptors[d].data() + i * length;
       seed.desc[d].assign(row, row + length);
@@ -246,12 +246,12 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg, py::han
     throw py::value_error("descriptors must be a sequence of six arrays");
   }
   const py::sequence descriptorSeq = py::reinterpret_borrow<py::sequence>(descriptorsArg);
-  if (py::len(descriptorSeq) != 6) {
+  if (py::len(descriptorSeq) != kDescriptors) {
     throw py::value_error("descriptors must hold six arrays, got " +
                           std::to_string(py::len(descriptorSeq)));
   }
   std::vector<Reals> descriptors;
-  for (std::size_t d = 0; d < 6; ++d) {
+  for (std::size_t d = 0; d < kDescriptors; ++d) {
     const std::string name = "descriptors[" + std::to_string(d) + "]";
     descriptors.push_back(realArray(descriptorSeq[d], name, "(N, L)"));
     requireRows(descriptors.back(), name, n);

@@ -62,30 +62,41 @@ void setDistances(Draw& d, SeedSet& set, Kind kind) {
   for (SEED& s : set) NeibDis(s);
 }
 
-// Ties: few distinct values (steps of 1/8 put costs whole bid increments apart),
-// NaN and infinite distances when odd. Grid: rpd alone decides. Contest: seeds at
-// no distance, so that bidders outbid each other. Realistic: values spread out.
+// A value of descriptor k. Ties (and odd): few distinct values, steps of 1/8
+// putting costs whole bid increments apart. Grid: all alike, so that rpd alone
+// decides. Contest: alike but for desc[0]. Realistic: spread out.
+double descValue(Draw& d, Kind kind, std::size_t k) {
+  switch (kind) {
+    case kRealistic: return d.unit();
+    case kGrid: return 0.5;
+    case kContest: return k != 0 ? 0.5 : d.pick({1, 1.125, 1.25, 1.375, 1.5, 2});
+    default: return d.pick({0.5, 1, 1.125, 1.25, 2});
+  }
+}
+
+std::int32_t pointCount(Draw& d, Kind kind) {
+  switch (kind) {
+    case kRealistic: return static_cast<std::int32_t>(50 + d.below(4951));
+    case kGrid:
+    case kContest: return 100;
+    default: return static_cast<std::int32_t>(d.pick({100, 350, 600}));
+  }
+}
+
+// NaN and infinite distances when odd; contest: seeds at no distance, so that
+// bidders outbid each other.
 SeedSet makeSet(Draw& d, std::size_t n, Kind kind) {
   SeedSet set(n);
-  const bool real = kind == kRealistic, plain = kind == kGrid || kind == kContest;
+  const bool real = kind == kRealistic;
   for (SEED& s : set) {
     for (double& x : s.pos)
       x = real ? d.unit() * 4.0 * std::cbrt(n) : static_cast<double>(d.below(4));
     const bool empty = d.below(real ? 50 : 6) == 0;
     for (std::size_t k = 0; k < 6; ++k) {
       s.desc[k].resize(real ? std::array<std::size_t, 6>{8, 4, 4, 2, 3, 2}[k] : 1);
-      for (double& v : s.desc[k]) {
-        v = k == 0 && empty                      ? 0
-            : real                               ? d.unit()
-            : plain && (k != 0 || kind == kGrid) ? 0.5
-            : kind == kContest                   ? d.pick({1, 1.125, 1.25, 1.375, 1.5, 2})
-                                                 : d.pick({0.5, 1, 1.125, 1.25, 2});
-      }
+      for (double& v : s.desc[k]) v = k == 0 && empty ? 0 : descValue(d, kind, k);
     }
-    for (std::int32_t& p : s.pts)
-      p = static_cast<std::int32_t>(real    ? 50 + d.below(4951)
-                                    : plain ? 100
-                                            : d.pick({100, 350, 600}));
+    for (std::int32_t& p : s.pts) p = pointCount(d, kind);
   }
   if (kind == kContest && d.below(2) == 0)
     std::fill(set.begin(), set.end(),
@@ -310,6 +321,11 @@ TEST(FastEngine, ContestedFramesMatchThePlainOne) {
 // Bidders at one distance b from every seed; objects at b shifted by 2s (cells
 // bound their sums exactly, only the margin keeps the bound below), by 2s and an
 // ulp, or by +3s and -s in turn. Costs near 1e5 let one ulp of a cost show in the gain.
+double marginDistance(double b, double s, double pattern, std::size_t k) {
+  if (pattern >= 0) return b + pattern * s;
+  return b + (k % 2 == 0 ? 3.0 : -1.0) * s;  // +3s and -s in turn
+}
+
 TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
   Draw d{std::mt19937_64(777)};
   for (int round = 0; round < 600; ++round) {
@@ -321,8 +337,7 @@ TEST(FastEngine, BoundsAtTheirMarginsMatchThePlainOne) {
       const double pattern = d.pick({2.0, 2.0 + 0x1p-50, -1.0});
       std::vector<double> row(objects.size());
       for (std::size_t k = 0; k < row.size(); ++k)
-        row[k] =
-            d.below(8) == 0 ? b + s : b + (pattern < 0 ? (k % 2 == 0 ? 3.0 : -1.0) : pattern) * s;
+        row[k] = d.below(8) == 0 ? b + s : marginDistance(b, s, pattern, k);
       o = test::makeSeed(static_cast<double>(d.below(3)), static_cast<double>(d.below(3)), 0, row);
     }
     const double costLimit = d.pick({2.0, 1e300, kInf, 1e5});

@@ -130,6 +130,9 @@ CASES = [
       r"worst of the chosen rows over the scenes of a kind, per linker", "",
       header("kind", "linker", "link F1", "division F1", "complete"), separator(*"llrrr"),
       *[row("rich", linker, S, S, S) for linker in ("auction", "auto", "positions")], "",
+      r"positions / 5 in desc\[1\] of the diameter-only frames, the auction at each weighting",
+      "", TRACK_HEADER, separator(*"lllrrrrrrrr"),
+      *repeat(row(r"diameter 3x40 seed 1", W, "auction", *[S] * 8), 5), "",
       r"timing: rich 3x40 seed 1, weights 1 0\.5 1 2; 1 rounds, the loop then track; load is "
       r"the 1-minute load average at the start of a round; CPU s of all threads", "",
       header("round", "load", "loop s", "loop CPU s", "track s", "track CPU s", "track/loop",

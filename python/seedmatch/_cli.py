@@ -18,6 +18,8 @@ import re
 import sys
 import warnings
 
+from ._errors import error_line
+
 EXIT_DONE = 0
 EXIT_ERROR = 2
 FORMATS = (".png", ".svg", ".pdf")
@@ -239,7 +241,7 @@ def run_sweep(args) -> None:
         try:
             check_range(truth, len(set1), len(set2))
         except ValueError as error:
-            raise seedmatch.TruthFileError(f"seedmatch:{args.truth}: {error}", args.truth,
+            raise seedmatch.TruthFileError(error_line(str(error), args.truth), args.truth,
                                            None, None) from None
     table = seedmatch.sweep(set1, set2, seedmatch.grid(*lists), truth=truth)
 
@@ -397,7 +399,7 @@ def one_line(error: BaseException) -> str:
     else:
         text = "; ".join(line.strip() for line in str(error).splitlines() if line.strip())
         text = text or type(error).__name__
-    return f"seedmatch: {text}"
+    return error_line(text)
 
 
 def main(argv: list[str] | None = None, unavailable: str | None = None) -> int:

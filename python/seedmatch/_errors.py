@@ -1,5 +1,13 @@
-"""The error every file the package reads raises."""
+"""The error every file the package reads raises, and the line errors print."""
 from __future__ import annotations
+
+
+def error_line(what: str, path: str | None = None, line: int | None = None,
+               column: int | None = None) -> str:
+    """``seedmatch: what``, ``seedmatch:FILE: what`` or
+    ``seedmatch:FILE:LINE:COLUMN: what``, as every error of the package reads."""
+    where = "" if path is None else f"{path}:" if line is None else f"{path}:{line}:{column}:"
+    return f"seedmatch:{where} {what}"
 
 
 class FileError(ValueError):

@@ -9,6 +9,7 @@ import numpy as np
 
 from . import _core
 from ._tracks import CSV_HEADER, LINK, Tracks, tracklet_ids
+from ._errors import error_line
 from ._truth import TruthFileError, _ratio
 
 _FIELD = re.compile(r"[^\t, ]+")
@@ -131,7 +132,7 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
             lines = file.read().splitlines()
     except OSError as error:
         reason = _core.system_error_text(error.errno) if error.errno else str(error)
-        raise TruthFileError(f"seedmatch:{name}: cannot open: {reason}", name, None, None) \
+        raise TruthFileError(error_line(f"cannot open: {reason}", name), name, None, None) \
             from None
     numbered = [(n, line.split("#", 1)[0].rstrip()) for n, line in enumerate(lines, start=1)]
     numbered = [(n, text) for n, text in numbered if text.strip()]
@@ -171,7 +172,7 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
 
 def _failing(name: str):
     def fail(number: int, column: int, what: str):
-        raise TruthFileError(f"seedmatch:{name}:{number}:{column}: {what}", name, number, column)
+        raise TruthFileError(error_line(what, name, number, column), name, number, column)
     return fail
 
 

@@ -8,7 +8,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from . import _core
-from ._errors import FileError
+from ._errors import FileError, error_line
 
 _FIELD = re.compile(r"[^\t, ]+")
 _INTEGER = re.compile(r"[+-]?\d+")
@@ -47,11 +47,11 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
             lines = file.read().splitlines()
     except OSError as error:
         reason = _core.system_error_text(error.errno) if error.errno else str(error)
-        raise TruthFileError(f"seedmatch:{name}: cannot open: {reason}", name, None, None) \
+        raise TruthFileError(error_line(f"cannot open: {reason}", name), name, None, None) \
             from None
 
     def fail(number: int, column: int, what: str):
-        raise TruthFileError(f"seedmatch:{name}:{number}:{column}: {what}", name, number, column)
+        raise TruthFileError(error_line(what, name, number, column), name, number, column)
 
     pairs: list[tuple[int, int]] = []
     first_of = ({}, {})  # per file: index -> line that paired it

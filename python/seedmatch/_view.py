@@ -187,22 +187,24 @@ def frame_traces(go, tracks, t: int, places: int, size: float) -> list:
     where = np.stack([tracks.nodes["x"], tracks.nodes["y"], tracks.nodes["z"]], axis=1)
     ends = segments(where[offsets[t] + links["seed1"]], where[offsets[t + 1] + links["seed2"]]) \
         if t + 1 < len(tracks.frame_sizes) else np.zeros((0, 3))
+    # Numbers and a colour scale rather than strings: plotly checks each string.
+    custom = np.full((3 * len(links), 3), np.nan)
+    for column, field in enumerate(("seed1", "seed2", "cost")):
+        custom[0::3, column] = custom[1::3, column] = links[field]
     link_trace = go.Scatter3d(
         name="links to the next frame", mode="lines", **xyz(ends, places),
-        customdata=at_both_ends([[link[1], link[2], f"{link[3]:.3f}", link[4]]
-                                 for link in links.tolist()]),
+        customdata=custom, text=np.repeat(links["kind"], 3),
         hovertemplate=f"frame {t} seed %{{customdata[0]}} → frame {t + 1} seed "
-                      "%{customdata[1]}<br>%{customdata[3]}, cost %{customdata[2]}"
-                      "<extra></extra>",
-        line=dict(color=np.repeat(np.where(links["kind"] == "division", UNMATCHED1, "#404040"),
-                                  3), width=4))
+                      "%{customdata[1]}<br>%{text}, cost %{customdata[2]:.3f}<extra></extra>",
+        line=dict(color=np.repeat((links["kind"] == "division").astype(float), 3), width=4,
+                  colorscale=[[0, "#404040"], [1, UNMATCHED1]], cmin=0, cmax=1))
     return [seeds, link_trace]
 
 
 def frame_restyle(seeds, links) -> dict:
     """What turns the frame traces into these two."""
     return {"x": [seeds.x, links.x], "y": [seeds.y, links.y], "z": [seeds.z, links.z],
-            "customdata": [seeds.customdata, links.customdata],
+            "customdata": [seeds.customdata, links.customdata], "text": [None, links.text],
             "hovertemplate": [seeds.hovertemplate, links.hovertemplate],
             "marker.color": [seeds.marker.color, None], "line.color": [None, links.line.color]}
 
@@ -240,7 +242,7 @@ def lineage_view(tracks):
                              nodes["track_id"][unique_mothers]], 1),
         hovertemplate="division: frame %{customdata[0]} seed %{customdata[1]}, "
                       "tracklet %{customdata[2]}<extra></extra>",
-        marker=dict(symbol="diamond", size=size + 2, color=UNMATCHED1, line_width=0))
+        marker=dict(symbol="diamond", size=size + 1, color=UNMATCHED1, line_width=0))
 
     # The slider restyles the two frame traces: plotly's animation of 3D scenes
     # leaves a rejected promise in the console at every step.

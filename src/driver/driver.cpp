@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "seed/input.h"
 #include "seedmatch/matching/matching.h"
 #include "seedmatch/report/report.h"
 #include "seedmatch/seed/seed.h"
@@ -64,7 +65,10 @@ void printHelp(Command command) {
                                  : "a pair is made only when its cost is below this");
 }
 
-void reportError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+void printLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+// "seedmatch: what" on standard error.
+void reportError(const std::string& what) { printLine(std::string(kErrorPrefix) + " " + what); }
 
 // A whole argument that reads as a number, as a weight would be written.
 bool looksLikeNumber(std::string_view text) {
@@ -93,15 +97,15 @@ int run(const char* const* argv, Command command) {
   const double costLimit = std::atof(argv[6]);
   const SeedDistWeights weights{};  // the fixed 0.8, 1.4, 0.8, 0.1, 0.2
 
-  if (path1 == "-" && path2 == "-") {
-    reportError("seedmatch: - (standard input) can stand for only one of the two seed files");
+  if (path1 == kStandardInput && path2 == kStandardInput) {
+    reportError("- (standard input) can stand for only one of the two seed files");
     return kExitError;
   }
   SeedSet set1;
   SeedSet set2;
   MatchTable table;
   if (auto error = readSeedPair(path1, path2, set1, set2)) {
-    reportError(readErrorLine(*error));
+    printLine(readErrorLine(*error));
     return kExitError;
   }
 
@@ -126,7 +130,7 @@ int run(const char* const* argv, Command command) {
 int checkOutput(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
-    reportError(std::string("seedmatch: cannot write standard output") +
+    reportError(std::string("cannot write standard output") +
                 (error != 0 ? ": " + systemErrorText(error) : std::string()));
     return kExitError;
   }
@@ -149,7 +153,7 @@ int runCommand(int argc, const char* const* argv, Command command) {
     }
   }
   if (argc < 7) {
-    reportError(std::string("seedmatch: expected 6 arguments, got ") +
+    reportError(std::string("expected 6 arguments, got ") +
                 std::to_string(argc < 1 ? 0 : argc - 1) + "; " + usageLine(command));
     return kExitError;
   }
@@ -158,13 +162,13 @@ int runCommand(int argc, const char* const* argv, Command command) {
   try {
     status = run(argv, command);
   } catch (const std::bad_alloc&) {
-    reportError("seedmatch: out of memory");
+    reportError("out of memory");
     return kExitError;
   } catch (const std::length_error&) {  // a container asked for more than it can hold
-    reportError("seedmatch: out of memory");
+    reportError("out of memory");
     return kExitError;
   } catch (const std::exception& error) {
-    reportError(std::string("seedmatch: ") + error.what());
+    reportError(error.what());
     return kExitError;
   }
   return checkOutput(status);

@@ -75,7 +75,7 @@ AuctionStats referenceAuction(const SeedSet& set1, const SeedSet& set2, MatchTab
     }
     const double r = rpd(bidders, objects, b, j, owner, kRpdDivisor);
     ++stats.exactSums;
-    return rpdWeight * r + fixedPartOf(seedWeight, descCost[p], histWeight, histCost[p]);
+    return pairCostOf(rpdWeight, r, fixedPartOf(seedWeight, descCost[p], histWeight, histCost[p]));
   };
 
   while (!queue.empty() && stats.passes < passLimit) {

@@ -325,8 +325,8 @@ class BoundedEngine {
     if (!best.beatenBy(g, pos)) return;
     const std::int32_t count = state_.rpdCount(state_.live[p]);
     if (!rpdNeeded_ || count == 0) {
-      const double cost =
-          rpdNeeded_ ? costFromSum(in_.weights.rpd, 0.0, 0, fixed) : in_.weights.rpd * 0.0 + fixed;
+      const double cost = rpdNeeded_ ? costFromSum(in_.weights.rpd, 0.0, 0, fixed)
+                                     : pairCostOf(in_.weights.rpd, 0.0, fixed);
       g = gainOf(cost, state_.price[p]);
       tighten(p, g);
       if (best.beatenBy(g, pos)) best = {g, cost, pos};
@@ -401,7 +401,7 @@ class BoundedEngine {
   // partial rpd sum already shows that it cannot displace best.
   double costOf(std::int32_t b, std::size_t p, const Best& best) {
     const double fixed = fixed_->exact(b, p);
-    if (!rpdNeeded_) return in_.weights.rpd * 0.0 + fixed;
+    if (!rpdNeeded_) return pairCostOf(in_.weights.rpd, 0.0, fixed);
     if (state_.rpdCount(state_.live[p]) == 0) return costFromSum(in_.weights.rpd, 0.0, 0, fixed);
     return exactCost(p, best, fixed);
   }

@@ -101,7 +101,7 @@ SEEDMATCH_CLONES void cellSweep(const CellSums& sums, const double* __restrict a
     const double low = keptIf(lowRaw > 1e-280, lowRaw);
     const double scale = held[p] != 0 ? scaleHeld : scaleFree;
     const double cost = rpdWeight * (low * scale) + static_cast<double>(fixedLow[p]);
-    bound[p] = (kBaseValue - cost) - price[p];
+    bound[p] = gainOf(cost, price[p]);
   }
 }
 
@@ -114,7 +114,7 @@ SEEDMATCH_CLONES void sweep(const CellSums* sums, double rpdWeight, const Fixed*
     return;
   }
   for (std::size_t p = 0; p < n; ++p) {
-    bound[p] = (kBaseValue - static_cast<double>(fixedLow[p])) - price[p];
+    bound[p] = gainOf(static_cast<double>(fixedLow[p]), price[p]);
   }
 }
 

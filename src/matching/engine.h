@@ -64,7 +64,7 @@ void holdNewly(AuctionState& state, const SeedSet& objects, std::size_t p);
 // The pair cost from rpd's sum over count held objects and the fixed part.
 inline double costFromSum(double rpdWeight, double sum, std::int32_t count, double fixed) {
   const double mean = count == 0 ? 0.0 : sum / static_cast<double>(count);
-  return rpdWeight * (mean / kRpdDivisor) + fixed;
+  return pairCostOf(rpdWeight, mean / kRpdDivisor, fixed);
 }
 
 // The auction's passes with engine.pass(b) choosing each bidder's object;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "measure/terms.h"
 #include "shared.h"
 
 #if defined(__SSE2__)
@@ -39,8 +40,6 @@ void squaredDistances(const double* a, std::size_t len, const double* columns, s
     }
   }
 }
-
-double ptsDiff(float a, float b) { return static_cast<double>(std::fabs(a - b)) / 250.0; }
 
 }  // namespace
 
@@ -104,13 +103,10 @@ void termsBlock(const SEED& bidder, const std::array<float, 3>& pts, const Objec
   sqrtInPlace(pcal, m);
   for (std::size_t p = 0; p < m; ++p) {
     const double dPts01 =
-        ptsDiff(pts[0], c.pts[0][first + p]) + ptsDiff(pts[1], c.pts[1][first + p]);
-    const double dPts2 = ptsDiff(pts[2], c.pts[2][first + p]);
-    double t = dDesc[0][p] + w.wDesc1 * dDesc[1][p];
-    t = t + w.wDesc2 * dDesc[2][p];
-    t = t + w.wPts01 * dPts01;
-    t = t + w.wDesc4 * dDesc[3][p];
-    seedDist[p] = t + w.wPts2 * dPts2;
+        ptsDiffOf(pts[0], c.pts[0][first + p]) + ptsDiffOf(pts[1], c.pts[1][first + p]);
+    const double dPts2 = ptsDiffOf(pts[2], c.pts[2][first + p]);
+    seedDist[p] =
+        weightedSeedDist(dDesc[0][p], dDesc[1][p], dDesc[2][p], dPts01, dDesc[3][p], dPts2, w);
   }
 }
 
@@ -150,18 +146,13 @@ bool finiteNonNegative(std::initializer_list<double> values) {
 
 void pointCountLowerBounds(const SEED& bidder, const std::array<std::vector<float>, 3>& objectPts,
                            const Weights& weights, double* low) {
-  const SeedDistWeights& w = weights.seedDist;
-  std::array<float, 3> pts{};
-  for (std::size_t k = 0; k < 3; ++k) pts[k] = static_cast<float>(bidder.pts[k]);
-  const double t0 = (0.0 + w.wDesc1 * 0.0) + w.wDesc2 * 0.0;
-  const double w4 = w.wDesc4 * 0.0;
-  const double h = weights.hist * 0.0;
+  const std::array<float, 3> pts = singlePts(bidder);
   const std::size_t n = objectPts[0].size();
   for (std::size_t p = 0; p < n; ++p) {
-    const double dPts01 = ptsDiff(pts[0], objectPts[0][p]) + ptsDiff(pts[1], objectPts[1][p]);
-    const double dPts2 = ptsDiff(pts[2], objectPts[2][p]);
-    const double t = (t0 + w.wPts01 * dPts01) + w4;
-    low[p] = weights.seed * (t + w.wPts2 * dPts2) + h;
+    const double dPts01 = ptsDiffOf(pts[0], objectPts[0][p]) + ptsDiffOf(pts[1], objectPts[1][p]);
+    const double dPts2 = ptsDiffOf(pts[2], objectPts[2][p]);
+    const double s = weightedSeedDist(0.0, 0.0, 0.0, dPts01, 0.0, dPts2, weights.seedDist);
+    low[p] = fixedPartOf(weights.seed, s, weights.hist, 0.0);
   }
 }
 

@@ -3,21 +3,22 @@
 #include <ctime>
 #include <vector>
 
+#include "engine.h"
 #include "seedmatch/matching/matching.h"
 #include "shared.h"
 
 namespace seedmatch {
 
-void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
-                    double /*costLimit*/, double seedWeight, double histWeight, double rpdWeight,
+void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table, double costLimit,
+                    double seedWeight, double histWeight, double rpdWeight,
                     const SeedDistWeights& w) {
-  // The smaller set bids, set 1 on equal sizes; the sets are read in place.
-  const bool set1Bids = set1.size() <= set2.size();
-  const SeedSet& bidders = set1Bids ? set1 : set2;
-  const SeedSet& objects = set1Bids ? set2 : set1;
+  // The auction's sides; the sets are read in place, and the limit is ignored.
+  const AuctionInput in = auctionInput(
+      set1, set2, Weights{seedWeight, histWeight, rpdWeight, costLimit, w}, nullptr, {});
+  const SeedSet& bidders = in.bidders;
+  const SeedSet& objects = in.objects;
   const auto bidderCount = static_cast<std::int32_t>(bidders.size());
   const auto objectCount = static_cast<std::int32_t>(objects.size());
-  const auto setSize = static_cast<std::int32_t>(set1.size());
 
   std::vector<std::int32_t> owner(objects.size(), -1);
   std::vector<double> heldCost(objects.size(), kUnmatched);
@@ -37,14 +38,15 @@ void RandomMatching(const SeedSet& set1, const SeedSet& set2, MatchTable& table,
 
     const SEED& object = objects[static_cast<std::size_t>(j)];
     if (isZero(object) == 1) continue;
-    const double s = pairSeedDist(bidder, object, set1Bids, w);
-    const double h = pcal(bidder, object, setSize);
+    const double s = pairSeedDist(bidder, object, in.set1Bids, w);
+    const double h = pcal(bidder, object, in.set1Size);
     const double r = rpd(bidders, objects, b, j, owner, kRpdDivisor);
-    heldCost[static_cast<std::size_t>(j)] = rpdWeight * r + (seedWeight * s + histWeight * h);
+    heldCost[static_cast<std::size_t>(j)] =
+        pairCostOf(rpdWeight, r, fixedPartOf(seedWeight, s, histWeight, h));
     owner[static_cast<std::size_t>(j)] = b;
   }
 
-  appendHeldRows(owner, heldCost, set1Bids, table);
+  appendHeldRows(owner, heldCost, in.set1Bids, table);
 }
 
 }  // namespace seedmatch

@@ -50,6 +50,9 @@ inline double fixedPartOf(double seedWeight, double s, double histWeight, double
   return seedWeight * s + histWeight * h;
 }
 
+// The pair cost from its rpd r and its fixed part.
+inline double pairCostOf(double rpdWeight, double r, double fixed) { return rpdWeight * r + fixed; }
+
 // seedDist of a bidder and an object, with the seed of set 1 first whichever
 // side bids, since the order of its operands fixes its bits.
 inline double pairSeedDist(const SEED& bidder, const SEED& object, bool set1Bids,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "terms.h"
+
 namespace seedmatch {
 namespace {
 
@@ -38,8 +40,7 @@ bool check_zero_patch(Vec v) {
 }
 
 double pts_diff(std::int32_t a, std::int32_t b) {
-  const float d = static_cast<float>(a) - static_cast<float>(b);
-  return static_cast<double>(std::fabs(d)) / 250.0;
+  return ptsDiffOf(static_cast<float>(a), static_cast<float>(b));
 }
 
 int isZero(const SEED& seed) {
@@ -58,11 +59,7 @@ SeedDistTerms seedDistTerms(const SEED& s1, const SEED& s2, const SeedDistWeight
   t.dPts1 = pts_diff(s1.pts[1], s2.pts[1]);
   t.dPts01 = t.dPts0 + t.dPts1;
   t.dPts2 = pts_diff(s1.pts[2], s2.pts[2]);
-  double sum = t.dDesc0 + w.wDesc1 * t.dDesc1;
-  sum = sum + w.wDesc2 * t.dDesc2;
-  sum = sum + w.wPts01 * t.dPts01;
-  sum = sum + w.wDesc4 * t.dDesc4;
-  t.seedDist = sum + w.wPts2 * t.dPts2;
+  t.seedDist = weightedSeedDist(t.dDesc0, t.dDesc1, t.dDesc2, t.dPts01, t.dDesc4, t.dPts2, w);
   return t;
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "layout.h"
 #include "memory_limit.h"
 #include "scanner.h"
 
@@ -42,7 +43,7 @@ void prefault(const std::vector<double>& values) {
 
 struct Header {
   std::int32_t count = 0;
-  std::array<std::int32_t, 6> descLen{};
+  std::array<std::int32_t, kDescriptors> descLen{};
   bool operator==(const Header&) const = default;
 };
 
@@ -60,7 +61,7 @@ bool readHeader(Scanner& in, Header& header) {
     return in.failAtToken("the distances of " + std::to_string(count) + " seeds need " + size +
                           ", more than this process can have");
   }
-  for (std::int32_t d = 0; d < 6; ++d) {
+  for (std::int32_t d = 0; d < static_cast<std::int32_t>(kDescriptors); ++d) {
     std::int32_t& length = header.descLen[static_cast<std::size_t>(d)];
     if (!in.integer(length)) return in.explain({Slot::descLength, 0, d});
     if (length < 0) {
@@ -100,11 +101,11 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed,
     return true;
   };
   std::int32_t discarded = 0;
-  for (std::int32_t k = 0; k < 3; ++k) {
+  for (std::int32_t k = 0; k < kPositionValues; ++k) {
     if (!in.real(seed.pos[k])) return in.explain({Slot::position, i, k});
   }
-  for (std::int32_t d = 0; d < 6; ++d) {
-    for (std::int32_t t = 0; t < 2; ++t) {
+  for (std::int32_t d = 0; d < static_cast<std::int32_t>(kDescriptors); ++d) {
+    for (std::int32_t t = 0; t < kLeadingIntegers; ++t) {
       if (!in.integer(discarded)) return in.explain({Slot::leadingInteger, i, d, t});
     }
     if (!readReals(seed.desc[static_cast<std::size_t>(d)],
@@ -112,7 +113,7 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed,
       return false;
     }
   }
-  for (std::int32_t k = 0; k < 3; ++k) {
+  for (std::int32_t k = 0; k < kPointCounts; ++k) {
     if (!in.integer(seed.pts[k])) return in.explain({Slot::pointCount, i, k});
   }
   if (!in.integer(seed.neibCount)) return in.explain({Slot::neibCount, i});
@@ -136,7 +137,7 @@ bool readBlock(Scanner& in, const Header& header, std::int32_t i, SEED& seed,
 // the text does not hold them as readBlock would take them; reading those
 // blocks then finds out why.
 bool skipBlocks(Scanner& in, const Header& header, std::int32_t count) {
-  std::int64_t ahead = 3 + 12 + 3;  // position, the integers ahead of each descriptor, point counts
+  std::int64_t ahead = kFixedNumbers;
   for (const std::int32_t length : header.descLen) ahead += length;
   for (std::int32_t i = 0; i < count; ++i) {
     std::int32_t neibCount = 0;

@@ -16,6 +16,8 @@
 #include <new>
 #include <string>
 
+#include "escape.h"
+
 namespace seedmatch {
 namespace {
 
@@ -50,8 +52,7 @@ std::string quote(const char* begin, const char* end) {
     if (byte >= 0x20 && byte < 0x7f) {
       text += *p;
     } else {
-      constexpr char kHex[] = "0123456789abcdef";
-      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      appendEscaped(text, byte);
     }
   }
   text += end - begin > kShown ? "'..." : "'";

@@ -4,6 +4,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "escape.h"
+
 namespace seedmatch {
 
 void NeibDis(SEED& seed) {
@@ -51,12 +53,11 @@ void NeibDis(SEED& seed) {
 std::string formatReadError(const ReadError& error) {
   // A path may hold any byte but '/' and NUL; control bytes are escaped so the
   // message stays one line.
-  std::string text = "seedmatch:";
+  std::string text = kErrorPrefix;
   for (const char c : error.path) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) {
-      constexpr char kHex[] = "0123456789abcdef";
-      text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+      appendEscaped(text, byte);
     } else {
       text += c;
     }

@@ -14,13 +14,15 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "input.h"
+#include "layout.h"
 #include "seedmatch/seed/seed.h"
 #include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
 
-constexpr const char* kStandardOutput = "-";
+constexpr const char* kStandardOutput = kStandardInput;  // "-" names either stream
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr int kGzipLevel = 1;  // most of level 6's saving on seed text, at a seventh of its time
 constexpr int kGzipWindow = 16 + MAX_WBITS;
@@ -151,15 +153,14 @@ std::optional<std::string> unwritable(const SeedSet& seeds) {
 bool writeText(const SeedSet& seeds, Sink& sink) {
   Writer out(sink);
   bool good = out.number(static_cast<std::int32_t>(seeds.size()), ' ');
-  for (std::size_t d = 0; d < 6 && good; ++d) {
+  for (std::size_t d = 0; d < kDescriptors && good; ++d) {
     const std::size_t length = seeds.empty() ? 0 : seeds.front().desc[d].size();
-    good = out.number(static_cast<std::int64_t>(length), d == 5 ? '\n' : ' ');
+    good = out.number(static_cast<std::int64_t>(length), d + 1 == kDescriptors ? '\n' : ' ');
   }
   for (const SEED& s : seeds) {
     for (const double v : s.pos) good = good && out.number(v, ' ');
     for (const auto& values : s.desc) {
-      // Two integers, which readers pass over, ahead of each slot.
-      good = good && out.number(0, ' ') && out.number(0, ' ');
+      for (std::int32_t t = 0; t < kLeadingIntegers; ++t) good = good && out.number(0, ' ');
       for (const double v : values) good = good && out.number(v, ' ');
     }
     for (const std::int32_t p : s.pts) good = good && out.number(p, ' ');

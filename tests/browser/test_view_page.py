@@ -142,7 +142,7 @@ def test_lineage_slider_shows_each_frame(tmp_path):
                 f"Plotly.restyle({GRAPH}, ...{GRAPH}.layout.sliders[0].steps[{frame}].args)"
                 ".then(() => "
                 f"[{GRAPH}.data[3].x.length, "
-                f"{GRAPH}.data[4].customdata.filter(c => c).length / 2])"))
+                f"{GRAPH}.data[4].customdata.filter(c => c[0] !== null).length / 2])"))
         problems = list(browser.problems)
     assert problems == []
     links = [int(np.count_nonzero(tracks.links["t"] == t)) for t in (2, 0)]

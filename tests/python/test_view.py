@@ -209,7 +209,8 @@ def test_lineages_in_3d():
         [[0, 1, 0], [1, 3, 2], [2, 4, 2]]  # seed, tracklet, parent
     assert frames[0][0]["x"].tolist() == list(seeds.x)  # the page opens on frame 0
     frame0 = figure.layout.sliders[0].steps[0].args[0]
-    assert list(frame0["customdata"][1][6]) == [1, 2, "0.500", "division"]
+    assert (list(frame0["customdata"][1][6]), frame0["text"][1][6]) == ([1, 2, 0.5], "division")
+    assert list(frame0["line.color"][1][6:9]) == [1, 1, 1]  # divisions at the scale's red
     assert len(frames[2][1]["x"]) == 0  # the last frame has no next
 
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,15 +12,19 @@
 namespace seedmatch {
 
 inline constexpr int kHistBins = 40;
+inline constexpr std::size_t kDescriptors = 6;  // descriptor vectors of a seed
+
+// What every error line starts with: "seedmatch: what", "seedmatch:FILE: what".
+inline constexpr const char* kErrorPrefix = "seedmatch:";
 
 // One object of a seed file. Copies are deep: every vector owns its storage.
 struct SEED {
-  double pos[3];                            // x, y, z
-  std::array<std::vector<double>, 6> desc;  // desc[d] holds descLen[d] values of its file
-  std::int32_t pts[3];                      // point counts
-  std::int32_t neibCount;                   // number of entries in neibDist
-  std::vector<double> neibDist;             // distance to seed j of the same file, by index
-  std::vector<double> neibHist;             // kHistBins bins once NeibDis has run
+  double pos[3];                                       // x, y, z
+  std::array<std::vector<double>, kDescriptors> desc;  // desc[d]: descLen[d] values of its file
+  std::int32_t pts[3];                                 // point counts
+  std::int32_t neibCount;                              // number of entries in neibDist
+  std::vector<double> neibDist;  // distance to seed j of the same file, by index
+  std::vector<double> neibHist;  // kHistBins bins once NeibDis has run
 };
 
 // Seeds in file order; a seed's index is its place in the file.
