@@ -3,7 +3,6 @@ against other sets, tables and truths that are not indices, outputs over
 inputs, one stream under two names, reads that never end, memory limits and
 a cancelled cluster sweep. Each ends in one error that says what is wrong."""
 import os
-import resource
 import signal
 import subprocess
 import sys
@@ -87,16 +86,6 @@ def test_read_truth_refuses_indices_beyond_the_sets(tmp_path, text, sets, expect
     with pytest.raises(seedmatch.TruthFileError) as error:
         seedmatch.read_truth(path, *given)
     assert str(error.value) == f"seedmatch:{path}:{expected}"
-
-
-def test_byte_order_mark_is_named(tmp_path):
-    path = tmp_path / "bom.seeds"
-    path.write_bytes(b"\xef\xbb\xbf" + THREE[0].read_bytes())
-    with pytest.raises(seedmatch.SeedFileError) as error:
-        seedmatch.read_seeds(path)
-    assert str(error.value) == (f"seedmatch:{path}:1:1: expected seed count (an integer), found "
-                                "'\\xef\\xbb\\xbf3' (a UTF-8 byte-order mark; save the file "
-                                "without one)")
 
 
 # ---- the commands ------------------------------------------------------------------------

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES, run_command
+from conftest import run_command
 
 WEIGHTS = [
     (1, 0.5, 1, 2),      # the usual weights
@@ -91,16 +91,6 @@ def test_report_and_listing_equal_the_commands(generated, name, weights):
         return
     for field, expected in recomputed(set1, set2, matching.table, *weights[:2]).items():
         assert bits(getattr(report, field)) == bits(expected), field
-
-
-def test_matching_of_other_sets_is_refused():
-    big1, big2, small = (seedmatch.read_seeds(EXAMPLES / f"{name}.seeds")
-                         for name in ("forty_a", "forty_b", "three_a"))
-    matching = seedmatch.match(big1, big2, 1, 0.5, 1, 2)
-    with pytest.raises(ValueError, match="^the matching was made from other seed sets"):
-        seedmatch.evaluate(small, big2, matching, 1, 0.5)
-    with pytest.raises(ValueError, match="^the matching was made from other seed sets"):
-        seedmatch.pair_listing(big1, small, matching)
 
 
 def test_threads_give_the_results_of_one(generated):
