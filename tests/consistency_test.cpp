@@ -160,6 +160,39 @@ TEST(Consistency, TellsRightPairsFromWrongOnes) {
   }
 }
 
+// Pairings that leave most seeds out, whose pairs agree with one another:
+// right pairs over the whole scene (the partners of the seeds left out are
+// found), right pairs in a corner of it, and a corner paired with a copy of
+// itself placed outside the scene, wrong but agreeing with itself (nothing
+// says where the partners of the seeds left out are, and the seeds left over
+// on both sides count). Each scores about the recall of a right pairing of
+// its size.
+TEST(Consistency, FewPairsScoreALowRecall) {
+  const SeedNeighbours near = seedNeighbours(kSet1, 14);
+  std::vector<SeedPair> spread, corner{{0, 0}}, copy{{0, 300}};
+  for (int i = 0; i < 300; i += 10) spread.push_back({i, i});
+  Points elsewhere = moved(kPoints, 1.0, 0.8, 8);
+  elsewhere.push_back({kPoints[0][0] + 1000.0, kPoints[0][1], kPoints[0][2]});
+  for (std::int32_t c = 0; c < near.count; ++c) {
+    const std::int32_t y = near.nearest[c];
+    corner.push_back({y, y});
+    copy.push_back({y, static_cast<std::int32_t>(elsewhere.size())});
+    elsewhere.push_back({kPoints[y][0] + 1000.0, kPoints[y][1], kPoints[y][2]});
+  }
+  const SeedSet withCopy = seedsAt(elsewhere);
+  const struct {
+    const char* name;
+    const std::vector<SeedPair>& pairs;
+    const SeedSet& set2;
+  } cases[] = {{"spread", spread, kSet2}, {"corner", corner, kSet2}, {"copy", copy, withCopy}};
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.name);
+    const Consistency c = consistency(kSet1, one.set2, one.pairs);
+    EXPECT_NEAR(c.estPrecision, 1.0, 0.02);
+    EXPECT_NEAR(c.estRecall, static_cast<double>(one.pairs.size()) / 300.0, 0.02);
+  }
+}
+
 // A pairing of the seeds with arbitrary partners agrees with nothing.
 TEST(Consistency, ShuffledPairingIsDoubtful) {
   std::vector<SeedPair> pairs = identity(300);

@@ -10,5 +10,6 @@
   python   the Python package against the C++ matching step
   writers  the scene writers side by side
   scenes   writes a scene
+  estimate the estimate without known pairs against the truth over sweeps; its cost
   common   what they share
 """

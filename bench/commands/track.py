@@ -11,6 +11,10 @@ weight); each row gives the link, division and complete-tracklet scores of
 score_tracks. Then, per scene and linker, the row of the weighting the sweep
 chooses (the best link F1), and per kind and linker the worst of them.
 
+Positions as a descriptor. On the diameter scenes, the positions divided by
+--position-scale written into the empty desc[1], and the auction at every
+weighting of the sweep.
+
 Timing. On a series of --timing-frames frames of --timing-seeds seeds, each
 of --rounds rounds times the --timing-frames - 1 seedmatch runs over the
 consecutive pairs in a row (output discarded), then track over the frames
@@ -65,8 +69,12 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--rounds", type=int, default=5, help="timing rounds (default 5)")
     parser.add_argument("--memory-frames", type=int, default=100,
                         help="frames of the memory series (default 100)")
-    parser.add_argument("--parts", nargs="+", choices=("quality", "timing", "memory"),
-                        default=["quality", "timing", "memory"], help="what to run (default all)")
+    parser.add_argument("--position-scale", type=float, default=5.0,
+                        help="the divisor of the positions in desc[1] (default 5)")
+    parser.add_argument("--parts", nargs="+",
+                        choices=("quality", "descriptor", "timing", "memory"),
+                        default=["quality", "descriptor", "timing", "memory"],
+                        help="what to run (default all)")
 
 
 def scene_name(kind: str, model: series.Model) -> str:
@@ -110,6 +118,35 @@ def quality(args: argparse.Namespace, seedmatch) -> None:
         for linker in ("auction", "auto", "positions"):
             rows = [cells for (k, _, l), (_, cells) in chosen.items() if (k, l) == (kind, linker)]
             table.row(kind, linker, *["%.4f" % min(float(c[n]) for c in rows) for n in (5, 8, 9)])
+
+
+def descriptor(args: argparse.Namespace, seedmatch) -> None:
+    """The auction on diameter-only frames whose empty desc[1] holds the
+    positions divided by --position-scale."""
+    print("\npositions / %g in desc[1] of the diameter-only frames, the auction at each weighting"
+          "\n" % args.position_scale)
+    table = Table(COLUMNS, "lllrrrrrrrr")
+    for seed in args.scene_seeds:
+        model = series.Model(frames=args.frames, seeds=args.seeds, noise=args.noise,
+                             seed=seed, **KINDS["diameter"])
+        made = scenes.cached_series(model, cache=args.scenes)
+        frames = []
+        for path in made.frames:
+            seeds = seedmatch.read_seeds(path)
+            descriptors = list(seeds.descriptors)
+            descriptors[1] = seeds.positions / args.position_scale
+            frames.append(seedmatch.SeedSet.from_arrays(
+                seeds.positions, descriptors, seeds.point_counts, seeds.distances))
+        for weights in SWEEP:
+            start = time.perf_counter()
+            tracks = seedmatch.track(frames, *map(float, weights), progress=False)
+            took = time.perf_counter() - start
+            score = seedmatch.score_tracks(tracks, made.links)
+            table.row(scene_name("diameter", model), " ".join(weights), "auction",
+                      *["%.4f" % v for v in (
+                          score.link_precision, score.link_recall, score.link_f1,
+                          score.division_precision, score.division_recall, score.division_f1,
+                          score.complete_tracklets)], "%.1f" % took)
 
 
 def timing(args: argparse.Namespace, seedmatch) -> None:
@@ -185,6 +222,8 @@ def run(args: argparse.Namespace) -> int:
     import seedmatch
     if "quality" in args.parts:
         quality(args, seedmatch)
+    if "descriptor" in args.parts:
+        descriptor(args, seedmatch)
     if "timing" in args.parts:
         timing(args, seedmatch)
     if "memory" in args.parts:

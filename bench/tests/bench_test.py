@@ -129,6 +129,9 @@ CASES = [
       r"worst of the chosen rows over the scenes of a kind, per linker", "",
       header("kind", "linker", "link F1", "division F1", "complete"), separator(*"llrrr"),
       *[row("rich", linker, S, S, S) for linker in ("auction", "auto", "positions")], "",
+      r"positions / 5 in desc\[1\] of the diameter-only frames, the auction at each weighting",
+      "", TRACK_HEADER, separator(*"lllrrrrrrrr"),
+      *repeat(row(r"diameter 3x40 seed 1", W, "auction", *[S] * 8), 5), "",
       r"timing: rich 3x40 seed 1, weights 1 0\.5 1 2; 1 rounds, the loop then track; load is "
       r"the 1-minute load average at the start of a round; CPU s of all threads", "",
       header("round", "load", "loop s", "loop CPU s", "track s", "track CPU s", "track/loop",
@@ -153,6 +156,19 @@ CASES = [
       row("to_geff", S, S, S, S), row(re.escape("plot + PNG at 110 dpi"), S, S, S, S),
       row("score_tracks, links file", S, S, S, "-"),
       row("score_tracks, track CSV", S, S, S, "-")]),
+    (["estimate", "--n", "40", "--noises", "2", "--diameter-sizes", "40", "--cost-n", "40",
+      "--rounds", "1"],
+     [r"90 weightings \(--seed-weight 0\.5,1,2 --hist-weight 0,0\.5 --rpd-weight 0\.5,1,2,4,8 "
+      r"--cost-limit 2,4,8\); trusted pairs at the pick, and pooled over the weightings", "",
+      header("scene", "seeds", "Spearman", "picked F1", "best F1", "est / true pairs",
+             "trusted prec", "trusted kept", "pooled prec", "pooled kept"),
+      separator(*"lrrrrrrrrr"),
+      *[row(scene, r"\d+/\d+", r"-?%s" % S, S, S, r"%s / %s \([+-]%s%%\)" % (S, D, S),
+            *[S] * 4) for scene in ("lookalike 2", "series 2", "series-diameter 2")],
+      row("worst", "", r"-?%s" % S, r"[+-]%s" % S, "", r"[+-]%s%%" % S, *[S] * 4), "",
+      r"cost on lookalike 40 --noise 2, weights 1 0\.5 1 2, medians of 1 rounds: matching %s s; "
+      r"first estimate of the sets %s s \(%s%%\); later estimate %s s \(%s%%\)"
+      % (S, S, S, S, S)]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),
@@ -165,7 +181,7 @@ def main() -> int:
     cases = CASES
     if "--without-python" in sys.argv[2:]:
         cases = [c for c in CASES if c[0][0] not in ("sweep", "python", "large", "track",
-                                                     "view", "tracks")]
+                                                      "view", "tracks", "estimate")]
     if shutil.which("chromium") is None:
         cases = [c for c in cases if c[0][0] != "view"]
     failures = checked = 0

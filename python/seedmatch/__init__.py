@@ -264,11 +264,14 @@ def plot(set1: SeedSet, set2: SeedSet, matching: Matching, seed_weight: float,
     """A picture of a pairing.
 
     Both sets on their two widest axes, one segment per pair coloured by its
-    evaluation cost, the unmatched seeds marked apart; beyond 400 seeds in set1,
+    evaluation cost, the doubtful pairs (those the estimate does not trust, see
+    `consistency`) dashed in red and the unmatched seeds marked apart, each
+    kind in the legend; beyond 400 seeds in set1,
     only a slab across the third axis holding the middle 400 of them. Beside it,
     histograms of the stored costs (cost limit drawn) and of the displacements of
     all pairs. The title gives the pairs, mean cost and mean relative-position
-    error in words; the report's summary line is the caption.
+    error in words, and the estimated precision, recall and F1; the report's
+    summary line is the caption.
 
     Parameters
     ----------

@@ -40,8 +40,12 @@ def title(report, size1: int, size2: int) -> str:
     stored, positions = f"{report.avg_rp:.3f}", f"{report.navg_rp:.3f}"
     error = stored if stored == positions else \
         f"{stored} (stored distances), {positions} (positions)"
+    judged = report.consistency
     return (f"{len(report)} pairs of {size1} and {size2} seeds, mean cost "
-            f"{report.avg_cost:.3f}, mean relative-position error {error}")
+            f"{report.avg_cost:.3f}, mean relative-position error {error}\n"
+            f"estimated without known pairs: precision {judged.est_precision:.3f}, recall "
+            f"{judged.est_recall:.3f}, F1 {judged.est_f1:.3f}; "
+            f"{int((~judged.trusted).sum())} doubtful pairs")
 
 
 def pairing_figure(set1, set2, report, cost_limit: float):
@@ -69,6 +73,10 @@ def pairing_figure(set1, set2, report, cost_limit: float):
     # A pair is in the slab when its file-1 seed is; the costliest are drawn last, on top.
     pairs = np.flatnonzero(shown1[p])
     pairs = pairs[np.argsort(report.cost[pairs], kind="stable")]
+    # Pairs that disagree with the pairs around them are drawn apart, dashed.
+    judged = report.consistency
+    doubtful = pairs[~judged.trusted[pairs]]
+    pairs = pairs[judged.trusted[pairs]]
 
     fig = Figure(figsize=(11, 7), layout="constrained")
     grid = fig.add_gridspec(2, 2, width_ratios=(1.6, 1))
@@ -76,20 +84,25 @@ def pairing_figure(set1, set2, report, cost_limit: float):
     costs = fig.add_subplot(grid[0, 1])
     moves = fig.add_subplot(grid[1, 1])
 
-    segments = np.stack([pos1[p[pairs]][:, [a, b]], pos2[q[pairs]][:, [a, b]]], axis=1) \
-        if len(pairs) else np.zeros((0, 2, 2))
-    lines = LineCollection(segments, cmap="viridis", linewidths=1.5)
+    def segments(chosen: np.ndarray) -> np.ndarray:
+        return np.stack([pos1[p[chosen]][:, [a, b]], pos2[q[chosen]][:, [a, b]]], axis=1) \
+            if len(chosen) else np.zeros((0, 2, 2))
+    lines = LineCollection(segments(pairs), cmap="viridis", linewidths=1.5)
     lines.set_array(report.cost[pairs])
     scene.add_collection(lines)
     if len(pairs):
-        fig.colorbar(lines, ax=scene, label="evaluation cost", shrink=0.8)
+        fig.colorbar(lines, ax=scene, label="evaluation cost (trusted pairs)", shrink=0.8)
+    in_all = " in all" if sliced else ""
+    scene.add_collection(LineCollection(
+        segments(doubtful), colors="tab:red", linewidths=1.5, linestyles="dashed",
+        label=f"doubtful pairs ({(~judged.trusted).sum()}{in_all})"))
+    pairs = np.concatenate([pairs, doubtful])
 
     size = 10 if sliced or len(pos1) > 100 else 16
     scene.scatter(*pos1[matched1 & shown1][:, [a, b]].T, s=size, c="tab:blue", linewidths=0,
                   label=f"{name1} (file 1)")
     scene.scatter(*pos2[q[pairs]][:, [a, b]].T, s=size, c="tab:orange", linewidths=0,
                   label=f"{name2} (file 2)")
-    in_all = " in all" if sliced else ""
     scene.scatter(*pos1[~matched1 & shown1][:, [a, b]].T, s=size * 4, marker="x", c="tab:red",
                   linewidths=1, label=f"unmatched in {name1} ({(~matched1).sum()}{in_all})")
     scene.scatter(*pos2[~matched2 & shown2][:, [a, b]].T, s=size * 4, marker="+",

@@ -17,16 +17,19 @@
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace seedmatch {
 namespace {
 
-constexpr int kPasses = 8;         // rounds of scores, each from the last one's
-constexpr int kFitRounds = 30;     // rounds fitting sigma and the right share
+constexpr int kPasses = 8;         // rounds of scores, each from the last one's, at most
+constexpr int kFitRounds = 30;     // rounds fitting sigma and the right share, at most
+constexpr double kSettled = 1e-4;  // a fit that moves less than this is done
 constexpr int kDecoyBins = 20;     // bins of g per median disagreement of a decoy
-constexpr double kSigmaCap = 0.5;  // sigma at most this many median decoy disagreements
+constexpr double kSigmaCap = 0.65; // sigma at most this many median decoy disagreements
 constexpr double kMinScale = 0.8, kMaxScale = 1.25;
 constexpr double kLogitLimit = 50.0;
+constexpr std::size_t kMinCover = 3;  // trusted seeds among a seed's kept neighbours
 
 // Distances sort with NaN last; equal ones by index, so every order is fixed.
 double sortKey(double d) { return std::isnan(d) ? std::numeric_limits<double>::infinity() : d; }
@@ -145,20 +148,35 @@ SeedNeighbours seedNeighbours(const SeedSet& seeds, std::int32_t count) {
   SeedNeighbours kept;
   kept.count = std::max(0, std::min(count, n - 1));
   kept.nearest.resize(static_cast<std::size_t>(n) * kept.count);
-  std::vector<std::int32_t> order(static_cast<std::size_t>(std::max(0, n - 1)));
-  for (std::int32_t x = 0; x < n; ++x) {
+  // (distance, index) pairs order as the neighbours do. The count-th nearest
+  // of a few seeds bounds the count-th nearest of all, so one pass that keeps
+  // only the seeds within that bound leaves a short list to select from.
+  using Key = std::pair<double, std::int32_t>;
+  const std::size_t want = static_cast<std::size_t>(kept.count);
+  const std::int32_t sampled = std::min<std::int32_t>(n, 8 * kept.count + 1);
+  std::vector<double> sample;
+  std::vector<Key> within;
+  for (std::int32_t x = 0; x < n && kept.count > 0; ++x) {
     const std::vector<double>& d = seeds[x].neibDist;
-    std::int32_t k = 0;
-    for (std::int32_t y = 0; y < n; ++y) {
-      if (y != x) order[k++] = y;
+    sample.clear();
+    for (std::int32_t y = 0; y < sampled; ++y) {
+      if (y != x) sample.push_back(sortKey(d[y]));
     }
-    auto closer = [&](std::int32_t a, std::int32_t b) {
-      const double da = sortKey(d[a]), db = sortKey(d[b]);
-      return da < db || (da == db && a < b);
-    };
-    std::partial_sort(order.begin(), order.begin() + kept.count, order.end(), closer);
-    std::copy_n(order.begin(), kept.count,
-                kept.nearest.begin() + static_cast<std::ptrdiff_t>(x) * kept.count);
+    double bound = std::numeric_limits<double>::infinity();
+    if (sample.size() >= want) {
+      std::nth_element(sample.begin(), sample.begin() + (kept.count - 1), sample.end());
+      bound = sample[want - 1];
+    }
+    within.clear();
+    for (std::int32_t y = 0; y < n; ++y) {
+      const double key = sortKey(d[y]);
+      if (key <= bound && y != x) within.emplace_back(key, y);
+    }
+    std::nth_element(within.begin(), within.begin() + (kept.count - 1), within.end());
+    std::sort(within.begin(), within.begin() + (kept.count - 1));
+    for (std::size_t c = 0; c < want; ++c) {
+      kept.nearest[static_cast<std::size_t>(x) * want + c] = within[c].second;
+    }
   }
   return kept;
 }
@@ -243,41 +261,66 @@ Consistency consistency(const SeedSet& set1, const SeedSet& set2, std::span<cons
     }
   }
 
+  std::vector<double> logGrowth(m * k, std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t e = 0; e < m * k; ++e) {
+    if (d1[e] > 0.0 && d2[e] > 0.0) logGrowth[e] = std::log(d2[e] / d1[e]);
+  }
   std::vector<double>& t = out.score;
   std::fill(t.begin(), t.end(), 1.0);
   std::vector<double> r(m * k), gr(m * k);
+  // The finite disagreements of the fit: r^2, the wrong density there, the
+  // trust in the neighbour each was measured against.
+  std::vector<double> fitR2, fitG, fitW;
+  fitR2.reserve(m * k);
+  fitG.reserve(m * k);
+  fitW.reserve(m * k);
   double s = 1.0;
   double sigma = g.median / 6.0;
+  double share = 0.5;
   const double sigmaCap = kSigmaCap * g.median;
   const auto nk = static_cast<double>(m * k);
   for (int pass = 0; pass < kPasses; ++pass) {
+    fitR2.clear();
+    fitG.clear();
+    fitW.clear();
     for (std::size_t e = 0; e < m * k; ++e) {
       r[e] = d2[e] - s * d1[e];
       gr[e] = g.at(r[e]);
+      if (!std::isfinite(r[e])) continue;
+      fitR2.push_back(r[e] * r[e]);
+      fitG.push_back(gr[e]);
+      fitW.push_back(t[near[e]]);
     }
     // sigma and the share of right disagreements, each counted by the trust
-    // in the neighbour it was measured against.
-    double share = 0.5;
-    for (int round = 0; round < kFitRounds; ++round) {
-      double weight = 0.0, right = 0.0, spread = 0.0;
-      for (std::size_t e = 0; e < m * k; ++e) {
-        if (!std::isfinite(r[e])) continue;
-        const double w = t[near[e]];
-        const double f = share * normal(r[e], sigma);
-        const double responsibility = f / (f + (1.0 - share) * gr[e]);
-        weight += w;
-        right += responsibility * w;
-        spread += responsibility * w * r[e] * r[e];
+    // in the neighbour it was measured against; each pass starts from the
+    // last one's fit, and stops once it no longer moves.
+    double fitWeight = 0.0;
+    for (const double w : fitW) fitWeight += w;
+    for (int round = 0; round < kFitRounds && fitWeight > 0.0; ++round) {
+      const double density = share / (sigma * std::sqrt(2.0 * std::numbers::pi));
+      const double halfInverse = -0.5 / (sigma * sigma);
+      double right = 0.0, spread = 0.0;
+      for (std::size_t e = 0; e < fitR2.size(); ++e) {
+        const double f = density * std::exp(fitR2[e] * halfInverse);
+        const double responsibility = f / (f + (1.0 - share) * fitG[e]) * fitW[e];
+        right += responsibility;
+        spread += responsibility * fitR2[e];
       }
       if (!(right > 0.0)) break;
-      share = std::clamp(right / weight, 1e-6, 1.0 - 1e-6);
-      sigma = std::clamp(std::sqrt(spread / right), 1e-6 * sigmaCap, sigmaCap);
+      const double nextShare = std::clamp(right / fitWeight, 1e-6, 1.0 - 1e-6);
+      const double nextSigma = std::clamp(std::sqrt(spread / right), 1e-6 * sigmaCap, sigmaCap);
+      const bool settled = std::fabs(nextSigma - sigma) <= kSettled * sigma &&
+                           std::fabs(nextShare - share) <= kSettled;
+      share = nextShare;
+      sigma = nextSigma;
+      if (settled) break;
     }
     double prior = 0.0;
     for (const double v : t) prior += v;
     prior = std::clamp(prior / static_cast<double>(m), 1e-4, 1.0 - 1e-4);
     const double priorLogit = std::log(prior / (1.0 - prior));
     std::vector<double> next(m);
+    double moved = 0.0;
     for (std::size_t i = 0; i < m; ++i) {
       double logit = priorLogit;
       for (std::size_t l = 0; l < k; ++l) {
@@ -285,19 +328,23 @@ Consistency consistency(const SeedSet& set1, const SeedSet& set2, std::span<cons
         logit += std::log(tj * likelihoodRatio(r[i * k + l], sigma, g) + (1.0 - tj));
       }
       next[i] = logistic(logit);
+      moved = std::max(moved, std::fabs(next[i] - t[i]));
     }
     t = std::move(next);
     // The growth, from pairs and neighbours both trusted.
     double weight = 0.0, logRatio = 0.0;
     for (std::size_t e = 0; e < m * k; ++e) {
-      if (!(d1[e] > 0.0 && d2[e] > 0.0)) continue;
+      if (std::isnan(logGrowth[e])) continue;
       const double w = t[e / k] * t[near[e]];
       weight += w;
-      logRatio += w * std::log(d2[e] / d1[e]);
+      logRatio += w * logGrowth[e];
     }
+    const double last = s;
     if (weight > 0.1 * nk && std::isfinite(logRatio)) {
       s = std::clamp(std::exp(logRatio / weight), kMinScale, kMaxScale);
     }
+    // Scores that no longer move, under a growth that no longer moves, are done.
+    if (moved <= kSettled && std::fabs(s - last) <= kSettled * last) break;
   }
   out.scale = s;
   out.tolerance = sigma;
@@ -316,11 +363,30 @@ Consistency consistency(const SeedSet& set1, const SeedSet& set2, std::span<cons
     trustedSeed1[pairs[i].p] = 1;
     trustedSeed2[pairs[i].q] = 1;
   }
-  if (trusted1.size() >= 3) {
+  // Where no trusted pairs lie around a seed, nothing says where its partner
+  // would be; such a seed is counted as having one as often as the seeds left
+  // over on both sides allow. A small wrong structure that agrees with itself
+  // so still scores a low recall.
+  const double left1 = static_cast<double>(set1.size() - trusted1.size());
+  const double left2 = static_cast<double>(set2.size() - trusted1.size());
+  const double unseen = left1 > 0.0 ? std::min(1.0, left2 / left1) : 0.0;
+  auto covered = [&](std::size_t x) {
+    if (trusted1.size() < kMinCover) return false;
+    const std::int32_t* row = near1.nearest.data() + x * near1.count;
+    std::size_t count = 0;
+    for (std::int32_t c = 0; c < near1.count && count < kMinCover; ++c) count += trustedSeed1[row[c]];
+    return count >= kMinCover;
+  };
+  {
     const std::size_t kt = std::min(k, trusted1.size());
     std::vector<std::int32_t> candidates;
     for (std::size_t x = 0; x < set1.size(); ++x) {
       if (trustedSeed1[x]) continue;
+      const double own = pairOf1[x] >= 0 ? t[pairOf1[x]] : 0.0;
+      if (!covered(x)) {
+        out.estMissedPairs += unseen * (1.0 - own);
+        continue;
+      }
       nearestMembers(
           set1, near1, static_cast<std::int32_t>(x), kt,
           [&](std::int32_t y) { return trustedSeed1[y] != 0; }, trusted1, found);
@@ -344,7 +410,6 @@ Consistency consistency(const SeedSet& set1, const SeedSet& set2, std::span<cons
         best = std::max(best, logit);
       }
       const double fits = logistic(best - std::log(static_cast<double>(candidates.size())));
-      const double own = pairOf1[x] >= 0 ? t[pairOf1[x]] : 0.0;
       out.estMissedPairs += fits * (1.0 - own);
     }
   }

@@ -17,7 +17,8 @@ FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
 @pytest.mark.parametrize("files, weights, axes, slab", [(FORTY, (1, 0.5, 1, 2), (0, 1), 400),
                                                         (THREE, (1, 0.5, 1, 2), (0, 2), 400),
                                                         (FORTY, (1, 0.5, 1, 0), (0, 1), 400),
-                                                        (FORTY, (1, 0.5, 1, 2), (0, 1), 10)])
+                                                        (FORTY, (1, 0.5, 1, 2), (0, 1), 10),
+                                                        (FORTY, (0, 0, 0, 1), (0, 1), 400)])
 def test_picture_shows_the_pairs_in_its_slab(files, weights, axes, slab, monkeypatch):
     LineCollection = pytest.importorskip("matplotlib.collections").LineCollection
     monkeypatch.setattr("seedmatch._picture.SLAB_SEEDS", slab)
@@ -26,23 +27,33 @@ def test_picture_shows_the_pairs_in_its_slab(files, weights, axes, slab, monkeyp
     report = seedmatch.evaluate(set1, set2, matching, *weights[:2])
     figure = seedmatch.plot(set1, set2, matching, weights[0], weights[1], weights[3])
     scene = figure.axes[0]
-    (lines,) = [c for c in scene.collections if isinstance(c, LineCollection)]
+    trusted, doubtful = [c for c in scene.collections if isinstance(c, LineCollection)]
     # The slab holds the middle seeds of file 1 along the third axis; each segment
-    # joins a pair's positions on the two widest axes.
+    # joins a pair's positions on the two widest axes, the doubtful ones apart.
     depth = set1.positions[:, 3 - sum(axes)]
     shown = np.sort(depth)[(len(depth) - slab) // 2:][:slab] if len(depth) > slab else depth
     in_slab = (depth[report.p] >= shown.min()) & (depth[report.p] <= shown.max())
     axes = list(axes)
-    expected = sorted([set1.positions[p, axes].tolist(), set2.positions[q, axes].tolist()]
-                      for p, q in zip(report.p[in_slab], report.q[in_slab]))
-    assert sorted(s.tolist() for s in lines.get_segments()) == expected
-    assert 0 < len(expected) < len(report) if slab == 10 else len(expected) == len(report)
+
+    def expected(kept):
+        return sorted([set1.positions[p, axes].tolist(), set2.positions[q, axes].tolist()]
+                      for p, q in zip(report.p[kept], report.q[kept]))
+    judged = report.consistency.trusted
+    assert sorted(s.tolist() for s in trusted.get_segments()) == expected(in_slab & judged)
+    assert sorted(s.tolist() for s in doubtful.get_segments()) == expected(in_slab & ~judged)
+    assert doubtful.get_linestyle() != trusted.get_linestyle()
+    assert (~judged).sum() > 10 if weights == (0, 0, 0, 1) else (~judged).sum() <= 2
+    drawn = in_slab.sum()
+    assert 0 < drawn < len(report) if slab == 10 else drawn == len(report)
     legend = [t.get_text() for t in scene.get_legend().get_texts()]
-    assert legend[:2] == [f"{files[0].name} (file 1)", f"{files[1].name} (file 2)"]
+    assert legend[:3] == [f"doubtful pairs ({(~judged).sum()}{' in all' if slab == 10 else ''})",
+                          f"{files[0].name} (file 1)", f"{files[1].name} (file 2)"]
     if len(report):
         assert figure._suptitle.get_text().startswith(
             f"{len(report)} pairs of {len(set1)} and {len(set2)} seeds, mean cost "
             f"{report.avg_cost:.3f}, mean relative-position error {report.avg_rp:.3f}")
+        assert figure._suptitle.get_text().endswith(
+            f"F1 {report.consistency.est_f1:.3f}; {(~judged).sum()} doubtful pairs")
 
 
 def python_command(*args, python=sys.executable, path=os.pathsep.join(sys.path)):
