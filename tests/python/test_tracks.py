@@ -117,7 +117,7 @@ def true_steps(links: np.ndarray, frames_count: int) -> list:
     return steps
 
 
-def test_generated_lineages_rebuild_the_true_tracklets(series):
+def test_generated_truth_rebuilds_its_tracklets_and_scores_itself(series):
     truth = np.loadtxt(series / "tracks.csv", delimiter=",", skiprows=1)
     links = np.loadtxt(series / "links.txt", dtype=np.int64).reshape(-1, 3)
     sizes = np.bincount(truth[:, 1].astype(int))
@@ -128,6 +128,12 @@ def test_generated_lineages_rebuild_the_true_tracklets(series):
     assert (tracks.links["kind"] == "division").sum() > 0
     np.testing.assert_array_equal(tracks.nodes["track_id"], expected[:, 0])
     np.testing.assert_array_equal(tracks.nodes["parent_track_id"], expected[:, 6])
+    for path in ("links.txt", "tracks.csv"):
+        got = seedmatch.score_tracks(tracks, series / path)
+        assert (got.link_f1, got.division_f1, got.complete_tracklets) == (1.0, 1.0, 1.0)
+        assert got.truth_tracklets == truth[:, 0].max() and got.true_links == len(links)
+    np.testing.assert_array_equal(
+        np.unique(seedmatch.read_track_truth(series / "tracks.csv"), axis=0), links)
 
 
 @pytest.fixture
@@ -244,20 +250,6 @@ def test_score_tracks(name):
         divisions[2], *divisions[:2])
     assert (got.truth_tracklets, got.complete, got.complete_tracklets) == (
         tracklets, complete, complete / tracklets)
-
-
-def test_generated_truth_scores_itself_from_either_file(series):
-    links = np.loadtxt(series / "links.txt", dtype=np.int64).reshape(-1, 3)
-    truth = np.loadtxt(series / "tracks.csv", delimiter=",", skiprows=1)
-    sizes = np.bincount(truth[:, 1].astype(int))
-    tracks = seedmatch.Tracks.from_frames([np.zeros((n, 3)) for n in sizes],
-                                          true_steps(links, len(sizes)))
-    for path in ("links.txt", "tracks.csv"):
-        got = seedmatch.score_tracks(tracks, series / path)
-        assert (got.link_f1, got.division_f1, got.complete_tracklets) == (1.0, 1.0, 1.0)
-        assert got.truth_tracklets == truth[:, 0].max() and got.true_links == len(links)
-    np.testing.assert_array_equal(
-        np.unique(seedmatch.read_track_truth(series / "tracks.csv"), axis=0), links)
 
 
 CSV = "track_id,t,seed,x,y,z,parent_track_id\n"
