@@ -27,14 +27,27 @@ struct PySeedSet {
   std::optional<pybind11::array> histograms;
   // Each seed's nearest seeds, for the estimate; found on first use.
   std::shared_ptr<const seedmatch::SeedNeighbours> neighbours;
+  std::uint64_t fingerprint = 0;  // of the seeds, set when they are
 };
+
+// A hash of every field of every seed that the matchings read, reals by their
+// bits: the same seeds, read again from their file or built again from their
+// arrays, hash alike.
+std::uint64_t fingerprintOf(const seedmatch::SeedSet& seeds);
 
 struct PyMatching {
   seedmatch::MatchTable table;
   std::optional<std::int64_t> passes;  // none for the random baseline
   // seed_weight, hist_weight, rpd_weight and cost_limit, when known
   std::optional<seedmatch::Weights> weights;
+  // The fingerprints of the two sets it was made from, and how many of their
+  // seeds were left out as empty.
+  std::array<std::uint64_t, 2> madeFrom{};
+  std::array<std::int64_t, 2> emptySeeds{};
 };
+
+// Raises ValueError unless matching was made from set1 and set2, in that order.
+void requireMadeFrom(const PyMatching& matching, const PySeedSet& set1, const PySeedSet& set2);
 
 // array, made read-only: the views handed out never change what they show.
 inline pybind11::array readOnly(pybind11::array array) {

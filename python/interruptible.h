@@ -7,9 +7,14 @@
 #include <pybind11/pybind11.h>
 
 #include <chrono>
+#include <exception>
 #include <future>
 #include <stop_token>
+#include <system_error>
+#include <type_traits>
 #include <utility>
+
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch_python {
 
@@ -19,11 +24,30 @@ inline constexpr std::chrono::milliseconds kWaitSlice{50};
 // slices, with the GIL held, checks for signals and calls everySlice(), which
 // may throw. On a pending signal or a throw, requests the stop, waits for the
 // work to end, and raises the Python error (KeyboardInterrupt for Ctrl-C).
+// Where no thread can be started (a memory limit, say), runs work on the
+// calling thread, with the GIL released and no stop.
 template <class Work, class EverySlice>
 auto runInterruptibly(Work work, EverySlice everySlice) {
   namespace py = pybind11;
+  // The caller's thread too may be one whose exception storage is not made yet
+  // (a thread of Python's), and a failure in the work is rethrown on it.
+  seedmatch::useThreadStorage();
   std::stop_source stop;
-  auto task = std::async(std::launch::async, std::move(work), stop.get_token());
+  std::future<std::invoke_result_t<Work, std::stop_token>> task;
+  try {
+    if (!seedmatch::roomForThread())
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    task = std::async(
+        std::launch::async,
+        [&work](std::stop_token token) {
+          seedmatch::useThreadStorage();  // see roomForThread
+          return work(token);
+        },
+        stop.get_token());
+  } catch (const std::system_error&) {
+    py::gil_scoped_release release;
+    return work(stop.get_token());
+  }
   try {
     for (;;) {
       std::future_status status;

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <stop_token>
 #include <string>
@@ -12,6 +13,7 @@
 #include "bindings.h"
 #include "interruptible.h"
 #include "seedmatch/matching/matching.h"
+#include "seedmatch/measure/measure.h"
 
 namespace py = pybind11;
 using namespace seedmatch;
@@ -39,6 +41,10 @@ std::string matchingRepr(const PyMatching& m) {
   std::string text = "<seedmatch.Matching: " + std::to_string(pairs) + " pairs in " +
                      std::to_string(m.table.size()) + " rows";
   text += m.passes ? ", " + std::to_string(*m.passes) + " passes" : ", at random";
+  if (m.emptySeeds[0] + m.emptySeeds[1] > 0) {
+    text += ", empty seeds left out " + std::to_string(m.emptySeeds[0]) + " and " +
+            std::to_string(m.emptySeeds[1]);
+  }
   if (m.weights) {
     const Weights& w = *m.weights;
     const std::pair<const char*, double> fields[] = {{"seed_weight", w.seed},
@@ -61,15 +67,42 @@ py::array tableView(py::object self) {
       py::array_t<double>(std::vector<py::ssize_t>{rows, 3}, table.front().data(), self));
 }
 
+// What a matching of set1 and set2 remembers of them.
+void noteSets(PyMatching& m, const PySeedSet& set1, const PySeedSet& set2) {
+  m.madeFrom = {set1.fingerprint, set2.fingerprint};
+  for (std::size_t k = 0; k < 2; ++k) {
+    for (const SEED& seed : (k == 0 ? set1 : set2).seeds) m.emptySeeds[k] += isZero(seed);
+  }
+}
+
 }  // namespace
+
+void requireMadeFrom(const PyMatching& matching, const PySeedSet& set1, const PySeedSet& set2) {
+  const std::array<std::uint64_t, 2> given{set1.fingerprint, set2.fingerprint};
+  if (given == matching.madeFrom) return;
+  if (given[0] == matching.madeFrom[1] && given[1] == matching.madeFrom[0]) {
+    throw py::value_error(
+        "the matching was made from these two seed sets the other way round; give them in "
+        "the order they were matched");
+  }
+  throw py::value_error(
+      "the matching was made from other seed sets: their seeds differ from these");
+}
 
 void bindMatchings(py::module_& m) {
   py::class_<PyMatching>(m, "Matching")
       .def_property_readonly("table", &tableView)
       .def_property_readonly("pairs", &pairsOf)
       .def_property_readonly("passes", [](const PyMatching& m) { return m.passes; })
+      .def_property_readonly(
+          "empty_seeds",
+          [](const PyMatching& m) { return py::make_tuple(m.emptySeeds[0], m.emptySeeds[1]); },
+          "(in set1, in set2): seeds whose descriptor 0 does not sum to a positive value, which "
+          "are never paired.")
       .def("__repr__", &matchingRepr)
-      .def("__len__", [](const PyMatching& m) { return m.table.size(); });
+      .def("__len__", [](const PyMatching& m) { return m.table.size(); })
+      .def("_require_made_from", &requireMadeFrom, py::arg("set1"), py::arg("set2"),
+           "Raises ValueError unless the matching was made from set1 and set2.");
 
   // Ctrl-C stops it, and so does cancel.is_set() (a threading.Event) turning true.
   m.def(
@@ -78,6 +111,7 @@ void bindMatchings(py::module_& m) {
          double rpdWeight, double costLimit, const py::object& cancel) {
         PyMatching result;
         result.weights = Weights{seedWeight, histWeight, rpdWeight, costLimit};
+        noteSets(result, set1, set2);
         result.passes = runInterruptibly(
             [&](std::stop_token stop) {
               return nModifiedWeightedBipartiteMatching(set1.seeds, set2.seeds, result.table,
@@ -101,6 +135,7 @@ void bindMatchings(py::module_& m) {
                            double histWeight, double rpdWeight, double costLimit) {
     PyMatching result;
     result.weights = Weights{seedWeight, histWeight, rpdWeight, costLimit};
+    noteSets(result, set1, set2);
     RandomMatching(set1.seeds, set2.seeds, result.table, costLimit, seedWeight, histWeight,
                    rpdWeight, SeedDistWeights{});
     return result;

@@ -4,6 +4,8 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "bindings.h"
@@ -18,6 +20,14 @@ PYBIND11_MODULE(_core, m) {
   seedmatch_python::bindReports(m);
   seedmatch_python::bindSweep(m);
   seedmatch_python::bindConsistency(m);
+  // In the commands' words rather than the C++ library's "std::bad_alloc".
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc&) {
+      PyErr_SetString(PyExc_MemoryError, "out of memory");
+    }
+  });
 
   m.def("system_error_text", &seedmatch::systemErrorText, py::arg("errno"),
         "The words the commands use for a system error number.");

@@ -93,6 +93,7 @@ py::dict rowColumns(std::vector<ReportRow> rows) {
 // Every field of the report at full precision, and the text printed from them.
 py::dict evaluate(const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching,
                   double seedWeight, double histWeight) {
+  requireMadeFrom(matching, set1, set2);
   MatchReport report;
   std::string text;
   {
@@ -126,6 +127,7 @@ void bindReports(py::module_& m) {
 
   m.def("pair_listing",
         [](const PySeedSet& set1, const PySeedSet& set2, const PyMatching& matching) {
+          requireMadeFrom(matching, set1, set2);
           std::string text;
           {
             py::gil_scoped_release release;

@@ -5,15 +5,19 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "bindings.h"
+#include "interruptible.h"
 #include "seedmatch/seed/seed.h"
 
 namespace py = pybind11;
@@ -164,8 +168,9 @@ Reals realArray(py::handle object, const std::string& name, const std::string& s
                           py::str(any.dtype()).cast<std::string>());
   }
   requireTwoDims(any, name, shape);
+  // Numbers of these kinds always convert; only memory can run out.
   Reals reals = Reals::ensure(any);
-  if (!reals) throw py::value_error(name + " cannot be converted to float64");
+  if (!reals) throw std::bad_alloc();
   if (checkFinite) requireFinite(reals, name);
   return reals;
 }
@@ -173,7 +178,7 @@ Reals realArray(py::handle object, const std::string& name, const std::string& s
 template <class T>
 std::vector<std::int32_t> checkedCounts(const py::array& any, const std::string& name) {
   const auto values = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(any);
-  if (!values) throw py::value_error(name + " cannot be converted to integers");
+  if (!values) throw std::bad_alloc();  // integers always convert; only memory can run out
   std::vector<std::int32_t> counts(static_cast<std::size_t>(values.size()));
   const T* data = values.data();
   for (std::size_t k = 0; k < counts.size(); ++k) {
@@ -276,6 +281,7 @@ PySeedSet fromArrays(py::handle positionsArg, py::handle descriptorsArg, py::han
   {
     py::gil_scoped_release release;
     finite = buildSeeds(positions, descriptors, counts, distances, set.seeds);
+    if (finite) set.fingerprint = fingerprintOf(set.seeds);
   }
   if (!finite) requireFinite(distances, "distances");
   return set;
@@ -307,6 +313,31 @@ void writeSeeds(const PySeedSet& set, const py::object& path) {
 }
 
 }  // namespace
+
+std::uint64_t fingerprintOf(const SeedSet& seeds) {
+  // Four lanes, so that the multiplications do not wait on one another.
+  std::uint64_t lanes[4] = {seeds.size(), 1, 2, 3};
+  std::size_t next = 0;
+  const auto mix = [&](std::uint64_t word) {
+    std::uint64_t& h = lanes[next++ & 3];
+    h = (h ^ word) * 0x9e3779b97f4a7c15u;
+    h ^= h >> 29;
+  };
+  const auto reals = [&](const double* values, std::size_t count) {
+    mix(count);
+    for (std::size_t k = 0; k < count; ++k) mix(std::bit_cast<std::uint64_t>(values[k]));
+  };
+  for (const SEED& seed : seeds) {
+    reals(seed.pos, 3);
+    for (const std::vector<double>& d : seed.desc) reals(d.data(), d.size());
+    for (const std::int32_t count : seed.pts) mix(static_cast<std::uint32_t>(count));
+    // Distances beyond the set's seeds, which no later stage reads, do not count.
+    reals(seed.neibDist.data(), std::min(seed.neibDist.size(), seeds.size()));
+  }
+  std::uint64_t h = 0;
+  for (const std::uint64_t lane : lanes) h = (h ^ lane) * 0xff51afd7ed558ccdu ^ (h >> 31);
+  return h;
+}
 
 void bindSeedSets(py::module_& m) {
   py::class_<PySeedSet>(m, "SeedSet", "Seeds in file order, with read-only array views.")
@@ -343,21 +374,33 @@ the file when it cannot be written.
       .def_property_readonly("histograms", &histogramsOf);
 
   // A read error comes back as (path, line, column, message) for the package to raise.
-  m.def("read_seeds", [](const py::bytes& path) -> py::object {
-    const std::string name = path;
-    PySeedSet set;
-    set.path = name;
-    std::optional<ReadError> error;
-    {
-      py::gil_scoped_release release;
-      error = readSeed(name, set.seeds);
-    }
-    if (error) {
-      return py::make_tuple(py::bytes(error->path), error->line, error->column,
-                            formatReadError(*error));
-    }
-    return py::cast(std::move(set));
-  });
+  // Ctrl-C stops it, whatever the file: a pipe that sends nothing, a FIFO without a writer.
+  // So does cancel.is_set() (a threading.Event) turning true, for reads off the main thread.
+  m.def(
+      "read_seeds",
+      [](const py::bytes& path, const py::object& cancel) -> py::object {
+        const std::string name = path;
+        PySeedSet set;
+        set.path = name;
+        const std::optional<ReadError> error = runInterruptibly(
+            [&](std::stop_token stop) {
+              auto problem = readSeed(name, set.seeds, stop);
+              if (!problem) set.fingerprint = fingerprintOf(set.seeds);
+              return problem;
+            },
+            [&] {
+              if (!cancel.is_none() && cancel.attr("is_set")().cast<bool>()) {
+                PyErr_SetNone(PyExc_KeyboardInterrupt);
+                throw py::error_already_set();
+              }
+            });
+        if (error) {
+          return py::make_tuple(py::bytes(error->path), error->line, error->column,
+                                formatReadError(*error));
+        }
+        return py::cast(std::move(set));
+      },
+      py::arg("path"), py::arg("cancel") = py::none());
 }
 
 }  // namespace seedmatch_python

@@ -12,6 +12,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "interruptible.h"
 #include "seedmatch/matching/matching.h"
 #include "seedmatch/report/report.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace py = pybind11;
 using namespace seedmatch;
@@ -96,7 +98,11 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weights>
   };
   {
     std::vector<std::jthread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+    try {
+      for (unsigned t = 1; t < threads; ++t) pool.push_back(startThread<std::jthread>(worker));
+    } catch (const std::system_error&) {
+      // No more threads to be had (a memory limit, say): the ones started share the work.
+    }
     worker();
   }
   if (failure) std::rethrow_exception(failure);
@@ -104,7 +110,7 @@ void runAll(const SeedSet& set1, const SeedSet& set2, const std::vector<Weights>
 
 py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
                 const py::array_t<double, py::array::c_style | py::array::forcecast>& weightingsArg,
-                unsigned threads, const py::object& progress) {
+                unsigned threads, const py::object& progress, const py::object& cancel) {
   if (weightingsArg.ndim() != 2 || weightingsArg.shape(1) != 4) {
     throw py::value_error("weightings must have shape (K, 4)");
   }
@@ -124,13 +130,20 @@ py::tuple sweep(const SeedSet& set1, const SeedSet& set2,
     progress(now - reported);
     reported = now;
   };
+  // A cluster task's sweep ends when the caller, on another machine, gives up.
+  auto reportOrStop = [&] {
+    report();
+    if (!cancel.is_none() && cancel.attr("is_set")().cast<bool>()) {
+      throw py::value_error("the sweep was cancelled");
+    }
+  };
   if (!weightings.empty()) {
     runInterruptibly(
         [&, threads](std::stop_token stop) {
           runAll(set1, set2, weightings, std::min<std::size_t>(threads, weightings.size()),
                  outcomes, finished, stop);
         },
-        report);
+        reportOrStop);
     report();
   }
 
@@ -159,14 +172,15 @@ void bindSweep(py::module_& m) {
       "sweep",
       [](const PySeedSet& set1, const PySeedSet& set2,
          const py::array_t<double, py::array::c_style | py::array::forcecast>& weightings,
-         unsigned threads, const py::object& progress) {
-        return sweep(set1.seeds, set2.seeds, weightings, threads, progress);
+         unsigned threads, const py::object& progress, const py::object& cancel) {
+        return sweep(set1.seeds, set2.seeds, weightings, threads, progress, cancel);
       },
       py::arg("set1"), py::arg("set2"), py::arg("weightings"), py::arg("threads"),
-      py::arg("progress") = py::none(),
+      py::arg("progress") = py::none(), py::arg("cancel") = py::none(),
       "(fields, tables): per weighting (seed, hist, rpd weight, cost limit) a row of\n"
       "fields in the columns sweep_columns names, and its match table. progress(n) is\n"
-      "called on the calling thread as n more weightings finish.");
+      "called on the calling thread as n more weightings finish. When cancel.is_set() turns\n"
+      "true (a threading or distributed Event), it stops and raises ValueError.");
 }
 
 }  // namespace seedmatch_python

@@ -67,7 +67,7 @@ TEST(Cli, HelpVersionAndUsage) {
     const std::string version = outcome(exe, "--version");
     EXPECT_EQ(version.substr(0, name.size() + 4), "0||" + name + " ") << version;
     EXPECT_EQ(version.find_first_not_of("0123456789.", name.size() + 4), version.size() - 1);
-    const std::string tooFew = "2|seedmatch: expected 6 arguments, got ";
+    const std::string tooFew = "2|" + name + ": expected 6 arguments, got ";
     EXPECT_EQ(outcome(exe, ""), tooFew + "0; " + usage + "|");
     EXPECT_EQ(outcome(exe, kExamples + "1 0.5 1"), tooFew + "5; " + usage + "|");
   }
@@ -128,6 +128,57 @@ TEST(CliErrors, PipesAndStandardInput) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(fileOutcome(c.file1, c.file2, c.before), c.outcome) << c.file1 << " " << c.file2;
+}
+
+// What an adversary tries: closed standard input, one stream under two names,
+// options among the arguments, odd bytes and names. Each fails at once with
+// its one line; timeout turns a hang into status 124.
+TEST(CliErrors, HostileInvocations) {
+  const std::string dir = testing::TempDir(), fifo = dir + "cli_fifo." + std::to_string(::getpid()),
+                    bom = dir + "cli_bom." + std::to_string(::getpid()) + ".seeds";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(bom, std::ios::binary) << "\xef\xbb\xbf" << readFile(kGood);
+  const std::string both = "cat " + quoted(kGood) + " " + quoted(kGood) + " | ",
+                    usage =
+                        "usage: seedmatch FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT "
+                        "COST_LIMIT";
+  const std::string closed = "2|seedmatch:standard input: cannot open: bad file descriptor\n|";
+  const auto same = [](const std::string& second, const std::string& first) {
+    return "2|seedmatch:" + second + ": is the same stream as " + first +
+           ", which can stand for only one of the two seed files\n|";
+  };
+  const struct {
+    std::string exe, args, outcome;
+  } cases[] = {
+      {SEEDMATCH_EXE, "- " + quoted(kGood) + " 1 0.5 1 2 <&-", closed},
+      {SEEDMATCH_EXE, quoted(kGood) + " - 1 0.5 1 2 <&-", closed},
+      {SEEDMATCH_PAIRS_EXE, quoted(kGood) + " - 1 0.5 1 2 <&-",
+       "2|seedmatch-pairs:standard input: cannot open: bad file descriptor\n|"},
+      {SEEDMATCH_EXE, "- /dev/stdin 1 0.5 1 2", same("/dev/stdin", "standard input")},
+      {SEEDMATCH_EXE, "/dev/stdin - 1 0.5 1 2", same("standard input", "/dev/stdin")},
+      {SEEDMATCH_EXE, "/dev/stdin /dev/stdin 1 0.5 1 2", same("/dev/stdin", "/dev/stdin")},
+      {SEEDMATCH_EXE, quoted(fifo) + " " + quoted(fifo) + " 1 0.5 1 2", same(fifo, fifo)},
+      {SEEDMATCH_RANDOM_EXE, quoted(fifo) + " " + quoted(fifo) + " 1 0.5 1 2",
+       "2|seedmatch-random" + same(fifo, fifo).substr(11)},
+      {SEEDMATCH_EXE, "--help a b 1 0.5 1 2",
+       "2|seedmatch: unknown option --help (--help and --version come alone); " + usage + "\n|"},
+      {SEEDMATCH_EXE, quoted(kGood) + " -x 1 0.5 1 2",
+       "2|seedmatch: unknown option -x (--help and --version come alone); " + usage + "\n|"},
+      {SEEDMATCH_EXE, "'' " + quoted(kGood) + " 1 0.5 1 2",
+       "2|seedmatch:'': cannot open: no such file\n|"},
+      {SEEDMATCH_EXE, quoted(bom) + " " + quoted(kGood) + " 1 0.5 1 2",
+       "2|seedmatch:" + bom +
+           ":1:1: expected seed count (an integer), found '\\xef\\xbb\\xbf3' "
+           "(a UTF-8 byte-order mark; save the file without one)\n|"},
+  };
+  for (const auto& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(seedmatch::test::run(both + "timeout 10 " + quoted(c.exe) + " " + c.args), c.outcome)
+        << c.args;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.args;
+  }
+  std::remove(fifo.c_str());
+  std::remove(bom.c_str());
 }
 
 // A header whose distances cannot fit fails at once, even from an endless pipe.

@@ -84,6 +84,19 @@ def check_writer(writer: str) -> None:
         raise Failure("--writer %s: no such program" % writer)
 
 
+def check_distinct(outputs) -> None:
+    """Refuses two outputs that name one file (by device and inode when it
+    exists, else by the resolved path), before anything is written."""
+    named = [(option, path) for option, path in outputs if path is not None]
+    for k, (option, path) in enumerate(named):
+        for other_option, other in named[:k]:
+            same = os.path.samefile(path, other) if os.path.exists(path) and \
+                os.path.exists(other) else os.path.realpath(path) == os.path.realpath(other)
+            if same:
+                raise Failure("%s %s and %s %s name the same file" % (other_option, other,
+                                                                       option, path))
+
+
 def cpu_seconds() -> float:
     return sum(getattr(resource.getrusage(who), field)
                for who in (resource.RUSAGE_SELF, resource.RUSAGE_CHILDREN)
@@ -99,6 +112,9 @@ def rate(counts, sizes) -> str:
 
 def run(args: argparse.Namespace) -> int:
     try:
+        if args.kind in ("lookalike", "easy"):
+            check_distinct([("OUT1", args.out1), ("OUT2", args.out2),
+                            ("--truth", getattr(args, "truth", None))])
         if args.kind == "lookalike":
             check_writer(args.writer)
             lookalike.write_pair(args.n, args.out1, args.out2, args.noise, args.seed, args.lost,

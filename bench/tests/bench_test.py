@@ -189,6 +189,21 @@ def main() -> int:
         a = os.path.join(tmp, "a.seeds")
         subprocess.run([sys.executable, BENCH, "scenes", "lookalike", "40", a,
                         os.path.join(tmp, "b.seeds")], check=True)
+        # One file named twice is refused before anything is written over it.
+        with open(a, "rb") as f:
+            written = f.read()
+        for argv in (["lookalike", "40", a, os.path.join(tmp, ".", "a.seeds")],
+                     ["easy", "40", a, a],
+                     ["lookalike", "40", os.path.join(tmp, "c.seeds"), a, "--truth", a]):
+            done = subprocess.run([sys.executable, BENCH, "scenes", *argv], capture_output=True,
+                                  text=True)
+            with open(a, "rb") as f:
+                kept = f.read() == written
+            if done.returncode == 0 or "name the same file" not in done.stderr or not kept:
+                failures += 1
+                print("FAIL: bench.py scenes %s: status %d, %r, file %s"
+                      % (" ".join(argv), done.returncode, done.stderr.strip(),
+                         "kept" if kept else "overwritten"))
         for argv, patterns in cases:
             argv = [arg.format(build=build, tmp=tmp, a=a, b=os.path.join(tmp, "b.seeds"))
                     for arg in argv]

@@ -23,7 +23,7 @@ def _launched_as_command() -> bool:
     return any(re.fullmatch(r"(-\w*m)?seedmatch(\.__main__)?", arg) for arg in given)
 
 
-def _cannot_import(message: str, cause: ImportError) -> None:
+def _cannot_import(message: str, cause: ImportError | None) -> None:
     """An ImportError, or for the command one line and status 2."""
     message = " ".join(message.split("\n"))
     if _launched_as_command():  # --help and --version still answer
@@ -43,6 +43,13 @@ try:
     from ._core import Matching, SeedSet
     from ._version import __version__
 except ImportError as error:
+    _here = os.path.dirname(os.path.abspath(__file__))
+    if not any(name.startswith("_core.") for name in os.listdir(_here)):
+        # Python's own words for this ("circular import") would mislead.
+        _cannot_import(f"the native part of seedmatch is not built in {_here}; build it with "
+                       f"CMake for this Python, {sys.executable} "
+                       f"{sys.version_info[0]}.{sys.version_info[1]} (the target python_package)",
+                       None)
     _cannot_import(f"cannot load the native part of seedmatch ({error}); build seedmatch "
                    f"with CMake for this Python, {sys.executable} "
                    f"{sys.version_info[0]}.{sys.version_info[1]}", error)
@@ -99,13 +106,21 @@ def read_seeds(path: PathLike) -> SeedSet:
     ------
     SeedFileError
         At the first problem in the file; no partial set is returned.
+    KeyboardInterrupt
+        On Ctrl-C, within a tenth of a second, whatever the file is waiting on
+        (a pipe that sends nothing, a FIFO without a writer).
     """
+    return _read_seeds(path)
+
+
+def _read_seeds(path: PathLike, cancel=None) -> SeedSet:
+    """read_seeds, also stopped (KeyboardInterrupt) by cancel.is_set() turning true."""
     if not isinstance(path, (str, bytes, os.PathLike)):
         raise TypeError(f"path must be a str, bytes or os.PathLike, not {type(path).__name__}")
     raw = os.fsencode(path)
     if b"\0" in raw:  # the system would read the path only up to it
         raise ValueError("path must not contain a NUL byte")
-    result = _core.read_seeds(raw)
+    result = _core.read_seeds(raw, cancel)
     if isinstance(result, tuple):
         raw_path, line, column, message = result
         raise SeedFileError(message, os.fsdecode(raw_path),

@@ -180,7 +180,10 @@ def number_list(text: str) -> list[float]:
     import numpy as np
     try:
         if ":" in text:
-            start, stop, count = text.split(":")
+            parts = text.split(":")
+            if len(parts) != 3:
+                raise ValueError("expected START:STOP:COUNT, three numbers and two colons")
+            start, stop, count = parts
             if not count.strip().isdigit() or int(count) < 1:
                 raise ValueError(f"COUNT must be a whole number of at least 1, not '{count}'")
             values = np.linspace(float(start), float(stop), int(count)).tolist()
@@ -202,28 +205,42 @@ def write_csv(table, out) -> None:
         out.write(",".join(repr(v) for v in row) + "\n")
 
 
+def write_table(table, path: str | None) -> None:
+    """The table as CSV to path, or to standard output for None."""
+    from ._outputs import write_error
+    try:
+        if path is None:
+            write_csv(table, sys.stdout)
+            sys.stdout.flush()
+        else:
+            with open(path, "w") as out:
+                write_csv(table, out)
+    except OSError as error:
+        if path is None:  # what is left in the buffer cannot go out at exit either
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        raise write_error(path, error) from None
+
+
 # ---- one function per command ---------------------------------------------------
 
 def run_plot(args) -> None:
     import seedmatch
+    from ._outputs import check_paths, save_figure
     check_picture_format(args.output)
     need_matplotlib("plot")
+    check_paths([args.file1, args.file2], {"-o": args.output})
     set1 = seedmatch.read_seeds(args.file1)
     set2 = seedmatch.read_seeds(args.file2)
     matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
                                args.rpd_weight, args.cost_limit)
     figure = seedmatch.plot(set1, set2, matching, args.seed_weight, args.hist_weight,
                             args.cost_limit)
-    try:
-        figure.savefig(args.output, dpi=120)
-    except OSError as error:
-        reason = (error.strerror or str(error)).lower()
-        raise Failure(f"cannot write {args.output}: {reason}") from error
+    save_figure(figure, args.output, dpi=120)
 
 
 def run_sweep(args) -> None:
     import seedmatch
-    from ._sweep import check_range
+    from ._outputs import STANDARD_OUTPUT, check_paths, save_figure
 
     lists = []
     for name in WEIGHTS:
@@ -233,30 +250,21 @@ def run_sweep(args) -> None:
             raise Failure(f"--{name.replace('_', '-')}: {error}") from None
     if args.plot:
         check_picture_format(args.plot)
+        for name, values in zip(WEIGHTS, lists):
+            if any(v != v for v in values):
+                raise Failure(f"--{name.replace('_', '-')}: a weight of NaN has no place on "
+                              "the picture's axes (--plot)")
+    check_paths([args.file1, args.file2, args.truth],
+                {"-o": args.output if args.output is not None else STANDARD_OUTPUT,
+                 "--plot": args.plot})
     set1 = seedmatch.read_seeds(args.file1)
     set2 = seedmatch.read_seeds(args.file2)
-    truth = None
-    if args.truth is not None:
-        truth = seedmatch.read_truth(args.truth)
-        try:
-            check_range(truth, len(set1), len(set2))
-        except ValueError as error:
-            raise seedmatch.TruthFileError(error_line(str(error), args.truth), args.truth,
-                                           None, None) from None
+    truth = None if args.truth is None else seedmatch.read_truth(args.truth, set1, set2)
     table = seedmatch.sweep(set1, set2, seedmatch.grid(*lists), truth=truth)
 
-    try:
-        if args.output is None:
-            write_csv(table, sys.stdout)
-        else:
-            with open(args.output, "w") as out:
-                write_csv(table, out)
-        if args.plot:
-            seedmatch.plot_sweep(table).savefig(args.plot, dpi=110)
-    except OSError as error:
-        where = error.filename if error.filename is not None else args.output
-        raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
-            from None
+    write_table(table, args.output)
+    if args.plot:
+        save_figure(seedmatch.plot_sweep(table), args.plot, dpi=110)
     if not len(table):
         return
     if truth is not None:
@@ -282,6 +290,8 @@ def run_view(args) -> None:
         need_plotly()
     except ImportError as error:
         raise Failure(str(error)) from None
+    from ._outputs import check_paths
+    check_paths([args.file1, args.file2], {"-o": args.output})
     set1 = seedmatch.read_seeds(args.file1)
     set2 = seedmatch.read_seeds(args.file2)
     matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
@@ -320,11 +330,9 @@ def current_umask() -> int:
 
 def run_track(args) -> None:
     import seedmatch
-    outputs = [(option, path) for option, path in (("-o", args.output), ("--ctc", args.ctc),
-                                                   ("--geff", args.geff), ("--plot", args.plot),
-                                                   ("--html", args.html))
-               if path is not None]
-    check_outputs(outputs, args.frames)
+    from ._outputs import check_paths, save_figure
+    check_paths(args.frames, {"-o": args.output, "--ctc": args.ctc, "--geff": args.geff,
+                              "--plot": args.plot, "--html": args.html})
     if args.html:
         from ._view import need_plotly
         try:
@@ -357,32 +365,15 @@ def run_track(args) -> None:
         if args.geff:
             where = args.geff
             tracks.to_geff(args.geff, overwrite=True)
-        if args.plot:
-            where = args.plot
-            tracks.plot().savefig(args.plot, dpi=110)
     except OSError as error:
         raise Failure(f"cannot write {where}: {(error.strerror or str(error)).lower()}") \
             from None
+    if args.plot:
+        save_figure(tracks.plot(), args.plot, dpi=110)
     if args.html:
         write_page(tracks.view(), args.html)
     if score is not None:
         print(str(score), file=sys.stderr)
-
-
-def check_outputs(outputs: list, inputs: list) -> None:
-    """Refuse outputs that would overwrite an input or each other."""
-    def same(a: str, b: str) -> bool:
-        try:
-            return os.path.samefile(a, b)
-        except OSError:
-            return os.path.abspath(a) == os.path.abspath(b)
-    for k, (option, path) in enumerate(outputs):
-        for frame in inputs:
-            if same(path, frame):
-                raise Failure(f"{option} {path} would overwrite the frame {frame}")
-        for other, earlier in outputs[:k]:
-            if same(path, earlier):
-                raise Failure(f"{option} and {other} both name {path}")
 
 
 # ---- running a command ----------------------------------------------------------

@@ -111,6 +111,8 @@ def consistency(set1, set2, pairs, *, neighbours: int | None = None) -> Consiste
     k = DEFAULT_NEIGHBOURS if neighbours is None else _number("neighbours", neighbours)
     if k != int(k) or not 1 <= k < 2**31:
         raise ValueError(f"neighbours must be a whole number of at least 1, not {neighbours!r}")
+    if isinstance(pairs, _core.Matching):
+        pairs._require_made_from(set1, set2)
     judged = pairs_of(pairs)
     fields = _core.consistency(set1, set2, np.ascontiguousarray(judged), int(k))
     judged = judged.copy() if judged.flags.writeable else judged

@@ -12,10 +12,10 @@ Pair = Tuple[Union[str, "os.PathLike[str]"], Union[str, "os.PathLike[str]"]]
 def run_pair(file1, file2, seed_weight: float, hist_weight: float, rpd_weight: float,
              cost_limit: float, cancel: threading.Event | None = None):
     """Read, match and evaluate one pair; an error comes back as the value."""
-    from . import _core, evaluate, read_seeds
+    from . import _core, _read_seeds, evaluate
     try:
-        set1 = read_seeds(file1)
-        set2 = read_seeds(file2)
+        set1 = _read_seeds(file1, cancel)
+        set2 = _read_seeds(file2, cancel)
         matching = _core.match(set1, set2, seed_weight, hist_weight, rpd_weight, cost_limit,
                                cancel=cancel)
         report = evaluate(set1, set2, matching, seed_weight, hist_weight)
@@ -49,9 +49,12 @@ def match_many(pairs: Sequence[Pair], seed_weight: float, hist_weight: float,
         (``SeedFileError`` for a bad file). One bad pair does not stop the others.
         Ctrl-C stops the local pool and raises KeyboardInterrupt.
     """
+    from . import _weights
     from ._sweep import local_threads, progress_bar
     pairs = [(os.fspath(a), os.fspath(b)) for a, b in pairs]
-    weights = (seed_weight, hist_weight, rpd_weight, cost_limit)
+    # A weight of the wrong type is the caller's error, raised here and not once per pair.
+    weights = tuple(_weights(seed_weight=seed_weight, hist_weight=hist_weight,
+                             rpd_weight=rpd_weight, cost_limit=cost_limit))
     if not pairs:
         return []
     bar = progress_bar(len(pairs), progress, "pair")

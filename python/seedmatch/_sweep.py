@@ -79,32 +79,42 @@ def estimates(set1, set2, tables: Sequence[np.ndarray], threads: int) -> np.ndar
         return np.array(list(pool.map(row, tables)), dtype=np.float64).reshape(-1, 4)
 
 
-def sweep_group(parts1: tuple, parts2: tuple, weightings: np.ndarray, threads: int):
+def sweep_group(parts1: tuple, parts2: tuple, weightings: np.ndarray, threads: int,
+                cancel: str | None = None):
     """One cluster task: the seed sets built once, then the weightings on threads,
-    each matching judged where it was made."""
+    each matching judged where it was made; it stops when the distributed Event
+    named cancel is set."""
     set1 = _core.SeedSet.from_arrays(*parts1)
     set2 = _core.SeedSet.from_arrays(*parts2)
-    fields, tables = _core.sweep(set1, set2, weightings, threads)
+    if cancel is not None:
+        from distributed import Event
+        cancel = Event(cancel)
+    fields, tables = _core.sweep(set1, set2, weightings, threads, cancel=cancel)
     return fields, tables, estimates(set1, set2, tables, threads)
 
 
 def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
     """fields, tables and estimates of every weighting, one task per worker,
     each worker building the two seed sets and their pair terms once."""
-    from distributed import as_completed
+    import uuid
+
+    from distributed import Event, as_completed
+    # Cancelling a task does not stop a running one; its auctions watch this.
+    stop = Event("seedmatch-sweep-" + uuid.uuid4().hex, client=client)
     nthreads = client.nthreads()
     workers = sorted(nthreads)[:len(weightings)]
-    parts = client.scatter([portable(set1), portable(set2)], broadcast=True)
-    groups = {}
-    for w, worker in enumerate(workers):
-        rows = np.arange(w, len(weightings), len(workers))
-        future = client.submit(sweep_group, *parts, weightings[rows], nthreads[worker],
-                               workers=[worker], allow_other_workers=True, pure=False)
-        groups[future] = rows
     fields = np.empty((len(weightings), len(_core.sweep_columns)))
     judged = np.empty((len(weightings), 4))
     tables = [None] * len(weightings)
+    groups = {}
     try:
+        parts = client.scatter([portable(set1), portable(set2)], broadcast=True)
+        for w, worker in enumerate(workers):
+            rows = np.arange(w, len(weightings), len(workers))
+            future = client.submit(sweep_group, *parts, weightings[rows], nthreads[worker],
+                                   stop.name, workers=[worker], allow_other_workers=True,
+                                   pure=False)
+            groups[future] = rows
         for future in as_completed(list(groups)):
             group_fields, group_tables, group_judged = future.result()
             rows = groups[future]
@@ -115,6 +125,7 @@ def sweep_on_cluster(client, set1, set2, weightings: np.ndarray, bar):
             if bar is not None:
                 bar.update(len(rows))
     except BaseException:
+        stop.set()
         client.cancel(list(groups))
         raise
     return fields, tables, judged
@@ -171,8 +182,8 @@ def sweep(set1, set2, weightings: Iterable[Sequence[float]], truth=None, client:
         raise ValueError("weightings must be (seed_weight, hist_weight, rpd_weight, "
                          f"cost_limit) tuples, got an array of shape {rows.shape}")
     if truth is not None:
-        truth = check_range(read_truth(truth) if isinstance(truth, (str, bytes, os.PathLike))
-                            else checked_truth(truth), len(set1), len(set2))
+        truth = read_truth(truth, set1, set2) if isinstance(truth, (str, bytes, os.PathLike)) \
+            else check_range(checked_truth(truth), len(set1), len(set2))
 
     bar = progress_bar(len(rows), progress, "weighting")
     try:

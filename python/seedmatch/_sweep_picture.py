@@ -29,6 +29,10 @@ def sweep_figure(table: np.ndarray) -> Figure:
     """The figure that ``seedmatch.plot_sweep`` returns."""
     if len(table) == 0:
         raise ValueError("table holds no weighting to draw")
+    for name in ("seed_weight", "hist_weight", "rpd_weight", "cost_limit"):
+        if np.isnan(table[name]).any():
+            raise ValueError(f"a {name.replace('_', ' ')} of NaN has no place on the "
+                             "picture's axes")
     seeds = sorted(set(table["seed_weight"].tolist()))
     rpds = sorted(set(table["rpd_weight"].tolist()))
     hists = sorted(set(table["hist_weight"].tolist()))

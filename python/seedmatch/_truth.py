@@ -13,13 +13,14 @@ from ._errors import FileError, error_line
 _FIELD = re.compile(r"[^\t, ]+")
 _INTEGER = re.compile(r"[+-]?\d+")
 _NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
+LARGEST_INDEX = 2**31 - 1  # seed indices are 32-bit
 
 
 class TruthFileError(FileError):
     """A file of true pairs that cannot be read."""
 
 
-def read_truth(path: str | os.PathLike) -> np.ndarray:
+def read_truth(path: str | os.PathLike, set1=None, set2=None) -> np.ndarray:
     """Read the true pairs of two seed files.
 
     Parameters
@@ -29,6 +30,8 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
         the index of its partner in file 2, counted from 0, separated by tabs,
         commas or spaces. A first line that holds no number is a header; ``#``
         starts a comment; blank lines are skipped.
+    set1, set2 : SeedSet, optional
+        The seeds of the two files; an index beyond its set is then refused.
 
     Returns
     -------
@@ -39,7 +42,8 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
     ------
     TruthFileError
         A ValueError naming the file, line and column of the first line that is
-        not two integers, holds a negative index, or pairs a seed a second time.
+        not two integers, holds a negative index or one beyond its set (or
+        beyond 32 bits), or pairs a seed a second time.
     """
     name = os.fsdecode(path)
     try:
@@ -53,6 +57,7 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
     def fail(number: int, column: int, what: str):
         raise TruthFileError(error_line(what, name, number, column), name, number, column)
 
+    sizes = [LARGEST_INDEX + 1 if s is None else len(s) for s in (set1, set2)]
     pairs: list[tuple[int, int]] = []
     first_of = ({}, {})  # per file: index -> line that paired it
     header_possible = True
@@ -76,6 +81,12 @@ def read_truth(path: str | os.PathLike) -> np.ndarray:
             value = int(field)
             if value < 0:
                 fail(number, column, f"index {value} of file {side + 1} is negative")
+            if value > LARGEST_INDEX:
+                fail(number, column, f"index {value} of file {side + 1} is beyond any seed "
+                                     f"index (at most {LARGEST_INDEX})")
+            if value >= sizes[side]:
+                fail(number, column, f"index {value} of file {side + 1} is beyond its seeds "
+                                     f"(the file holds {sizes[side]})")
             if value in first_of[side]:
                 fail(number, column, f"seed {value} of file {side + 1} is paired again "
                                      f"(first on line {first_of[side][value]})")
@@ -132,8 +143,16 @@ def matched_pairs(matching) -> np.ndarray:
     if table.ndim != 2 or table.shape[1] != 3:
         raise ValueError(f"matching must be a Matching or an (R, 3) table, got shape "
                          f"{table.shape}")
-    rows = table[table[:, 2] != -1.0]
-    return rows[:, :2].astype(np.int32).astype(np.int64)
+    matched = np.flatnonzero(table[:, 2] != -1.0)
+    indices = table[matched, :2]
+    with np.errstate(invalid="ignore"):
+        bad = ~((indices >= 0) & (indices <= LARGEST_INDEX) & (indices == np.trunc(indices)))
+    if bad.any():
+        row, column = np.argwhere(bad)[0]
+        raise ValueError(f"matching row {matched[row]} holds {indices[row, column]!r} as its "
+                         f"index in set {column + 1}, which is not a seed index (a whole "
+                         f"number from 0 to {LARGEST_INDEX})")
+    return indices.astype(np.int64)
 
 
 def score(matching, truth, partial: bool = False) -> Score:
@@ -153,15 +172,23 @@ def score(matching, truth, partial: bool = False) -> Score:
     Returns
     -------
     Score
+
+    Raises
+    ------
+    ValueError
+        For a matched row whose index is not a whole number from 0 to 2^31 - 1
+        (NaN, 0.5, -1), and for a truth that is not an (M, 2) integer array
+        pairing each seed at most once.
     """
     made = matched_pairs(matching)
     pairs = checked_truth(truth)
     if partial:
         made = made[np.isin(made[:, 0], pairs[:, 0])]
-    size = int(max(made[:, 0].max(initial=-1), pairs[:, 0].max(initial=-1))) + 1
-    partner = np.full(size, -1, np.int64)
-    partner[pairs[:, 0]] = pairs[:, 1]
-    named = made[made[:, 0] >= 0]
-    true_pairs = int(np.count_nonzero(partner[named[:, 0]] == named[:, 1]))
+    # Looked up in the sorted truth: memory grows with the pairs, not with their indices.
+    order = np.argsort(pairs[:, 0], kind="stable")
+    firsts, partners = pairs[order, 0], pairs[order, 1]
+    at = np.minimum(np.searchsorted(firsts, made[:, 0]), max(len(firsts) - 1, 0))
+    true_pairs = int(np.count_nonzero((firsts[at] == made[:, 0]) & (partners[at] == made[:, 1]))
+                     if len(firsts) else 0)
     return Score(len(made), len(pairs), true_pairs, _ratio(true_pairs, len(made)),
                  _ratio(true_pairs, len(pairs)), _ratio(2 * true_pairs, len(made) + len(pairs)))

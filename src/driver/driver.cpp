@@ -65,10 +65,14 @@ void printHelp(Command command) {
                                  : "a pair is made only when its cost is below this");
 }
 
-void printLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
-
-// "seedmatch: what" on standard error.
-void reportError(const std::string& what) { printLine(std::string(kErrorPrefix) + " " + what); }
+// Messages begin "seedmatch", as the library words them; each command signs its own.
+void reportError(Command command, const std::string& message) {
+  constexpr std::string_view kLibrary = "seedmatch";
+  const std::string_view rest =
+      std::string_view(message).substr(message.rfind(kLibrary, 0) == 0 ? kLibrary.size() : 0);
+  std::fprintf(stderr, "%s%.*s\n", commandName(command), static_cast<int>(rest.size()),
+               rest.data());
+}
 
 // A whole argument that reads as a number, as a weight would be written.
 bool looksLikeNumber(std::string_view text) {
@@ -79,10 +83,16 @@ bool looksLikeNumber(std::string_view text) {
 }
 
 // The line for a seed file that could not be read. A file that cannot be
-// opened under a name like "0.5" is most likely a weight given first.
-std::string readErrorLine(const ReadError& error) {
+// opened under a name like "0.5" is most likely a weight given first, and one
+// named like an option an option given among the arguments.
+std::string readErrorLine(const ReadError& error, Command command) {
+  const bool notOpened = error.message.rfind("cannot open", 0) == 0;
+  if (notOpened && error.path.size() > 1 && error.path[0] == '-') {
+    return "seedmatch: unknown option " + error.path + " (--help and --version come alone); " +
+           usageLine(command);
+  }
   std::string line = formatReadError(error);
-  if (error.message.rfind("cannot open", 0) == 0 && looksLikeNumber(error.path)) {
+  if (notOpened && looksLikeNumber(error.path)) {
     line += " (the two seed files come first, then the four weights)";
   }
   return line;
@@ -98,14 +108,15 @@ int run(const char* const* argv, Command command) {
   const SeedDistWeights weights{};  // the fixed 0.8, 1.4, 0.8, 0.1, 0.2
 
   if (path1 == kStandardInput && path2 == kStandardInput) {
-    reportError("- (standard input) can stand for only one of the two seed files");
+    reportError(command,
+                "seedmatch: - (standard input) can stand for only one of the two seed files");
     return kExitError;
   }
   SeedSet set1;
   SeedSet set2;
   MatchTable table;
   if (auto error = readSeedPair(path1, path2, set1, set2)) {
-    printLine(readErrorLine(*error));
+    reportError(command, readErrorLine(*error, command));
     return kExitError;
   }
 
@@ -127,11 +138,11 @@ int run(const char* const* argv, Command command) {
 // What was written to standard output must have reached it: a report or help
 // text lost on a full disk or a closed pipe is not a completed run.
 // errno is cleared before anything is printed, so it still holds the cause.
-int checkOutput(int status) {
+int checkOutput(int status, Command command) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
-    reportError(std::string("cannot write standard output") +
-                (error != 0 ? ": " + systemErrorText(error) : std::string()));
+    reportError(command, std::string("seedmatch: cannot write standard output") +
+                             (error != 0 ? ": " + systemErrorText(error) : std::string()));
     return kExitError;
   }
   return status;
@@ -145,16 +156,16 @@ int runCommand(int argc, const char* const* argv, Command command) {
     const std::string_view option = argv[1];
     if (option == "-h" || option == "--help") {
       printHelp(command);
-      return checkOutput(kExitHelp);
+      return checkOutput(kExitHelp, command);
     }
     if (option == "--version") {
       std::printf("%s %s\n", commandName(command), SEEDMATCH_VERSION);
-      return checkOutput(kExitHelp);
+      return checkOutput(kExitHelp, command);
     }
   }
   if (argc < 7) {
-    reportError(std::string("expected 6 arguments, got ") +
-                std::to_string(argc < 1 ? 0 : argc - 1) + "; " + usageLine(command));
+    reportError(command, std::string("seedmatch: expected 6 arguments, got ") +
+                             std::to_string(argc < 1 ? 0 : argc - 1) + "; " + usageLine(command));
     return kExitError;
   }
 
@@ -162,16 +173,16 @@ int runCommand(int argc, const char* const* argv, Command command) {
   try {
     status = run(argv, command);
   } catch (const std::bad_alloc&) {
-    reportError("out of memory");
+    reportError(command, "seedmatch: out of memory");
     return kExitError;
   } catch (const std::length_error&) {  // a container asked for more than it can hold
-    reportError("out of memory");
+    reportError(command, "seedmatch: out of memory");
     return kExitError;
   } catch (const std::exception& error) {
-    reportError(error.what());
+    reportError(command, std::string("seedmatch: ") + error.what());
     return kExitError;
   }
-  return checkOutput(status);
+  return checkOutput(status, command);
 }
 
 }  // namespace seedmatch

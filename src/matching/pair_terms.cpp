@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 #include "fixed_part.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -56,7 +58,13 @@ PairTerms preparePairTerms(const SeedSet& set1, const SeedSet& set2, const SeedD
     fillRows(0, 1);
     return terms;
   }
-  std::jthread helper(fillRows, 1, 2);
+  std::jthread helper;
+  try {
+    helper = startThread<std::jthread>([&] { fillRows(1, 2); });
+  } catch (const std::system_error&) {  // no thread to be had: every row on this one
+    fillRows(0, 1);
+    return terms;
+  }
   fillRows(0, 2);
   helper.join();
   return terms;

@@ -34,6 +34,37 @@ struct Input::Inflater {
   }
 };
 
+WakePipe::WakePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;
+  for (int& fd : fds) {
+    if (fd > STDERR_FILENO) continue;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    fd = moved;
+  }
+  if (fds[0] >= 0 && fds[1] >= 0) {
+    fds_[0] = fds[0];
+    fds_[1] = fds[1];
+  } else {
+    for (const int fd : fds) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+}
+
+WakePipe::~WakePipe() {
+  for (const int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void WakePipe::wake() const {
+  if (fds_[1] >= 0) {
+    [[maybe_unused]] const ssize_t written = ::write(fds_[1], "x", 1);
+  }
+}
+
 Input::Input() = default;
 
 Input::~Input() {
@@ -61,12 +92,6 @@ std::optional<std::string> Input::open(const std::string& path, const Cancellati
     waitForData_ = cancel != nullptr && !S_ISREG(status.st_mode);
     regular_ = S_ISREG(status.st_mode);
   }
-  return std::nullopt;
-}
-
-std::optional<std::string> Input::openSame(const Input& other) {
-  fd_ = ::fcntl(other.fd_, F_DUPFD_CLOEXEC, 0);
-  if (fd_ < 0) return "cannot open: " + systemErrorText(errno);
   return std::nullopt;
 }
 

@@ -20,6 +20,22 @@ struct Cancellation {
   int wakeFd = -1;  // read end of a pipe, or -1
 };
 
+// A pipe whose write end wakes a reader waiting in poll(). Its ends are kept
+// off descriptors 0 to 2: with standard input closed, the read end would
+// otherwise be read as "-". readEnd() is -1 when no pipe could be made.
+class WakePipe {
+ public:
+  WakePipe();
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
+  ~WakePipe();
+  int readEnd() const { return fds_[0]; }
+  void wake() const;
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
 // One open seed file. A file whose first two bytes are the gzip magic is
 // inflated, member after member; anything else is passed through unchanged.
 class Input {
@@ -34,9 +50,6 @@ class Input {
   // terminals so that it can give up when asked; a FIFO is then opened
   // without blocking, then waited on as any pipe.
   std::optional<std::string> open(const std::string& path, const Cancellation* cancel = nullptr);
-
-  // Reads on from where other has got to in the same open file.
-  std::optional<std::string> openSame(const Input& other);
 
   // Reads up to size bytes into to; 0 at the end of the text. On failure
   // returns -1 and message() tells why, after every byte that could be

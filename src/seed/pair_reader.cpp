@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "input.h"
 #include "reader.h"
 #include "seedmatch/seed/seed.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -24,7 +26,7 @@ bool statusOf(const std::string& path, struct stat& status) {
 }
 
 // The same pipe, FIFO, socket or terminal named twice: it is one stream, and
-// the first reading takes it whole.
+// either reading would take some of the other's text.
 bool sameStream(const std::string& path1, const std::string& path2) {
   struct stat a {
   }, b{};
@@ -32,33 +34,9 @@ bool sameStream(const std::string& path1, const std::string& path2) {
          !S_ISREG(a.st_mode);
 }
 
-// A pipe whose write end wakes a reader waiting in poll().
-class WakePipe {
- public:
-  WakePipe() {
-    if (::pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
-  }
-  WakePipe(const WakePipe&) = delete;
-  WakePipe& operator=(const WakePipe&) = delete;
-  ~WakePipe() {
-    for (int fd : fds_) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  int readEnd() const { return fds_[0]; }
-  void wake() const {
-    if (fds_[1] >= 0) {
-      [[maybe_unused]] const ssize_t written = ::write(fds_[1], "x", 1);
-    }
-  }
-
- private:
-  int fds_[2];
-};
-
-// File 1, then file 2; with same, file 2 reads on in file 1's open file.
+// File 1, then file 2.
 std::optional<ReadError> readInTurn(const std::string& path1, const std::string& path2,
-                                    SeedSet& seeds1, SeedSet& seeds2, bool same) {
+                                    SeedSet& seeds1, SeedSet& seeds2) {
   const std::size_t held1 = seeds1.size();
   Input input1;
   if (auto message = input1.open(path1)) return ReadError{nameOf(path1), 0, 0, std::move(*message)};
@@ -66,7 +44,7 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
   std::optional<ReadError> error;
   try {
     Input input2;
-    auto message = same ? input2.openSame(input1) : input2.open(path2);
+    auto message = input2.open(path2);
     error = message ? ReadError{nameOf(path2), 0, 0, std::move(*message)}
                     : readInput(input2, nameOf(path2), seeds2);
   } catch (...) {
@@ -81,24 +59,33 @@ std::optional<ReadError> readInTurn(const std::string& path1, const std::string&
 
 std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
                                       SeedSet& seeds1, SeedSet& seeds2) {
-  // A stream named twice is opened once, since a FIFO would wait for a
-  // second writer: file 2 reads on from where file 1 stopped.
-  const bool same = sameStream(path1, path2);
-  if (same || &seeds1 == &seeds2) return readInTurn(path1, path2, seeds1, seeds2, same);
+  // Checked before anything is opened, since an opened file could take the
+  // closed descriptor 0 and be read again as "-".
+  for (const std::string* path : {&path1, &path2}) {
+    if (*path == kStandardInput && ::fcntl(STDIN_FILENO, F_GETFD) < 0) {
+      return ReadError{nameOf(*path), 0, 0, "cannot open: " + systemErrorText(EBADF)};
+    }
+  }
+  if (sameStream(path1, path2)) {
+    return ReadError{nameOf(path2), 0, 0,
+                     "is the same stream as " + nameOf(path1) +
+                         ", which can stand for only one of the two seed files"};
+  }
+  if (&seeds1 == &seeds2) return readInTurn(path1, path2, seeds1, seeds2);
 
   // File 2 is read on a worker. When file 1 fails, its error is the one
   // reported, so the worker is told to stop rather than waited for.
   const std::size_t held1 = seeds1.size();
   const std::size_t held2 = seeds2.size();
   const WakePipe wake;
-  if (wake.readEnd() < 0) return readInTurn(path1, path2, seeds1, seeds2, false);
+  if (wake.readEnd() < 0) return readInTurn(path1, path2, seeds1, seeds2);
   Cancellation cancel;
   cancel.wakeFd = wake.readEnd();
   std::optional<ReadError> second;
   std::exception_ptr secondThrew;
   std::thread worker;
   try {
-    worker = std::thread([&] {
+    worker = startThread<std::thread>([&] {
       try {
         second = readFile(path2, seeds2, &cancel);
       } catch (...) {
@@ -106,7 +93,7 @@ std::optional<ReadError> readSeedPair(const std::string& path1, const std::strin
       }
     });
   } catch (const std::system_error&) {
-    return readInTurn(path1, path2, seeds1, seeds2, false);  // no thread to be had
+    return readInTurn(path1, path2, seeds1, seeds2);  // no thread to be had
   }
   std::optional<ReadError> first;
   std::exception_ptr firstThrew;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <stop_token>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "layout.h"
 #include "memory_limit.h"
 #include "scanner.h"
+#include "seedmatch/seed/system_error.h"
 
 namespace seedmatch {
 namespace {
@@ -211,8 +213,8 @@ bool readBlocks(Scanner& in, SeedSet& seeds, const std::string* splitPath) {
     SecondPart second;
     std::thread worker;
     try {
-      worker = std::thread(readSecondPart, std::cref(*splitPath), std::cref(header), from, base,
-                           std::ref(second));
+      worker = startThread<std::thread>(
+          [&, from, base] { readSecondPart(*splitPath, header, from, base, second); });
     } catch (const std::system_error&) {
       seeds.resize(held);  // no thread to be had: read on alone
     }
@@ -302,6 +304,17 @@ std::optional<ReadError> readSeedText(std::string_view text, const std::string& 
 
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds) {
   return readFile(path, seeds, nullptr, true);
+}
+
+std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds, std::stop_token stop) {
+  const WakePipe wake;
+  Cancellation cancel;
+  cancel.wakeFd = wake.readEnd();
+  const std::stop_callback onStop(stop, [&] {
+    cancel.requested.store(true, std::memory_order_relaxed);
+    wake.wake();
+  });
+  return readFile(path, seeds, &cancel, true);
 }
 
 }  // namespace seedmatch

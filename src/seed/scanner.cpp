@@ -15,6 +15,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "escape.h"
 
@@ -99,12 +100,19 @@ bool Scanner::anyReal(double& value) {
 bool Scanner::explain(const Field& field) {
   const char* end = p_;
   while (end != safeEnd_ && !isSpace(*end)) ++end;
+  // Editors that save "UTF-8 with BOM" put three bytes ahead of the first number.
+  constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+  const std::string found =
+      quote(p_, end) +
+      (std::string_view(p_, static_cast<std::size_t>(end - p_)).starts_with(kByteOrderMark)
+           ? " (a UTF-8 byte-order mark; save the file without one)"
+           : "");
   switch (problem_) {
     case Problem::endOfFile: return fail("file ends where " + describe(field) + " was expected");
     case Problem::notInteger:
-      return fail("expected " + describe(field) + " (an integer), found " + quote(p_, end));
+      return fail("expected " + describe(field) + " (an integer), found " + found);
     case Problem::notReal:
-      return fail("expected " + describe(field) + " (a real number), found " + quote(p_, end));
+      return fail("expected " + describe(field) + " (a real number), found " + found);
     case Problem::outOfRange: return fail(describe(field) + " out of range: " + quote(p_, end));
     case Problem::tooLong:
       return fail("expected " + describe(field) + ", found a token of " +

@@ -52,8 +52,9 @@ void NeibDis(SEED& seed) {
 
 std::string formatReadError(const ReadError& error) {
   // A path may hold any byte but '/' and NUL; control bytes are escaped so the
-  // message stays one line.
+  // message stays one line. An empty path is shown as the shell writes it.
   std::string text = kErrorPrefix;
+  if (error.path.empty()) text += "''";
   for (const char c : error.path) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) {

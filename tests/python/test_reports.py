@@ -97,9 +97,9 @@ def test_matching_of_other_sets_is_refused():
     big1, big2, small = (seedmatch.read_seeds(EXAMPLES / f"{name}.seeds")
                          for name in ("forty_a", "forty_b", "three_a"))
     matching = seedmatch.match(big1, big2, 1, 0.5, 1, 2)
-    with pytest.raises(ValueError, match="^matching does not fit these seed sets: match row "):
+    with pytest.raises(ValueError, match="^the matching was made from other seed sets"):
         seedmatch.evaluate(small, big2, matching, 1, 0.5)
-    with pytest.raises(ValueError, match="outside seed set 2"):
+    with pytest.raises(ValueError, match="^the matching was made from other seed sets"):
         seedmatch.pair_listing(big1, small, matching)
 
 

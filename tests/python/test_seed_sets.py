@@ -161,10 +161,11 @@ def test_reprs(forty):
     assert (set2.path, arrays.path) == (f"{EXAMPLES}/forty_b.seeds", None)
     weights = "; seed_weight=1.0, hist_weight=0.5, rpd_weight=1.0, cost_limit=2.0>"
     assert repr(seedmatch.match(set1, set2, 1, 0.5, 1, 2)) == \
-        "<seedmatch.Matching: 35 pairs in 35 rows, 39 passes" + weights
+        "<seedmatch.Matching: 35 pairs in 35 rows, 39 passes, empty seeds left out 1 and 1" + \
+        weights
     randomly = seedmatch.random_match(set1, set2, 1, 0.5, 1, 2)
     assert repr(randomly) == f"<seedmatch.Matching: {len(randomly)} pairs in {len(randomly)} " \
-                             "rows, at random" + weights
+                             "rows, at random, empty seeds left out 1 and 1" + weights
 
 
 @pytest.mark.parametrize("name", ["frame.seeds", "frame.seeds.gz"])

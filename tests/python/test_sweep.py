@@ -40,11 +40,11 @@ def test_read_truth(tmp_path, text, expected):
         assert truth.dtype == np.int64 and truth.tolist() == np.asarray(expected).tolist()
 
 
-TABLE = np.array([[0, 0, 0.5], [1, 2, 0.2], [2, 1, -1.0], [3, 3, 0.1], [4.9, 5, np.nan]])
+TABLE = np.array([[0, 0, 0.5], [1, 2, 0.2], [2, 1, -1.0], [3, 3, 0.1], [4, 5, np.nan]])
 
 
 @pytest.mark.parametrize("table, truth, partial, expected", [
-    # matched rows: (0,0) (1,2) (3,3) (4,5); the -1.0 row is unmatched, 4.9 truncates to 4
+    # matched rows: (0,0) (1,2) (3,3) (4,5); the -1.0 row is unmatched
     (TABLE, [[0, 0], [1, 1], [4, 5], [7, 7]], False, (4, 4, 2, 0.5, 0.5, 0.5)),
     (TABLE, [[0, 0], [1, 1], [4, 5], [7, 7]], True, (3, 4, 2, 2 / 3, 0.5, 4 / 7)),
     (TABLE, [[3, 3]], False, (4, 1, 1, 0.25, 1.0, 0.4)),
@@ -191,8 +191,8 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
          "seedmatch: --seed-weight: '1,x': expected numbers separated by commas, or "
          "START:STOP:COUNT"),
         (["--seed-weight", "1", "--truth", far_truth],
-         f"seedmatch:{far_truth}: the truth pairs seed 999 of file 2, which holds "
-         f"{len(seedmatch.read_seeds(generated[60][1]))} seeds"),
+         f"seedmatch:{far_truth}:1:3: index 999 of file 2 is beyond its seeds (the file holds "
+         f"{len(seedmatch.read_seeds(generated[60][1]))})"),
         (["--seed-weight", "1", "--plot", tmp_path / "p.jpg"],
          f"seedmatch: cannot tell the picture format of '{tmp_path}/p.jpg'; end it in .png, "
          ".svg or .pdf"),

@@ -357,8 +357,8 @@ def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineag
 
 
 @pytest.mark.parametrize("options, message", [
-    (["-o", "{a}"], "-o {a} would overwrite the frame {a}"),
-    (["-o", "t.csv", "--ctc", "./t.csv"], "--ctc and -o both name ./t.csv"),
+    (["-o", "{a}"], "-o {a} would overwrite the input {a}"),
+    (["-o", "t.csv", "--ctc", "./t.csv"], "--ctc ./t.csv and -o t.csv name the same file"),
     (["-o", "t.csv", "--plot", "lineage.gif"], "cannot tell the picture format of 'lineage.gif'"),
     (["-o", "t.csv", "--linker", "nearest"], "argument --linker: invalid choice: 'nearest'"),
     (["-o", "t.csv", "--truth", "bad.txt"], "seedmatch:bad.txt:1:3: expected an integer"),

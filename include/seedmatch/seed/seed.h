@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,11 +64,16 @@ std::string formatReadError(const ReadError& error);
 // call "standard input".
 std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds);
 
+// readSeed that gives up soon after stop is requested, even while a pipe,
+// FIFO or terminal sends nothing (or a FIFO has no writer yet); the error
+// then says "cancelled".
+std::optional<ReadError> readSeed(const std::string& path, SeedSet& seeds, std::stop_token stop);
+
 // Reads the file at path1 into seeds1 and the one at path2 into seeds2, both at
 // once on two threads, with the result of readSeed on each in turn: when both
 // fail, file 1's error. On an error or exception both sets hold what they held
-// on entry. A pipe, FIFO or terminal named twice is read in turn: file 1 takes
-// the whole stream.
+// on entry. Two names of one pipe, FIFO, socket or terminal (the same device
+// and inode) are refused, and so is "-" while standard input is closed.
 std::optional<ReadError> readSeedPair(const std::string& path1, const std::string& path2,
                                       SeedSet& seeds1, SeedSet& seeds2);
 
