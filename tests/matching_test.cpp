@@ -29,89 +29,48 @@ class Auction : public testing::TestWithParam<Engine> {};
 
 // Rows already in the table stay in front of those the auction appends.
 TEST_P(Auction, FixedCosts) {
+  using P = std::vector<std::int32_t>;
   const struct {
     const char* name;
-    SeedSet set1, set2;
+    P pts1, pts2;
     double costLimit, seedWeight;
     MatchTable expected;
     std::int64_t passes;
   } cases[] = {
       // Both bidders want object 0 until its price sends bidder 0 to object 1.
-      {"worked example",
-       line({1250, 725}),
-       line({1000, 1750}),
-       3.0,
-       1.0,
-       {{1, 0, 1.1}, {0, 1, 2.0}},
-       5},
+      {"worked example", {1250, 725}, {1000, 1750}, 3.0, 1.0, {{1, 0, 1.1}, {0, 1, 2.0}}, 5},
       // Object 0's price reaches only 20 within the 60 passes allowed.
-      {"contest outlasts the pass limit",
-       line({1250, 1250}),
-       line({1000, 26250}),
-       1000.0,
-       1.0,
-       {{1, 0, 1.0}},
-       60},
+      {"pass limit", {1250, 1250}, {1000, 26250}, 1000.0, 1.0, {{1, 0, 1.0}}, 60},
       // Bidder 2 prefers object 1 (5.2 + 0) to object 0 (5.0 + 0.5) and is
       // dropped since 5.2 is not below 5.1, although 5.0 is. The tie in pass 1
       // (object 0 and 2 both at 2.0) goes to object 0.
-      {"dropped on its best object only",
-       line({500, 1000, 2250}),
-       line({1000, 3550, 0}),
-       5.1,
-       1.0,
-       {{1, 0, 0.0}, {0, 2, 2.0}},
-       4},
-      {"tie goes to the lower index", line({1000}), line({1250, 750}), 2.0, 1.0, {{0, 0, 1.0}}, 1},
+      {"best only", {500, 1000, 2250}, {1000, 3550, 0}, 5.1, 1.0, {{1, 0, 0.0}, {0, 2, 2.0}}, 4},
+      {"tie goes to the lower index", {1000}, {1250, 750}, 2.0, 1.0, {{0, 0, 1.0}}, 1},
       // Set 2 bids; rows still hold the set-1 index first, in its ascending order.
-      {"set 1 larger",
-       line({2250, 9000, 1000}),
-       line({1000, 2000}),
-       2.0,
-       1.0,
-       {{0, 1, 1.0}, {2, 0, 0.0}},
-       2},
-      {"set 2 larger",
-       line({1000, 2000}),
-       line({2250, 9000, 1000}),
-       2.0,
-       1.0,
-       {{1, 0, 1.0}, {0, 2, 0.0}},
-       2},
+      {"set 1 larger", {2250, 9000, 1000}, {1000, 2000}, 2.0, 1.0, {{0, 1, 1.0}, {2, 0, 0.0}}, 2},
+      {"set 2 larger", {1000, 2000}, {2250, 9000, 1000}, 2.0, 1.0, {{1, 0, 1.0}, {0, 2, 0.0}}, 2},
       // The empty bidder spends a pass; the empty object is never taken.
-      {"empty seeds", line({-1000, 1000}), line({-1000, 1250}), 2.0, 1.0, {{1, 1, 1.0}}, 2},
-      {"every object empty", line({1000}), line({-1000, -1000}), 2.0, 1.0, {}, 1},
-      {"set 1 empty", line({}), line({1000}), 2.0, 1.0, {}, 0},
-      {"set 2 empty", line({1000}), line({}), 2.0, 1.0, {}, 0},
-      {"cost limit 0", line({1000}), line({1000}), 0.0, 1.0, {}, 1},
-      {"cost limit NaN", line({1000}), line({1000}), kNaN, 1.0, {}, 1},
-      {"cost limit equal to the cost", line({1000}), line({1250}), 1.0, 1.0, {}, 1},
+      {"empty seeds", {-1000, 1000}, {-1000, 1250}, 2.0, 1.0, {{1, 1, 1.0}}, 2},
+      {"every object empty", {1000}, {-1000, -1000}, 2.0, 1.0, {}, 1},
+      {"set 1 empty", {}, {1000}, 2.0, 1.0, {}, 0},
+      {"set 2 empty", {1000}, {}, 2.0, 1.0, {}, 0},
+      {"cost limit 0", {1000}, {1000}, 0.0, 1.0, {}, 1},
+      {"cost limit NaN", {1000}, {1000}, kNaN, 1.0, {}, 1},
+      {"cost limit equal to the cost", {1000}, {1250}, 1.0, 1.0, {}, 1},
       // Gain exactly 0.0 still wins.
-      {"cost 999999.0 above the base",
-       line({1000}),
-       line({1250}),
-       2e6,
-       999999.0,
-       {{0, 0, 999999.0}},
-       1},
-      {"cost above the base", line({1000}), line({1250}), 2e6, 999999.5, {}, 1},
+      {"cost 999999.0 above the base", {1000}, {1250}, 2e6, 999999.0, {{0, 0, 999999.0}}, 1},
+      {"cost above the base", {1000}, {1250}, 2e6, 999999.5, {}, 1},
       // Bidder 1's gain is 0.125 - 1/3 once bidder 0 has raised the price.
-      {"price pushes the gain below 0",
-       line({1000, 1000}),
-       line({1250, -1}),
-       2e6,
-       999998.875,
-       {{0, 0, 999998.875}},
-       2},
-      {"cost of exactly -1.0", line({1000}), line({1250}), 2.0, -1.0, {{0, 0, -1.0}}, 1},
+      {"price sinks gain", {1000, 1000}, {1250, -1}, 2e6, 999998.875, {{0, 0, 999998.875}}, 2},
+      {"cost of exactly -1.0", {1000}, {1250}, 2.0, -1.0, {{0, 0, -1.0}}, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     MatchTable table{{7.0, 8.0, 9.0}}, expected{{7.0, 8.0, 9.0}};
     expected.insert(expected.end(), c.expected.begin(), c.expected.end());
-    EXPECT_EQ(
-        GetParam()(c.set1, c.set2, table, c.costLimit, c.seedWeight, 0.0, 0.0, kPtsOnly).passes,
-        c.passes);
+    const auto stats = GetParam()(line(c.pts1), line(c.pts2), table, c.costLimit, c.seedWeight, 0.0,
+                                  0.0, kPtsOnly);
+    EXPECT_EQ(stats.passes, c.passes);
     EXPECT_EQ(test::bits(table), test::bits(expected));
   }
 }

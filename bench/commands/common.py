@@ -53,6 +53,7 @@ class Run:
     seconds: Optional[float]    # None: stopped at the timeout
     rss_mb: float               # peak resident set
     output: str
+    cpu: Optional[float] = None     # user + system seconds of all its threads
 
 
 def measure(argv: Sequence[str], timeout: Optional[float] = None, output: bool = False,
@@ -80,7 +81,7 @@ def measure(argv: Sequence[str], timeout: Optional[float] = None, output: bool =
         if code not in (0, 1):
             raise Failure("%s exited with status %d" % (" ".join(argv), code))
         out.seek(0)
-        return Run(seconds, usage.ru_maxrss / 1024, out.read())
+        return Run(seconds, usage.ru_maxrss / 1024, out.read(), usage.ru_utime + usage.ru_stime)
 
 
 def engine_runs(output: str) -> List[Dict]:

@@ -10,7 +10,9 @@ their ratio, the matching step's median (fast engine), the plain engine's
 matching time where it finishes within --plain-timeout, and seedmatch's peak
 RSS beside the bound 1.5 x (8 bytes x all distances of both files) + 32 MB.
 A run over --timeout prints ">T". --quick: N 1000 and 2000, hard, 3 runs.
---other BUILD also runs that build's seedmatch in the same interleaved
+--cpu times seedmatch and seedmatch-read by CPU seconds (user + system of
+all threads) instead of wall seconds, for a machine whose other work makes
+wall times wander. --other BUILD also runs that build's seedmatch in the same interleaved
 runs and adds its median and its ratio to the same reads ("other s",
 "other ratio"), so that two builds compare side by side.
 """
@@ -37,6 +39,8 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                         help="seconds before the plain engine is given up (default 60)")
     parser.add_argument("--count-up-to", type=int, default=2000,
                         help="count contenders (a slow run of their own) up to this N")
+    parser.add_argument("--cpu", action="store_true",
+                        help="time the runs by CPU seconds rather than wall seconds")
     parser.add_argument("--other", metavar="BUILD",
                         help="also time this build's seedmatch in the same runs")
 
@@ -51,8 +55,13 @@ def run(args: argparse.Namespace) -> int:
     run_args(args)
     read, full = program(args.build, "seedmatch-read"), program(args.build, "seedmatch")
     other = program(args.other, "seedmatch") if args.other else None
-    print("medians of %d runs, seedmatch and seedmatch-read interleaved; plain engine once, "
-          "up to %g s; timeout %g s\n" % (args.runs, args.plain_timeout, args.timeout))
+    print("medians of %d runs, seedmatch and seedmatch-read interleaved%s; plain engine once, "
+          "up to %g s; timeout %g s\n" % (args.runs, ", CPU seconds" if args.cpu else "",
+                                           args.plain_timeout, args.timeout))
+
+    def timed(argv):
+        done = measure(argv, args.timeout)
+        return done, (done.cpu if args.cpu and done.seconds is not None else done.seconds)
     table = Table(["N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
                    "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB"]
                   + (["other s", "other ratio"] if other else []),
@@ -70,19 +79,18 @@ def run(args: argparse.Namespace) -> int:
                 for weights in WEIGHTS[kind]:
                     reads, fulls, others, rss = [], [], [], 0.0
                     for _ in range(args.runs):
-                        reads.append(measure([read, pair.a, pair.b], args.timeout).seconds)
+                        reads.append(timed([read, pair.a, pair.b])[1])
                         if reads[-1] is None:
                             raise Failure("seedmatch-read took over %g s on %s"
                                           % (args.timeout, pair.a))
                         if other:
-                            others.append(measure([other, pair.a, pair.b, *weights],
-                                                  args.timeout).seconds)
-                        done = measure([full, pair.a, pair.b, *weights], args.timeout)
+                            others.append(timed([other, pair.a, pair.b, *weights])[1])
+                        done, took = timed([full, pair.a, pair.b, *weights])
                         rss = max(rss, done.rss_mb)
-                        if done.seconds is None:
+                        if took is None:
                             fulls = None
                             break
-                        fulls.append(done.seconds)
+                        fulls.append(took)
 
                     passes = contenders = match = None
                     if fulls is not None:

@@ -112,21 +112,6 @@ def test_webgl_drew_the_seeds(shown):
         assert near.sum() > 20, colour
 
 
-@pytest.mark.parametrize("name", ["pairs", "doubtful pairs"])
-def test_hover_of_a_pair_is_its_report(name, shown):
-    report, traces, *_ = shown
-    (trace,) = [t for t in traces if t["name"].startswith(name + " (")]
-    assert trace["mode"] == "lines" and "%{customdata[5]}" in trace["hovertemplate"]
-    costliest = max(range(0, len(trace["customdata"]), 3),
-                    key=lambda k: float(trace["customdata"][k][5]))
-    hover = trace["customdata"][costliest]
-    i = int(np.flatnonzero((report.p == int(hover[0])) & (report.q == int(hover[1])))[0])
-    assert hover[:13] == [str(report.p[i]), str(report.q[i])] + \
-        [f"{getattr(report, field)[i]:.3f}" for field in FIELDS]
-    assert hover[13] == f"{report.consistency.score[i]:.2f}"
-    assert (float(hover[13]) > 0.5) == (name == "pairs")
-
-
 def test_lineage_slider_shows_each_frame(tmp_path):
     subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "bench", "bench.py"), "scenes",
                     "series", str(tmp_path), "--frames", "4", "--seeds", "80", "--divisions",
