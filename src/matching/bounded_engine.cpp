@@ -25,7 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "bidder_memory.h"
@@ -102,7 +102,7 @@ class BoundedEngine {
     // With no cost below 0.0 a bidder's fixed parts are formed only where a
     // bound leaves a chance, and kept in single precision from its second pass.
     onDemand_ = costsNotNegative_;
-    fixed_.emplace(in, state_, onDemand_);
+    fixed_ = std::make_unique<FixedSource>(in, state_, onDemand_);
     if (onDemand_) memory_.fixedLow.resize(in.bidders.size());
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
@@ -427,7 +427,7 @@ class BoundedEngine {
   bool rpdNeeded_ = true;  // rpd can change a cost
   bool onDemand_ = false;  // fixed parts formed (or read from terms) when needed
   AuctionState state_;
-  std::optional<FixedSource> fixed_;
+  std::unique_ptr<FixedSource> fixed_;  // none when nothing can win
   Cells cells_;
   PassScratch pass_;
   BidderMemories memory_;

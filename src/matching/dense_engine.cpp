@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "dense_rpd.h"
@@ -21,7 +21,7 @@ class DenseEngine {
   DenseEngine(const AuctionInput& in, const PassWatcher& watch)
       : in_(in), watch_(watch), state_(startState(in, false)) {
     if (state_.nothingWins) return;
-    fixed_.emplace(in, state_, false);
+    fixed_ = std::make_unique<FixedSource>(in, state_, false);
     // With symmetric distances the held objects' own rows give every sum.
     symmetric_ = distancesSymmetric(in.objects, in.stop);
   }
@@ -72,7 +72,7 @@ class DenseEngine {
   const AuctionInput& in_;
   const PassWatcher& watch_;
   AuctionState state_;
-  std::optional<FixedSource> fixed_;
+  std::unique_ptr<FixedSource> fixed_;  // none when nothing can win
   bool symmetric_ = false;          // sums may read held rows
   std::vector<double> fixedRow_;    // the pass's fixed parts, unless stored
   std::vector<double> holderDist_;  // per held object
