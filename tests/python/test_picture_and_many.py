@@ -97,8 +97,8 @@ def test_command_errors(tmp_path, capsys):
 
 
 def test_a_missing_import_fails_with_one_line(tmp_path):
-    """NumPy, the native module or matplotlib missing: status 2 and one line from the
-    command, while --help and --version still answer."""
+    # Without NumPy, the native module or matplotlib: one line and status 2; --help and
+    # --version still answer.
     package = os.path.dirname(seedmatch.__file__)
     shutil.copytree(package, tmp_path / "bare" / "seedmatch",
                     ignore=lambda _, names: [n for n in names if n.startswith("_core")])

@@ -312,7 +312,7 @@ WEIGHTS = ("--seed-weight", 1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-
 
 @pytest.fixture
 def fake_track(monkeypatch, lineage):
-    """seedmatch.track standing in with fixed tracks, recording how it was called."""
+    """seedmatch.track giving the lineage, recording its calls."""
     calls = []
 
     def track(frames, *weights, **options):
