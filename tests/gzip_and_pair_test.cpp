@@ -93,7 +93,6 @@ TEST_F(Files, DamagedGzipIsOneError) {
     std::string bytes, message;
   } cases[] = {
       {member.substr(0, 2), "gzip data ends early"},
-      {member.substr(0, 10), "gzip data ends early"},
       {member.substr(0, member.size() / 2), "gzip data ends early"},
       {member.substr(0, member.size() - 1), "gzip data ends early"},
       {badCheck, "corrupt gzip data: incorrect data check"},
