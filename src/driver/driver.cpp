@@ -65,13 +65,17 @@ void printHelp(Command command) {
                                  : "a pair is made only when its cost is below this");
 }
 
-// Messages begin "seedmatch", as the library words them; each command signs its own.
-void reportError(Command command, const std::string& message) {
-  constexpr std::string_view kLibrary = "seedmatch";
-  const std::string_view rest =
-      std::string_view(message).substr(message.rfind(kLibrary, 0) == 0 ? kLibrary.size() : 0);
-  std::fprintf(stderr, "%s%.*s\n", commandName(command), static_cast<int>(rest.size()),
-               rest.data());
+// Library lines begin with kErrorPrefix; each command signs them with its own name.
+void reportLine(Command command, std::string_view line) {
+  const std::string_view prefix = kErrorPrefix;
+  if (line.substr(0, prefix.size()) == prefix) line.remove_prefix(prefix.size());
+  std::fprintf(stderr, "%s:%.*s\n", commandName(command), static_cast<int>(line.size()),
+               line.data());
+}
+
+// A message of the command's own, "NAME: what".
+void reportError(Command command, const std::string& what) {
+  std::fprintf(stderr, "%s: %s\n", commandName(command), what.c_str());
 }
 
 // A whole argument that reads as a number, as a weight would be written.
@@ -88,7 +92,7 @@ bool looksLikeNumber(std::string_view text) {
 std::string readErrorLine(const ReadError& error, Command command) {
   const bool notOpened = error.message.rfind("cannot open", 0) == 0;
   if (notOpened && error.path.size() > 1 && error.path[0] == '-') {
-    return "seedmatch: unknown option " + error.path + " (--help and --version come alone); " +
+    return std::string(kErrorPrefix) + " unknown option " + error.path + " (--help and --version come alone); " +
            usageLine(command);
   }
   std::string line = formatReadError(error);
@@ -109,14 +113,14 @@ int run(const char* const* argv, Command command) {
 
   if (path1 == kStandardInput && path2 == kStandardInput) {
     reportError(command,
-                "seedmatch: - (standard input) can stand for only one of the two seed files");
+                "- (standard input) can stand for only one of the two seed files");
     return kExitError;
   }
   SeedSet set1;
   SeedSet set2;
   MatchTable table;
   if (auto error = readSeedPair(path1, path2, set1, set2)) {
-    reportError(command, readErrorLine(*error, command));
+    reportLine(command, readErrorLine(*error, command));
     return kExitError;
   }
 
@@ -141,7 +145,7 @@ int run(const char* const* argv, Command command) {
 int checkOutput(int status, Command command) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
-    reportError(command, std::string("seedmatch: cannot write standard output") +
+    reportError(command, std::string("cannot write standard output") +
                              (error != 0 ? ": " + systemErrorText(error) : std::string()));
     return kExitError;
   }
@@ -164,7 +168,7 @@ int runCommand(int argc, const char* const* argv, Command command) {
     }
   }
   if (argc < 7) {
-    reportError(command, std::string("seedmatch: expected 6 arguments, got ") +
+    reportError(command, std::string("expected 6 arguments, got ") +
                              std::to_string(argc < 1 ? 0 : argc - 1) + "; " + usageLine(command));
     return kExitError;
   }
@@ -173,13 +177,13 @@ int runCommand(int argc, const char* const* argv, Command command) {
   try {
     status = run(argv, command);
   } catch (const std::bad_alloc&) {
-    reportError(command, "seedmatch: out of memory");
+    reportError(command, "out of memory");
     return kExitError;
   } catch (const std::length_error&) {  // a container asked for more than it can hold
-    reportError(command, "seedmatch: out of memory");
+    reportError(command, "out of memory");
     return kExitError;
   } catch (const std::exception& error) {
-    reportError(command, std::string("seedmatch: ") + error.what());
+    reportError(command, error.what());
     return kExitError;
   }
   return checkOutput(status, command);
