@@ -1,8 +1,5 @@
-// The cell bounds against the sums they bound: for every object, the bound on
-// rpd's sum is at most the sum rpd forms, and the gain bound of a sweep is at
-// least the gain the pair's exact cost gives. Rows sit on constant shifts, so
-// that a cell's sums differ by exactly the terms' total and only the margin
-// keeps the bound below the rounded sum.
+// The cell bounds never above rpd's sum nor below the exact gain, on rows of constant shifts
+// where only the margin keeps a bound below the rounded sum.
 #include <cmath>
 #include <numeric>
 #include <random>

@@ -139,11 +139,8 @@ TEST(FastNumbers, AgreeWithFromChars) {
   }
 }
 
-// Both forms of fastReals over texts of random tokens between runs of every
-// kind of space (now and then ending a token in a byte that is not one), walked as the
-// reader walks them, with random limits: what a call converts is the next
-// tokens' from_chars values, it ends after the last, and a call that converts
-// nothing stopped at a token its form declines.
+// Both forms of fastReals, walked as the reader walks them with random limits over tokens and
+// spaces of every kind: the next tokens' from_chars values, then a stop at a declined token.
 TEST(FastNumbers, BlocksConvertTheTokensInOrder) {
   std::mt19937_64 random(7);
   const std::string gaps[] = {

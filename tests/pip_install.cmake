@@ -1,8 +1,5 @@
-# Copies the tracked files of SOURCE_DIR into WORK_DIR, as a fresh clone would
-# have them, installs them with pip into a new venv that sees the system's
-# packages, offline, then imports the package from outside both trees, checks
-# its versions against VERSION and compares its report of the three-seed example
-# with the command's.
+# pip installs the tracked files of SOURCE_DIR, offline, into a venv that sees the system's
+# packages, then checks the package's versions and its report of the three-seed example.
 cmake_minimum_required(VERSION 3.25)
 
 function(run_step what)

@@ -43,8 +43,7 @@ ON_SCREEN = f"""(() => {{
 
 @pytest.fixture(scope="module")
 def shown(tmp_path_factory):
-    """The report, the page's traces as the browser holds them, a screenshot
-    and where its parts lie, and what went wrong in the page."""
+    """The report, the page's traces, a screenshot, its parts' boxes and the page's errors."""
     folder = tmp_path_factory.mktemp("view")
     files = [str(folder / "a.seeds"), str(folder / "b.seeds")]
     subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "bench", "bench.py"), "scenes",

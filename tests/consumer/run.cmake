@@ -1,7 +1,5 @@
-# Installs the build at BUILD_DIR into a fresh prefix under WORK_DIR, builds the
-# consumer project at CONSUMER_DIR against it with the build's own compiler and
-# flags (a sanitized library needs a sanitized program), runs it on the
-# three-seed example and compares its output with the command's report.
+# Installs BUILD_DIR into a fresh prefix, builds CONSUMER_DIR against it with the build's own
+# flags (a sanitized library needs a sanitized program) and compares its report with the command's.
 cmake_minimum_required(VERSION 3.25)
 
 function(run_step what)

@@ -29,23 +29,13 @@ def test_a_matching_and_its_pairs_give_one_estimate(forty):
     assert c.pairs.tolist() == m.pairs.tolist() and len(c) == len(m.pairs) == 35
     assert (c.pairs.dtype, c.score.dtype, c.trusted.dtype) == (np.int64, np.float64, bool)
     assert all(not v.flags.writeable for v in (c.pairs, c.score, c.trusted))
-    assert c.trusted.tolist() == (c.score > 0.5).tolist()
-    assert c.est_true_pairs == pytest.approx(c.score.sum(), rel=1e-12)
-    assert c.est_precision == pytest.approx(c.est_true_pairs / 35, rel=1e-12)
-    truth_pairs = c.est_true_pairs + c.est_missed_pairs
-    assert c.est_recall == pytest.approx(c.est_true_pairs / truth_pairs, rel=1e-12)
-    assert c.est_f1 == pytest.approx(2 * c.est_true_pairs / (35 + truth_pairs), rel=1e-12)
-    assert repr(c).startswith(f"<seedmatch.Consistency: 35 pairs, {c.trusted.sum()} trusted; "
-                              f"est_true_pairs={c.est_true_pairs:.6g}, ")
     assert c.neighbours == 10 and seedmatch.consistency(a, b, m, neighbours=4).neighbours == 4
     with pytest.raises(AttributeError):
         c.est_f1 = 1.0
 
 
 def test_pairs_made_by_hand(forty):
-    """Any pairing is judged, in the order given: here the example's true pairs
-    (the same seeds in both files, since file 2 is file 1 moved), a few of
-    them exchanged."""
+    # The example's true pairs (file 2 is file 1 moved), four of them exchanged.
     a, b, m = forty
     right = m.pairs[np.argsort(m.pairs[:, 1])]
     wrong = right.copy()
@@ -77,13 +67,7 @@ def test_refuses_what_it_cannot_judge(forty, pairs, neighbours, error, message):
     assert str(raised.value) == message
 
 
-def test_sets_must_be_seed_sets(forty):
-    a, b, m = forty
-    with pytest.raises(TypeError, match="set2 must be a SeedSet, not str"):
-        seedmatch.consistency(a, str(FORTY[1]), m)
-
-
-@pytest.mark.parametrize("pairs", [[], np.zeros((0, 2), np.int64), [[0, 0]], [[0, 0], [1, 1]]])
+@pytest.mark.parametrize("pairs", [[], [[0, 0], [1, 1]]])
 def test_too_few_pairs_give_zeros(forty, pairs):
     a, b, _ = forty
     c = seedmatch.consistency(a, b, pairs)
@@ -93,7 +77,7 @@ def test_too_few_pairs_give_zeros(forty, pairs):
 
 
 def test_extra_distances_are_not_read(forty):
-    """A file may store more distances than it has seeds; only the first N count."""
+    # A file may store more distances than it has seeds; only the first N count.
     a, b, m = forty
     wide = np.hstack([a.distances, np.full((len(a), 3), 1e9)])
     a2 = seedmatch.SeedSet.from_arrays(a.positions, a.descriptors, a.point_counts, wide)

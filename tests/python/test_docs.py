@@ -1,6 +1,4 @@
-"""The README's and the docs' examples run as they stand: the shell lines of the
-sweep example (on a smaller scene), then every Python block, in a folder that
-holds what they name."""
+"""The README's and the docs' examples run as they stand (the sweep on a smaller scene)."""
 import os
 import re
 import subprocess

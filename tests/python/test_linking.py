@@ -109,7 +109,6 @@ def test_each_daughter_has_one_mother():
 
 
 @pytest.mark.parametrize("moved, expected", [
-    (0.0, [[0, 0], [1, 1], [2, 2]]),
     (2.0, [[0, 0], [1, 1], [2, 2]]),    # within half the spacing of 10
     (6.0, [[1, 1], [2, 2]]),            # beyond it, seed 0 is left alone
 ])

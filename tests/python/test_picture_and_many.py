@@ -48,12 +48,6 @@ def test_picture_shows_the_pairs_in_its_slab(files, weights, axes, slab, monkeyp
     legend = [t.get_text() for t in scene.get_legend().get_texts()]
     assert legend[:3] == [f"doubtful pairs ({(~judged).sum()}{' in all' if slab == 10 else ''})",
                           f"{files[0].name} (file 1)", f"{files[1].name} (file 2)"]
-    if len(report):
-        assert figure._suptitle.get_text().startswith(
-            f"{len(report)} pairs of {len(set1)} and {len(set2)} seeds, mean cost "
-            f"{report.avg_cost:.3f}, mean relative-position error {report.avg_rp:.3f}")
-        assert figure._suptitle.get_text().endswith(
-            f"F1 {report.consistency.est_f1:.3f}; {(~judged).sum()} doubtful pairs")
 
 
 def python_command(*args, python=sys.executable, path=os.pathsep.join(sys.path)):
@@ -91,8 +85,6 @@ def test_command_errors(tmp_path, capsys):
     cases = [
         (["plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "p.jpg"],
          f"seedmatch: cannot tell the picture format of '{tmp_path}/p.jpg'; end it in .png, .svg or .pdf\n"),
-        (["plot", *FORTY, 1, 0.5, 1, 2, "-o", tmp_path / "no" / "p.png"],
-         f"seedmatch: cannot write {tmp_path}/no/p.png: no such file or directory\n"),
         (["plot", *FORTY, 1], "seedmatch: the following arguments are required: "
                               "HIST_WEIGHT, RPD_WEIGHT, COST_LIMIT, -o/--output\n"),
         ([], "seedmatch: the following arguments are required: COMMAND\n"),
@@ -105,8 +97,8 @@ def test_command_errors(tmp_path, capsys):
 
 
 def test_a_missing_import_fails_with_one_line(tmp_path):
-    """NumPy, the native module or matplotlib missing: status 2 and one line from the
-    command, while --help and --version still answer."""
+    # Without NumPy, the native module or matplotlib: one line and status 2; --help and
+    # --version still answer.
     package = os.path.dirname(seedmatch.__file__)
     shutil.copytree(package, tmp_path / "bare" / "seedmatch",
                     ignore=lambda _, names: [n for n in names if n.startswith("_core")])
@@ -124,11 +116,8 @@ def test_a_missing_import_fails_with_one_line(tmp_path):
         (plot, dict(path=f"{tmp_path / 'matplotlib'}{beside}"), 2, "",
          "seedmatch: cannot import matplotlib, which plot needs (none here)"),
         (plot, no_numpy, 2, "", no_numpy_message),
-        (["-m", "seedmatch"], no_numpy, 2, "", no_numpy_message),
         (["-m", "seedmatch", "sweep", "--bad"], no_numpy, 2, "", no_numpy_message),
         (["-m", "seedmatch", "--help"], no_numpy, 0, "usage: python3 -m seedmatch", ""),
-        (["-m", "seedmatch", "sweep", "--help"], no_numpy, 0,
-         "usage: python3 -m seedmatch sweep", ""),
         (["-mseedmatch", "--version"], no_numpy, 0, f"seedmatch {seedmatch.__version__}\n", ""),
         (["-m", "seedmatch", "--help"], no_native, 0, "usage: python3 -m seedmatch", ""),
         (["-m", "seedmatch", "--version"], no_native, 0,

@@ -84,8 +84,7 @@ WEIGHTINGS = [(1, 0.5, 1, 2), (0, 0, 1, 2), (2, 0, 0.5, 4), (0.5, 1, 0, 3), (1, 
 
 @pytest.fixture(scope="module")
 def scene(generated):
-    """The 300-seed pair, its true pairs (every seed of file 2 is one of file 1,
-    found by position), and the sweep of WEIGHTINGS with them."""
+    """The 300-seed pair, its true pairs (found by position) and the sweep of WEIGHTINGS."""
     set1, set2 = map(seedmatch.read_seeds, generated[300])
     nearest = np.linalg.norm(set2.positions[:, None] - set1.positions[None], axis=2).argmin(1)
     _, first = np.unique(nearest, return_index=True)
@@ -113,8 +112,8 @@ def test_rows_are_what_match_and_evaluate_give(scene):
         c = seedmatch.consistency(set1, set2, matching)
         assert row[["est_true_pairs", "est_precision", "est_recall", "est_f1"]].tolist() == (
             c.est_true_pairs, c.est_precision, c.est_recall, c.est_f1)
-    assert table["pairs"][4] == 0 and table["f1"][0] > 0.9
-    assert table["est_f1"][4] == 0.0 and table["est_f1"][0] > 0.9
+    assert table["pairs"][4] == 0 and table["est_f1"][4] == 0.0
+    assert table["f1"][0] > 0.9 and table["est_f1"][0] > 0.9
 
 
 def test_sweep_on_a_cluster_gives_the_same_rows(scene):
@@ -193,11 +192,6 @@ def test_sweep_command(scene, generated, tmp_path, capsys):
         (["--seed-weight", "1", "--truth", far_truth],
          f"seedmatch:{far_truth}:1:3: index 999 of file 2 is beyond its seeds (the file holds "
          f"{len(seedmatch.read_seeds(generated[60][1]))})"),
-        (["--seed-weight", "1", "--plot", tmp_path / "p.jpg"],
-         f"seedmatch: cannot tell the picture format of '{tmp_path}/p.jpg'; end it in .png, "
-         ".svg or .pdf"),
-        (["--seed-weight", "1", "-o", tmp_path / "no" / "t.csv"],
-         f"seedmatch: cannot write {tmp_path}/no/t.csv: no such file or directory"),
     ]:
         assert command_in_process(capsys, *base, *extra) == (2, "", message + "\n")
 
