@@ -7,10 +7,9 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import _core
 from ._tracks import CSV_HEADER, LINK, Tracks, tracklet_ids
 from ._errors import error_line
-from ._truth import TruthFileError, _ratio
+from ._truth import TruthFileError, _ratio, truth_lines
 
 _FIELD = re.compile(r"[^\t, ]+")
 _INTEGER = re.compile(r"[+-]?\d+")
@@ -126,14 +125,7 @@ def read_track_truth(path, frame_sizes=None) -> np.ndarray:
     TruthFileError
         Naming the file, line and column of the first problem.
     """
-    name = os.fsdecode(path)
-    try:
-        with open(path, encoding="utf-8", errors="replace") as file:
-            lines = file.read().splitlines()
-    except OSError as error:
-        reason = _core.system_error_text(error.errno) if error.errno else str(error)
-        raise TruthFileError(error_line(f"cannot open: {reason}", name), name, None, None) \
-            from None
+    name, lines = truth_lines(path)
     numbered = [(n, line.split("#", 1)[0].rstrip()) for n, line in enumerate(lines, start=1)]
     numbered = [(n, text) for n, text in numbered if text.strip()]
     table = bool(numbered) and numbered[0][1].strip().startswith("track_id,")

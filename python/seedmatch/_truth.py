@@ -20,6 +20,18 @@ class TruthFileError(FileError):
     """A file of true pairs that cannot be read."""
 
 
+def truth_lines(path: str | os.PathLike) -> tuple[str, list[str]]:
+    """The file's name and its lines; a TruthFileError when it cannot be read."""
+    name = os.fsdecode(path)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as file:
+            return name, file.read().splitlines()
+    except OSError as error:
+        reason = _core.system_error_text(error.errno) if error.errno else str(error)
+        raise TruthFileError(error_line(f"cannot open: {reason}", name), name, None, None) \
+            from None
+
+
 def read_truth(path: str | os.PathLike, set1=None, set2=None) -> np.ndarray:
     """Read the true pairs of two seed files.
 
@@ -45,14 +57,7 @@ def read_truth(path: str | os.PathLike, set1=None, set2=None) -> np.ndarray:
         not two integers, holds a negative index or one beyond its set (or
         beyond 32 bits), or pairs a seed a second time.
     """
-    name = os.fsdecode(path)
-    try:
-        with open(path, encoding="utf-8", errors="replace") as file:
-            lines = file.read().splitlines()
-    except OSError as error:
-        reason = _core.system_error_text(error.errno) if error.errno else str(error)
-        raise TruthFileError(error_line(f"cannot open: {reason}", name), name, None, None) \
-            from None
+    name, lines = truth_lines(path)
 
     def fail(number: int, column: int, what: str):
         raise TruthFileError(error_line(what, name, number, column), name, number, column)
