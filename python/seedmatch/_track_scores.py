@@ -9,7 +9,7 @@ import numpy as np
 
 from ._tracks import CSV_HEADER, LINK, Tracks, tracklet_ids
 from ._errors import error_line
-from ._truth import TruthFileError, _ratio, truth_lines
+from ._truth import TruthFileError, _ratio, integer_rows, truth_lines
 
 _FIELD = re.compile(r"[^\t, ]+")
 _INTEGER = re.compile(r"[+-]?\d+")
@@ -92,13 +92,8 @@ def _problem(links: np.ndarray, frame_sizes, place) -> tuple[int, int, str] | No
 
 
 def _as_links(rows) -> np.ndarray:
-    array = np.asarray(rows)
-    if array.size == 0:
-        return np.zeros((0, 3), np.int64)
-    if array.ndim != 2 or array.shape[1] != 3 or array.dtype.kind not in "iu":
-        raise ValueError(f"truth links must be an (L, 3) array of integers (t, seed in t, "
-                         f"seed in t+1), got {array.dtype} of shape {array.shape}")
-    return array.astype(np.int64)
+    return integer_rows(rows, 3, "truth links must be an (L, 3) array of integers "
+                                 "(t, seed in t, seed in t+1)")
 
 
 def read_track_truth(path, frame_sizes=None) -> np.ndarray:

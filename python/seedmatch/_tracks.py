@@ -8,6 +8,8 @@ from typing import Any, Sequence
 
 import numpy as np
 
+from ._truth import integer_rows
+
 NODE = np.dtype([("track_id", "i8"), ("t", "i8"), ("seed", "i8"), ("x", "f8"), ("y", "f8"),
                  ("z", "f8"), ("parent_track_id", "i8")])
 LINK = np.dtype([("t", "i8"), ("seed1", "i8"), ("seed2", "i8"), ("cost", "f8"), ("kind", "U8")])
@@ -296,13 +298,7 @@ def _positions(value, t: int) -> np.ndarray:
 
 
 def _indices(value, name: str, where: str) -> np.ndarray:
-    array = np.asarray(value)
-    if array.size == 0:
-        return np.zeros((0, 2), np.int64)
-    if array.ndim != 2 or array.shape[1] != 2 or array.dtype.kind not in "iu":
-        raise ValueError(f"{where}: {name} must be a (K, 2) array of integers, got "
-                         f"{array.dtype} of shape {array.shape}")
-    return array.astype(np.int64)
+    return integer_rows(value, 2, f"{where}: {name} must be a (K, 2) array of integers")
 
 
 def _costs(value, count: int, what: str, name: str, where: str) -> np.ndarray:

@@ -123,15 +123,19 @@ def _ratio(part: int, whole: int) -> float:
     return part / whole if whole else 0.0
 
 
+def integer_rows(value, columns: int, what: str) -> np.ndarray:
+    """value as an (N, columns) int64 array; else a ValueError, "{what}, got ..."."""
+    array = np.asarray(value)
+    if array.size == 0:
+        return np.zeros((0, columns), np.int64)
+    if array.ndim != 2 or array.shape[1] != columns or array.dtype.kind not in "iu":
+        raise ValueError(f"{what}, got {array.dtype} of shape {array.shape}")
+    return array.astype(np.int64)
+
+
 def checked_truth(truth) -> np.ndarray:
     """truth as an (M, 2) int64 array of indices, each seed paired at most once."""
-    pairs = np.asarray(truth)
-    if pairs.size == 0:
-        return np.zeros((0, 2), np.int64)
-    if pairs.ndim != 2 or pairs.shape[1] != 2 or pairs.dtype.kind not in "iu":
-        raise ValueError(f"truth must be an (M, 2) array of integers, got "
-                         f"{pairs.dtype} of shape {pairs.shape}")
-    pairs = pairs.astype(np.int64)
+    pairs = integer_rows(truth, 2, "truth must be an (M, 2) array of integers")
     if (pairs < 0).any():
         raise ValueError("truth holds a negative index")
     for side in (0, 1):
