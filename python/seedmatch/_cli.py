@@ -64,6 +64,26 @@ def parser() -> Parser:
     return top
 
 
+def add_pairing_arguments(command, output: str, output_help: str) -> None:
+    """FILE1 FILE2, the four weights as seedmatch takes them, and -o OUTPUT."""
+    command.add_argument("file1", metavar="FILE1")
+    command.add_argument("file2", metavar="FILE2")
+    for name in WEIGHTS:
+        command.add_argument(name, metavar=name.upper(), type=atof)
+    command.add_argument("-o", "--output", required=True, metavar=output, help=output_help)
+
+
+def drawn_pairing(args, draw):
+    """draw(set1, set2, matching, seed_weight, hist_weight, cost_limit) of the
+    pairing seedmatch makes of the command's two files."""
+    import seedmatch
+    set1 = seedmatch.read_seeds(args.file1)
+    set2 = seedmatch.read_seeds(args.file2)
+    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
+                               args.rpd_weight, args.cost_limit)
+    return draw(set1, set2, matching, args.seed_weight, args.hist_weight, args.cost_limit)
+
+
 def add_plot(commands) -> None:
     plot = commands.add_parser(
         "plot", help="draw a pairing of two seed files to a PNG, SVG or PDF",
@@ -71,12 +91,8 @@ def add_plot(commands) -> None:
                     "does, and draws the pairing: both sets on their two widest axes with "
                     "each pair coloured by its evaluation cost, the unmatched seeds, and "
                     "histograms of the stored costs and the displacements.")
-    plot.add_argument("file1", metavar="FILE1")
-    plot.add_argument("file2", metavar="FILE2")
-    for name in WEIGHTS:
-        plot.add_argument(name, metavar=name.upper(), type=atof)
-    plot.add_argument("-o", "--output", required=True, metavar="PICTURE",
-                      help="the file to write; .png, .svg or .pdf chooses the format")
+    add_pairing_arguments(plot, "PICTURE",
+                          "the file to write; .png, .svg or .pdf chooses the format")
     plot.set_defaults(run=run_plot)
 
 
@@ -114,12 +130,7 @@ def add_view(commands) -> None:
                     "both sets, each pair a segment coloured by its evaluation cost, the "
                     "unmatched and the doubtful pairs apart; hovering over a pair shows its "
                     "line of the report.")
-    command.add_argument("file1", metavar="FILE1")
-    command.add_argument("file2", metavar="FILE2")
-    for name in WEIGHTS:
-        command.add_argument(name, metavar=name.upper(), type=atof)
-    command.add_argument("-o", "--output", required=True, metavar="PAGE.html",
-                         help="the page to write")
+    add_pairing_arguments(command, "PAGE.html", "the page to write")
     command.set_defaults(run=run_view)
 
 
@@ -229,13 +240,7 @@ def run_plot(args) -> None:
     check_picture_format(args.output)
     need_matplotlib("plot")
     check_paths([args.file1, args.file2], {"-o": args.output})
-    set1 = seedmatch.read_seeds(args.file1)
-    set2 = seedmatch.read_seeds(args.file2)
-    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
-                               args.rpd_weight, args.cost_limit)
-    figure = seedmatch.plot(set1, set2, matching, args.seed_weight, args.hist_weight,
-                            args.cost_limit)
-    save_figure(figure, args.output, dpi=120)
+    save_figure(drawn_pairing(args, seedmatch.plot), args.output, dpi=120)
 
 
 def run_sweep(args) -> None:
@@ -292,13 +297,7 @@ def run_view(args) -> None:
         raise Failure(str(error)) from None
     from ._outputs import check_paths
     check_paths([args.file1, args.file2], {"-o": args.output})
-    set1 = seedmatch.read_seeds(args.file1)
-    set2 = seedmatch.read_seeds(args.file2)
-    matching = seedmatch.match(set1, set2, args.seed_weight, args.hist_weight,
-                               args.rpd_weight, args.cost_limit)
-    figure = seedmatch.view(set1, set2, matching, args.seed_weight, args.hist_weight,
-                            args.cost_limit)
-    write_page(figure, args.output)
+    write_page(drawn_pairing(args, seedmatch.view), args.output)
 
 
 def write_page(figure, path: str) -> None:
