@@ -32,17 +32,6 @@ def test_a_matching_and_its_pairs_give_one_estimate(forty):
         c.est_f1 = 1.0
 
 
-def test_pairs_made_by_hand(forty):
-    # The example's true pairs (file 2 is file 1 moved), four of them exchanged.
-    a, b, m = forty
-    right = m.pairs[np.argsort(m.pairs[:, 1])]
-    wrong = right.copy()
-    wrong[[0, 1, 2, 3], 1] = wrong[[3, 2, 1, 0], 1]
-    c = seedmatch.consistency(a, b, wrong[::-1])
-    assert c.pairs.tolist() == wrong[::-1].tolist()
-    assert not c.trusted[-4:].any() and c.trusted[:-4].all()
-
-
 @pytest.mark.parametrize("pairs, neighbours, error, message", [
     ([[0, 1, 2]], None, ValueError, "pairs must be a Matching or an (M, 2) array of integers, "
                                     "got an array of shape (1, 3) and type int64"),

@@ -51,8 +51,6 @@ SWAPPED = ("ValueError: the matching was made from these two seed sets the other
     # A huge true index takes no memory by its size.
     (lambda a, b, m, t: seedmatch.score(np.array([[0, 1, 1]]), [[2**40, 5], [0, 1]]).true_pairs,
      1),
-    (lambda a, b, m, t: seedmatch.read_seeds(""),
-     "SeedFileError: seedmatch:'': cannot open: no such file"),
 ])
 def test_package_refuses(call, expected):
     a, b, matching = forty_matching()

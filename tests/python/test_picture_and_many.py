@@ -55,16 +55,12 @@ def python_command(*args, python=sys.executable, path=os.pathsep.join(sys.path))
 
 def test_plot_command_writes_each_format(tmp_path, capsys):
     pytest.importorskip("matplotlib")
-    done = python_command("-m", "seedmatch", "plot", *FORTY, 1, 0.5, 1, 2,
-                          "-o", tmp_path / "by_command.png")
-    assert done == (0, "", "")
     starts = {".png": b"\x89PNG", ".svg": b"<?xml", ".pdf": b"%PDF"}
     for extension, start in starts.items():
         picture = tmp_path / f"pairing{extension}"
         assert command_in_process(capsys, "plot", *FORTY, 1, 0.5, 1, 2, "-o", picture) == \
             (0, "", "")
         assert picture.read_bytes().startswith(start) and picture.stat().st_size > 5000
-    assert (tmp_path / "by_command.png").read_bytes() == (tmp_path / "pairing.png").read_bytes()
 
 
 def test_command_errors(tmp_path, capsys):
