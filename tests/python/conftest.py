@@ -3,7 +3,9 @@ import os
 import pathlib
 import subprocess
 import sys
+from types import SimpleNamespace
 
+import numpy as np
 import pytest
 
 SOURCE_DIR = pathlib.Path(__file__).resolve().parents[2]
@@ -18,6 +20,28 @@ def run_command(name, *args):
     done = subprocess.run([str(BIN_DIR / name), *map(str, args)], capture_output=True, text=True)
     assert done.returncode == 1, done.stderr
     return done.stdout
+
+
+def seed_set(positions, diameters=None):
+    """A seed set at the positions, a diameter (1 unless given) as its only descriptor."""
+    import seedmatch
+    p = np.asarray(positions, dtype=float).reshape(-1, 3)
+    d = np.ones((len(p), 1)) if diameters is None else np.asarray(diameters, float)[:, None]
+    distances = np.sqrt(((p[:, None] - p[None]) ** 2).sum(axis=2))
+    return seedmatch.SeedSet.from_arrays(p, [d] + [np.zeros((len(p), 0))] * 5,
+                                         np.ones((len(p), 3), dtype=int), distances)
+
+
+def step(pairs=(), divisions=(), costs=None, division_costs=None, linker="auction",
+         estimate=float("nan")):
+    """A frame pair's links as the linking hands them over."""
+    pairs = np.array(pairs, np.int64).reshape(-1, 2)
+    divisions = np.array(divisions, np.int64).reshape(-1, 2)
+    return SimpleNamespace(
+        pairs=pairs, divisions=divisions, linker=linker, estimate=estimate,
+        costs=np.arange(len(pairs), dtype=float) if costs is None else costs,
+        division_costs=np.full(len(divisions), np.nan) if division_costs is None
+        else division_costs)
 
 
 def command_in_process(capsys, *args):

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import FORTY, THREE, command_in_process
+from conftest import FORTY, THREE, command_in_process, seed_set
 
 WEIGHTS = (1, 0.5, 1, 2)
 
@@ -257,12 +257,7 @@ def test_cancelled_cluster_sweep_stops_the_workers(generated, client):
 
 def test_empty_seeds_are_counted():
     # A seed whose descriptor 0 sums to 0 or less is never paired.
-    n = 3
-    distances = np.abs(np.subtract.outer(np.arange(n), np.arange(n))).astype(float)
-    sets = [seedmatch.SeedSet.from_arrays(
-        np.c_[np.arange(n), np.zeros((n, 2))], [np.array(d0).reshape(n, 1)] +
-        [np.zeros((n, 0))] * 5, np.full((n, 3), 100), distances)
-        for d0 in ([1.0, 0.0, -2.0], [1.0, 1.0, 1.0])]
+    sets = [seed_set([[0, 0, 0], [1, 0, 0], [2, 0, 0]], d0) for d0 in ([1, 0, -2], [1, 1, 1])]
     matching = seedmatch.match(*sets, 1, 0.5, 1, 100)
     assert matching.empty_seeds == (2, 0)
     assert matching.pairs[:, 0].tolist() == [0]

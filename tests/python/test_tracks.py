@@ -6,19 +6,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import command_in_process
-
-
-def step(pairs=(), divisions=(), costs=None, division_costs=None, linker="auction",
-         estimate=float("nan")):
-    """A frame pair's links as the linking hands them over."""
-    pairs = np.array(pairs, np.int64).reshape(-1, 2)
-    divisions = np.array(divisions, np.int64).reshape(-1, 2)
-    return SimpleNamespace(
-        pairs=pairs, divisions=divisions, linker=linker, estimate=estimate,
-        costs=np.arange(len(pairs), dtype=float) if costs is None else costs,
-        division_costs=np.full(len(divisions), np.nan) if division_costs is None
-        else division_costs)
+from conftest import command_in_process, step
 
 
 def frames(*sizes):
@@ -314,9 +302,11 @@ def test_track_command_writes_what_is_asked(tmp_path, capsys, fake_track, lineag
         capsys, "track", "a.seeds", "b.seeds", "c.seeds", *WEIGHTS, "--linker", "auto",
         "-o", tmp_path / "tracks.csv", "--ctc", tmp_path / "res_track.txt",
         "--truth", tmp_path / "truth.txt", "--plot", tmp_path / "lineage.svg",
-        "--geff", tmp_path / "tracks.geff")
+        "--geff", tmp_path / "tracks.geff", "--html", tmp_path / "lineages.html")
     assert (status, out) == (0, "")
     assert (tmp_path / "tracks.geff" / "nodes" / "ids" / ".zarray").exists()
+    page = (tmp_path / "lineages.html").read_text()
+    assert len(page) > 3_000_000 and '"label":"2","method":"restyle"' in page  # the last frame
     assert (tmp_path / "lineage.svg").read_bytes().startswith(b"<?xml")
     assert err == ("links: precision 0.7500, recall 0.7500, f1 0.7500 (3 of 4 made, 4 known); "
                    "divisions: precision 1.0000, recall 1.0000, f1 1.0000 (1 of 1 found, "

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import FORTY, command_in_process
+from conftest import FORTY, command_in_process, step
 from seedmatch._view import RESOLUTION, decimals
 
 pytest.importorskip("plotly")
@@ -148,14 +148,10 @@ def test_without_plotly(tmp_path, capsys, monkeypatch):
 
 def division_series():
     """Three frames: a seed that goes on, and one that divides after frame 0."""
-    from types import SimpleNamespace
     positions = [[[0, 0, 0], [10, 0, 0]], [[1, 0, 0], [11, 0, 0], [12, 1, 0]],
                  [[2, 0, 0], [12, 0, 0], [13, 2, 0]]]
-    links = [SimpleNamespace(pairs=[[0, 0], [1, 1]], costs=[0.1, 0.2], divisions=[[1, 2]],
-                             division_costs=[0.5], linker="auction", estimate=1.0),
-             SimpleNamespace(pairs=[[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3],
-                             divisions=np.zeros((0, 2), int), division_costs=[],
-                             linker="auction", estimate=1.0)]
+    links = [step([[0, 0], [1, 1]], [[1, 2]], [0.1, 0.2], [0.5], estimate=1.0),
+             step([[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3], estimate=1.0)]
     return seedmatch.Tracks.from_frames([np.array(p, float) for p in positions], links)
 
 
@@ -204,14 +200,3 @@ def test_lineages_in_3d():
     assert (list(frame0["customdata"][1][6]), frame0["text"][1][6]) == ([1, 2, 0.5], "division")
     assert list(frame0["line.color"][1][6:9]) == [1, 1, 1]  # divisions at the scale's red
     assert len(frames[2][1]["x"]) == 0  # the last frame has no next
-
-
-def test_track_command_writes_the_lineages_page(tmp_path, capsys, monkeypatch):
-    lineage = division_series()
-    monkeypatch.setattr(seedmatch, "track", lambda *args, **options: lineage)
-    page = tmp_path / "lineages.html"
-    assert command_in_process(capsys, "track", "a.seeds", "b.seeds", "c.seeds", "--seed-weight",
-                              1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-limit", 2,
-                              "-o", tmp_path / "tracks.csv", "--html", page) == (0, "", "")
-    text = page.read_text()
-    assert len(text) > 3_000_000 and '"label":"2","method":"restyle"' in text  # the last frame
