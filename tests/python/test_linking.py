@@ -1,13 +1,11 @@
 """Links between consecutive frames: the candidates, the divisions, the series."""
 import importlib.util
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES, SOURCE_DIR, run_command
+from conftest import EXAMPLES, run_command
 from seedmatch._divisions import find_divisions
 from seedmatch._linking import FrameLinks, link_frames, positions_candidate
 
@@ -15,13 +13,8 @@ WEIGHTS = (1, 0.5, 1, 2)
 
 
 @pytest.fixture(scope="module")
-def series(tmp_path_factory):
-    """Four frames of 150 seeds with divisions, arrivals and departures."""
-    folder = tmp_path_factory.mktemp("series")
-    subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "bench.py"), "scenes", "series",
-                    str(folder), "--frames", "4", "--seeds", "150", "--divisions", "0.05",
-                    "--seed", "3"], check=True, capture_output=True)
-    return sorted(folder.glob("frame_*.seeds")), folder / "links.txt"
+def frames(series):
+    return sorted(series.glob("frame_*.seeds"))
 
 
 def printed_pairs(file1, file2, weights):
@@ -40,8 +33,7 @@ def seeds(positions, diameters=None):
 
 
 @pytest.mark.parametrize("weights", [WEIGHTS, (0.5, 0, 4, 2)])
-def test_auction_links_are_what_the_command_prints(series, weights):
-    frames, _ = series
+def test_auction_links_are_what_the_command_prints(frames, weights):
     positions, links = link_frames(frames, *weights, divisions=False, estimate=True)
     in_memory = link_frames([seedmatch.read_seeds(f) for f in frames], *weights, threads=1)[1]
     assert len(links) == len(frames) - 1 and len(positions) == len(frames)
@@ -55,10 +47,9 @@ def test_auction_links_are_what_the_command_prints(series, weights):
         np.testing.assert_array_equal(positions[t], seedmatch.read_seeds(frames[t]).positions)
 
 
-def test_divisions_add_only_second_daughters(series):
-    frames, truth = series
+def test_divisions_add_only_second_daughters(frames, series):
     _, links = link_frames(frames, *WEIGHTS, linker="positions")
-    known = {tuple(map(int, line.split())) for line in truth.read_text().splitlines()}
+    known = set(map(tuple, np.loadtxt(series / "links.txt", dtype=int).tolist()))
     found = right = 0
     for t, made in enumerate(links):
         mothers, daughters = made.divisions.T
@@ -173,19 +164,14 @@ def test_frames_of_every_kind(tmp_path, capsys):
         link_frames([three, 3], *WEIGHTS)
 
 
-def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
-    distributed = pytest.importorskip("distributed")
-    frames, _ = series
+def test_on_a_cluster_the_links_are_the_same(frames, client, tmp_path):
     mixed = [frames[0], seedmatch.read_seeds(frames[1]), *frames[2:]]
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
-                                  dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
-        positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
-        with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
-            link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
-        alone, none = link_frames(frames[:1], *WEIGHTS, client=client)
+    positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
+    with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
+        link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
+    alone, none = link_frames(frames[:1], *WEIGHTS, client=client)
     here_positions, here = link_frames(frames, *WEIGHTS, linker="auto")
     assert none == [] and alone[0].tolist() == here_positions[0].tolist()
     for a, b in zip(positions, here_positions):
@@ -196,8 +182,7 @@ def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
         assert (a.linker, a.estimate) == (b.linker, b.estimate)
 
 
-def test_track_holds_every_seed_and_link(series):
-    frames, _ = series
+def test_track_holds_every_seed_and_link(frames):
     tracks = seedmatch.track(frames, *WEIGHTS, linker="auto")
     _, links = link_frames(frames, *WEIGHTS, linker="auto")
     assert len(tracks) == sum(len(seedmatch.read_seeds(f)) for f in frames)
