@@ -22,6 +22,8 @@ D = r"\d+"                      # a count
 S = r"\d+\.\d+"                 # seconds, ratios, sizes
 W = r"-?[\d.]+ -?[\d.]+ -?[\d.]+ -?[\d.]+"   # a weighting
 T = r"(?:%s|-|>\d+)" % S        # a time that may be missing or stopped
+G = r"\d+(?:\.\d+)?(?:e\+\d+)?"   # a number printed by %g
+SPREAD = r"%s / %s / %s" % (G, G, G)  # percentiles 10, 50 and 90
 
 
 def row(*cells: str) -> str:
@@ -170,6 +172,11 @@ CASES = [
       r"cost on lookalike 40 --noise 2, weights 1 0\.5 1 2, medians of 1 rounds: matching %s s; "
       r"first estimate of the sets %s s \(%s%%\); later estimate %s s \(%s%%\)"
       % (S, S, S, S, S)]),
+    (["churn", "--sizes", "40", "--noise", "4", "--kinds", "sisters"],
+     [header("N", "scene", "weights", "passes/bidder", "handovers", "newly held",
+             "moved distance", "fall in increments", "unchanged prefix"),
+      separator(*"rllrrrrrr"),
+      *repeat(row("40", "sisters 4 hard", W, S, SPREAD, G, G, SPREAD, S + "%"), 2)]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),
