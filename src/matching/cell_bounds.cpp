@@ -235,11 +235,14 @@ void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& live,
   const std::uint32_t* fineOf = sums.fineOf.data();
   const double* dist = bidderDist.data();
   double* ownTerm = sums.ownTerm.data();
+  sums.heldDist.resize(sums.heldCount);
+  double* heldDist = sums.heldDist.data();
   std::array<double, kFineCells> fine{};
-  for (std::size_t p = 0; p < n; ++p) {
+  for (std::size_t p = 0, i = 0; p < n; ++p) {
     if (!held[p]) continue;
     const double h = dist[owner[static_cast<std::size_t>(live[p])]];
     ownTerm[p] = h;
+    heldDist[i++] = h;
     fine[fineOf[p]] += h;
   }
   // Each of the eight cells is a union of eight of the finer ones: its sum is

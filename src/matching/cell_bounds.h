@@ -45,6 +45,7 @@ struct CellSums {
   double bidderTotal = 0.0;           // all of H, for the margin
   std::vector<double> ownTerm;        // by position: the bidder's distance to its holder,
                                       // 0.0 while free
+  std::vector<double> heldDist;       // the same in ascending position, held objects only
   // The finer grid, each position's cells side by side: fine[p * fineCells + c].
   std::size_t fineCells = 0;
   std::vector<std::uint32_t> fineOf;  // by position
@@ -68,7 +69,7 @@ CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& l
 void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
                    std::size_t k, bool symmetric);
 
-// H and ownTerm for a bidder, from its distances to the holders (owner by object index).
+// H, ownTerm and heldDist for a bidder, from its distances to the holders (owner by object index).
 void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& live,
                       const std::vector<std::int32_t>& owner,
                       const std::vector<double>& bidderDist);
