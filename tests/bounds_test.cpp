@@ -39,7 +39,7 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
       addHeldObject(sums, objects, live, k, false);  // rows here read differently each way
     }
     if (held.empty()) continue;
-    gatherBidderSums(sums, held, live, owner, bidders[0].neibDist);
+    gatherBidderSums(sums, live, owner, bidders[0].neibDist);
     const double rpdWeight = std::array{1.0, 7e6, 0.37, 2.9e6, 4e5}[below(5)];
     std::vector<double> fixed(nObjects), price(nObjects), gain(nObjects);
     for (std::size_t p = 0; p < nObjects; ++p)
@@ -53,6 +53,7 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
                 std::fabs(objects[p].neibDist[k] - holderRow[static_cast<std::size_t>(owner[k])]);
       }
       ASSERT_LE(rpdSumLowerBound(sums, p), sum) << "round " << round << ", object " << p;
+      ASSERT_LE(rpdSumFineLowerBound(sums, p), sum) << "round " << round << ", object " << p;
       const double r = rpd(bidders, objects, 0, static_cast<std::int32_t>(p), owner, 20);
       const double exactGain = (999999.0 - (rpdWeight * r + fixed[p])) - price[p];
       ASSERT_GE(gain[p], exactGain) << "round " << round << ", object " << p;

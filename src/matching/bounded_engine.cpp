@@ -182,8 +182,7 @@ class BoundedEngine {
   Best fullPass(std::int32_t b) {
     const auto at = static_cast<std::size_t>(b);
     if (cells_.on) {
-      gatherBidderSums(cells_.sums, state_.heldPositions, state_.live, state_.owner,
-                       in_.bidders[at].neibDist);
+      gatherBidderSums(cells_.sums, state_.live, state_.owner, in_.bidders[at].neibDist);
     }
     if (!memory_.seen[at]) {
       memory_.seen[at] = 1;
@@ -333,7 +332,10 @@ class BoundedEngine {
       return;
     }
     if (cells_.on) {
-      g = gainWithCells(p, fixed);
+      g = gainWithCells(p, fixed, rpdSumLowerBound(cells_.sums, p));
+      tighten(p, g);
+      if (!best.beatenBy(g, pos)) return;
+      g = gainWithCells(p, fixed, rpdSumFineLowerBound(cells_.sums, p));
       tighten(p, g);
       if (!best.beatenBy(g, pos)) return;
     }
@@ -354,10 +356,9 @@ class BoundedEngine {
   }
 
   // At least the gain of position p for a fixed part of at least fixed, from
-  // the cells' bound on its rpd sum.
-  double gainWithCells(std::size_t p, double fixed) const {
+  // a cell bound low on its rpd sum.
+  double gainWithCells(std::size_t p, double fixed, double low) const {
     const double scale = cells_.sums.held[p] ? cells_.sums.scaleHeld : cells_.sums.scaleFree;
-    const double low = rpdSumLowerBound(cells_.sums, p);
     return gainOf(in_.weights.rpd * (low * scale) + fixed, state_.price[p]);
   }
 
