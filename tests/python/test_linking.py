@@ -156,6 +156,7 @@ def test_frames_of_every_kind(tmp_path, capsys):
 
 
 def test_on_a_cluster_the_links_are_the_same(frames, client, tmp_path):
+    # Five frame pairs: more than the four the two worker threads are given at a time.
     mixed = [frames[0], seedmatch.read_seeds(frames[1]), *frames[2:]]
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")

@@ -185,10 +185,10 @@ def test_lineages_in_3d():
     seeds, links = [figure.data[k] for k in (3, 4)]
     assert (seeds.name, links.name) == ("seeds of the frame", "links to the next frame")
     frames = []
-    for step in figure.layout.sliders[0].steps:
-        assert step.method == "restyle" and list(step.args[1]) == [3, 4]
+    for shown in figure.layout.sliders[0].steps:
+        assert shown.method == "restyle" and list(shown.args[1]) == [3, 4]
         frames.append([{"x": change["x"][k], "y": change["y"][k], "z": change["z"][k]}
-                       for change in step.args[:1] for k in (0, 1)])
+                       for change in shown.args[:1] for k in (0, 1)])
     assert nan_parted(frames[1][0]) == [[[1, 0, 0], [11, 0, 0], [12, 1, 0]]]
     assert nan_parted(frames[1][1]) == [
         [[1, 0, 0], [2, 0, 0]], [[11, 0, 0], [12, 0, 0]], [[12, 1, 0], [13, 2, 0]]]
