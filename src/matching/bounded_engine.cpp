@@ -269,10 +269,14 @@ class BoundedEngine {
     pass_.pending.clear();
     refine(top, fixed_->exact(b, top), best);
     settlePending(-kInfinity, best);
-    for (std::size_t p = 0; p < nLive; ++p) {
-      // The exact fixed part waits until the object comes up in pass_.pending.
-      if (p != top && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
-        addPending({pass_.bound[p], p, fixedLowAt(b, p), false});
+    for (std::size_t from = 0; from < nLive; from += kBoundBlock) {
+      const std::size_t to = std::min(nLive, from + kBoundBlock);
+      if (!anyAtLeast(pass_.bound.data() + from, to - from, best.gain)) continue;
+      for (std::size_t p = from; p < to; ++p) {
+        // The exact fixed part waits until the object comes up in pass_.pending.
+        if (p != top && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
+          addPending({pass_.bound[p], p, fixedLowAt(b, p), false});
+      }
     }
     settlePending(-kInfinity, best);
     if (best.pos >= 0) {
