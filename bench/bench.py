@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from commands.common import BUILD, Failure  # noqa: E402
 
 COMMANDS = ("matrix", "easy", "check", "versus", "large", "reader", "sweep", "python",
-            "writers", "scenes", "track", "view", "tracks", "estimate")
+            "writers", "scenes", "track", "view", "tracks", "estimate", "churn")
 
 
 def main() -> int:

@@ -176,22 +176,20 @@ TEST(FastEngine, RealisticPairsMatchThePlainOne) {
     std::size_t n;
     std::uint64_t seed;
     Kind kind;
-    double costLimit, histWeight, rpdWeight;
+    Weights w;
   } cases[] = {
-      {300, 1, kRealistic, 2, 0.5, 1},
-      {120, 2, kRealistic, 6, 0.5, 3},  // a loose limit: long contests
-      {160, 3, kRealistic, 2, 0.5, 0},
-      {160, 4, kRealistic, 2, 0.5, -1},
-      {160, 5, kRealistic, 2, -0.5, 1},  // no lower bound from the point counts
-      {40, 6, kGrid, 2, 0.5, 1},
-      {40, 7, kGrid, 2, 0.5, 1e-3},
-      {40, 8, kGrid, 2, 0.5, -1},
+      {300, 1, kRealistic, {1, 0.5, 1, 2}},
+      {120, 2, kRealistic, {1, 0.5, 3, 6}},  // a loose limit: long contests
+      {160, 3, kRealistic, {1, 0.5, 0, 2}},
+      {160, 4, kRealistic, {1, 0.5, -1, 2}},
+      {160, 5, kRealistic, {1, -0.5, 1, 2}},  // no lower bound from the point counts
+      {40, 6, kGrid, {1, 0.5, 1, 2}},
+      {40, 7, kGrid, {1, 0.5, 1e-3, 2}},
+      {40, 8, kGrid, {1, 0.5, -1, 2}},
   };
   for (const auto& c : cases) {
     const auto sets = realisticPair(c.n, c.seed, c.kind);
-    for (std::size_t first : {0, 1})
-      expectSameRun(sets[first], sets[1 - first],
-                    {1.0, c.histWeight, c.rpdWeight, c.costLimit, {}});
+    for (std::size_t first : {0, 1}) expectSameRun(sets[first], sets[1 - first], c.w);
   }
 }
 

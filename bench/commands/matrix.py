@@ -14,7 +14,10 @@ A run over --timeout prints ">T". --quick: N 1000 and 2000, hard, 3 runs.
 all threads) instead of wall seconds, for a machine whose other work makes
 wall times wander. --other BUILD also runs that build's seedmatch in the same interleaved
 runs and adds its median and its ratio to the same reads ("other s",
-"other ratio"), so that two builds compare side by side.
+"other ratio"), so that two builds compare side by side. --bare also times
+seedmatch-read-loop, the bare read (both files mapped and every token
+converted by from_chars on one core, nothing stored), in the same runs, and
+adds its median and seedmatch's ratio to it ("bare s", "÷ bare").
 """
 import argparse
 from typing import Dict, Optional, Tuple
@@ -43,6 +46,8 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                         help="time the runs by CPU seconds rather than wall seconds")
     parser.add_argument("--other", metavar="BUILD",
                         help="also time this build's seedmatch in the same runs")
+    parser.add_argument("--bare", action="store_true",
+                        help="also time the bare from_chars read, seedmatch-read-loop")
 
 
 def run_args(args: argparse.Namespace) -> None:
@@ -55,6 +60,7 @@ def run(args: argparse.Namespace) -> int:
     run_args(args)
     read, full = program(args.build, "seedmatch-read"), program(args.build, "seedmatch")
     other = program(args.other, "seedmatch") if args.other else None
+    bare = program(args.build, "seedmatch-read-loop") if args.bare else None
     print("medians of %d runs, seedmatch and seedmatch-read interleaved%s; plain engine once, "
           "up to %g s; timeout %g s\n" % (args.runs, ", CPU seconds" if args.cpu else "",
                                            args.plain_timeout, args.timeout))
@@ -64,8 +70,9 @@ def run(args: argparse.Namespace) -> int:
         return done, (done.cpu if args.cpu and done.seconds is not None else done.seconds)
     table = Table(["N", "scene", "weights", "passes/bidder", "contenders/pass", "read s",
                    "seedmatch s", "ratio", "match s", "plain s", "RSS MB", "bound MB"]
+                  + (["bare s", "÷ bare"] if bare else [])
                   + (["other s", "other ratio"] if other else []),
-                  "rllrrrrrrrrr" + ("rr" if other else ""))
+                  "rllrrrrrrrrr" + ("rr" if bare else "") + ("rr" if other else ""))
     # (kind, noise, weights) -> (N, plain seconds or None, passes) of the last
     # plain run, to skip those that cannot finish in time.
     plain_seen: Dict[Tuple, Tuple[int, Optional[float], int]] = {}
@@ -77,12 +84,14 @@ def run(args: argparse.Namespace) -> int:
                 bidders, objects = max(1, min(n1, n2)), max(1, n1, n2)
                 bound = 1.5 * 8 * (n1 * n1 + n2 * n2) / 2**20 + 32
                 for weights in WEIGHTS[kind]:
-                    reads, fulls, others, rss = [], [], [], 0.0
+                    reads, fulls, others, bares, rss = [], [], [], [], 0.0
                     for _ in range(args.runs):
                         reads.append(timed([read, pair.a, pair.b])[1])
                         if reads[-1] is None:
                             raise Failure("seedmatch-read took over %g s on %s"
                                           % (args.timeout, pair.a))
+                        if bare:
+                            bares.append(timed([bare, pair.a, pair.b])[1])
                         if other:
                             others.append(timed([other, pair.a, pair.b, *weights])[1])
                         done, took = timed([full, pair.a, pair.b, *weights])
@@ -129,12 +138,19 @@ def run(args: argparse.Namespace) -> int:
                         "-" if fulls is None else "%.2f" % (median(fulls) / median(reads)),
                         seconds(match, 4, args.timeout), seconds(plain),
                         "%.1f" % rss, "%.1f" % bound,
+                        *(bare_cells(bares, fulls) if bare else []),
                         *(other_cells(others, reads, args.timeout) if other else []))
     return 0
 
 
 def other_cells(others, reads, timeout: float):
-    """The other build's median and its ratio to the reads; ">T" when a run timed out."""
-    if None in others:
+    """The median of others and its ratio to that of reads; ">T" when a run timed out."""
+    if None in others or None in reads:
         return [seconds(None, timeout=timeout), "-"]
     return [seconds(median(others)), "%.2f" % (median(others) / median(reads))]
+
+
+def bare_cells(bares, fulls):
+    """The bare read's median and seedmatch's ratio to it."""
+    ratio = "-" if not fulls else "%.2f" % (median(fulls) / median(bares))
+    return [seconds(median(bares)), ratio]

@@ -22,6 +22,8 @@ D = r"\d+"                      # a count
 S = r"\d+\.\d+"                 # seconds, ratios, sizes
 W = r"-?[\d.]+ -?[\d.]+ -?[\d.]+ -?[\d.]+"   # a weighting
 T = r"(?:%s|-|>\d+)" % S        # a time that may be missing or stopped
+G = r"\d+(?:\.\d+)?(?:e\+\d+)?"   # a number printed by %g
+SPREAD = r"%s / %s / %s" % (G, G, G)  # percentiles 10, 50 and 90
 
 
 def row(*cells: str) -> str:
@@ -57,10 +59,10 @@ CASES = [
       r"60 s; timeout 300 s", "", MATRIX_HEADER, separator(*"rllrrrrrrrrr"),
       *repeat(MATRIX_ROW, 9)]),
     (["matrix", "--sizes", "40", "--noise", "4", "--runs", "1", "--kinds", "sisters",
-      "--other", "{build}", "--cpu"],
+      "--other", "{build}", "--cpu", "--bare"],
      [r"medians of 1 runs, seedmatch and seedmatch-read interleaved, CPU seconds; .*", "",
-      header(*MATRIX_COLUMNS, "other s", "other ratio"),
-      separator(*"rllrrrrrrrrrrr"), *repeat(row(*MATRIX_CELLS, S, S), 2)]),
+      header(*MATRIX_COLUMNS, "bare s", "÷ bare", "other s", "other ratio"),
+      separator(*"rllrrrrrrrrrrrrr"), *repeat(row(*MATRIX_CELLS, S, S, S, S), 2)]),
     (["easy", "--sizes", "40", "--runs", "1"],
      [r"easy pairs; weights \(seed hist rpd costLimit\) 1 0\.5 1 2; medians of 1 runs", "",
       header("N", "input MB", "read s", "seedmatch s", "ratio", "passes", "RSS MB", "bound MB"),
@@ -170,6 +172,11 @@ CASES = [
       r"cost on lookalike 40 --noise 2, weights 1 0\.5 1 2, medians of 1 rounds: matching %s s; "
       r"first estimate of the sets %s s \(%s%%\); later estimate %s s \(%s%%\)"
       % (S, S, S, S, S)]),
+    (["churn", "--sizes", "40", "--noise", "4", "--kinds", "sisters"],
+     [header("N", "scene", "weights", "passes/bidder", "handovers", "newly held",
+             "moved distance", "fall in increments", "unchanged prefix"),
+      separator(*"rllrrrrrr"),
+      *repeat(row("40", "sisters 4 hard", W, S, SPREAD, G, G, SPREAD, S + "%"), 2)]),
     (["scenes", "series", "{tmp}/series", "--frames", "3", "--seeds", "60"],
      [header("frames", "seeds", "divisions", "arrivals", "departures", "wall s", "CPU s", "MB"),
       separator(*"rlllllrr"),

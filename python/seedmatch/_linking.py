@@ -302,7 +302,7 @@ def _on_cluster(client, frames: list, how: tuple, bar) -> tuple:
         frame(0)
     upcoming = iter(range(len(pairs)))
     window = 2 * max(1, sum(client.nthreads().values()))
-    running = as_completed([submit(t) for t, _ in zip(upcoming, range(window))])
+    running = as_completed([submit(t) for _, t in zip(range(window), upcoming)])
     try:
         for future in running:
             if future.status == "error":

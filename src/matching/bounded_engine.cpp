@@ -68,6 +68,7 @@ struct PassScratch {
   std::vector<Pending> pending;  // a heap once pendingHeap is set
   bool pendingHeap = false;
   std::vector<RunnerUp> leaders;
+  bool heldDist = false;  // the cells hold the bidder's distances to the holders
 };
 
 // What each bidder keeps from one of its passes to the next, by bidder.
@@ -116,6 +117,7 @@ class BoundedEngine {
 
   Best pass(std::int32_t b) {
     pass_.bidder = b;
+    pass_.heldDist = false;
     BidderMemory& last = memory_.last[static_cast<std::size_t>(b)];
     if (last.mark >= 0) {
       Best best;
@@ -182,8 +184,8 @@ class BoundedEngine {
   Best fullPass(std::int32_t b) {
     const auto at = static_cast<std::size_t>(b);
     if (cells_.on) {
-      gatherBidderSums(cells_.sums, state_.heldPositions, state_.live, state_.owner,
-                       in_.bidders[at].neibDist);
+      gatherBidderSums(cells_.sums, state_.live, state_.owner, in_.bidders[at].neibDist);
+      pass_.heldDist = true;
     }
     if (!memory_.seen[at]) {
       memory_.seen[at] = 1;
@@ -337,7 +339,10 @@ class BoundedEngine {
       return;
     }
     if (cells_.on) {
-      g = gainWithCells(p, fixed);
+      g = gainWithCells(p, fixed, rpdSumLowerBound(cells_.sums, p));
+      tighten(p, g);
+      if (!best.beatenBy(g, pos)) return;
+      g = gainWithCells(p, fixed, rpdSumFineLowerBound(cells_.sums, p));
       tighten(p, g);
       if (!best.beatenBy(g, pos)) return;
     }
@@ -358,10 +363,9 @@ class BoundedEngine {
   }
 
   // At least the gain of position p for a fixed part of at least fixed, from
-  // the cells' bound on its rpd sum.
-  double gainWithCells(std::size_t p, double fixed) const {
+  // a cell bound low on its rpd sum.
+  double gainWithCells(std::size_t p, double fixed, double low) const {
     const double scale = cells_.sums.held[p] ? cells_.sums.scaleHeld : cells_.sums.scaleFree;
-    const double low = rpdSumLowerBound(cells_.sums, p);
     return gainOf(in_.weights.rpd * (low * scale) + fixed, state_.price[p]);
   }
 
@@ -392,13 +396,39 @@ class BoundedEngine {
         refine(next.pos, fixed_->exact(pass_.bidder, next.pos), best);  // back with its true bound
         continue;
       }
-      const double cost = exactCost(next.pos, best, next.fixed);
-      const double g = gainOf(cost, state_.price[next.pos]);
-      // An abandoned sum (NaN) showed a gain of at most the best.
-      tighten(next.pos, std::isnan(cost) ? best.gain : g);
-      if (best.beatenBy(g, pos)) best = {g, cost, pos};
+      if (!pass_.heldDist) {
+        settle(next, exactCost(next.pos, best, next.fixed), best);
+        continue;
+      }
+      // A second object whose exact cost is due has its sum formed in the
+      // same walk over the held objects.
+      const bool two = !pass_.pending.empty() && pass_.pending.front().fixedIsExact &&
+                       !(pass_.pending.front().gain < above) &&
+                       best.beatenBy(pass_.pending.front().gain,
+                                     static_cast<std::int64_t>(pass_.pending.front().pos));
+      Pending second = next;
+      if (two) {
+        std::pop_heap(pass_.pending.begin(), pass_.pending.end(), lowerPriority);
+        second = pass_.pending.back();
+        pass_.pending.pop_back();
+      }
+      count_.exactSums += two ? 2 : 1;
+      const std::array<double, 2> cost =
+          exactCostsInHeldOrder(state_, in_, cells_.sums.heldDist.data(), two ? 2 : 1,
+                                {next.pos, second.pos}, {next.fixed, second.fixed}, best);
+      settle(next, cost[0], best);
+      if (two) settle(second, cost[1], best);
     }
     if (pass_.pending.empty()) pass_.pendingHeap = false;
+  }
+
+  // The exact cost of a pending object, NaN when its sum was abandoned.
+  void settle(const Pending& entry, double cost, Best& best) {
+    const double g = gainOf(cost, state_.price[entry.pos]);
+    // An abandoned sum (NaN) showed a gain of at most the best.
+    tighten(entry.pos, std::isnan(cost) ? best.gain : g);
+    const auto pos = static_cast<std::int64_t>(entry.pos);
+    if (best.beatenBy(g, pos)) best = {g, cost, pos};
   }
 
   // 4. Exact costs. The pair cost of bidder b and position p, or NaN when its

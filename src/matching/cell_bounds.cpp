@@ -18,11 +18,21 @@ namespace {
 constexpr double kLargestDistance = 1e150;
 constexpr std::size_t kPerAxis = 2;
 constexpr std::size_t kCells = kPerAxis * kPerAxis * kPerAxis;
+constexpr std::size_t kFinePerAxis = 4;
+constexpr std::size_t kFineCells = kFinePerAxis * kFinePerAxis * kFinePerAxis;
 
-// Each position's slab along one axis, 0 to kPerAxis - 1, with about as many
-// objects in each; NaN sorts last, equal values by position.
-std::vector<std::uint32_t> slabs(const SeedSet& objects, const std::vector<std::int32_t>& live,
-                                 int axis) {
+// The cell of the eight that holds fine cell c: along each axis two slabs of
+// the finer grid make one.
+constexpr std::uint32_t coarseOf(std::size_t c) {
+  const std::size_t x = c / (kFinePerAxis * kFinePerAxis), y = c / kFinePerAxis % kFinePerAxis,
+                    z = c % kFinePerAxis;
+  const std::size_t ratio = kFinePerAxis / kPerAxis;
+  return static_cast<std::uint32_t>(((x / ratio) * kPerAxis + y / ratio) * kPerAxis + z / ratio);
+}
+
+// Each position's rank along one axis; NaN sorts last, equal values by position.
+std::vector<std::size_t> ranks(const SeedSet& objects, const std::vector<std::int32_t>& live,
+                               int axis) {
   const std::size_t n = live.size();
   const auto key = [&](std::size_t p) {
     const double v = objects[static_cast<std::size_t>(live[p])].pos[axis];
@@ -33,17 +43,14 @@ std::vector<std::uint32_t> slabs(const SeedSet& objects, const std::vector<std::
   std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
     return key(x) < key(y) || (key(x) == key(y) && x < y);
   });
-  std::vector<std::uint32_t> slab(n);
-  for (std::size_t rank = 0; rank < n; ++rank) {
-    slab[order[rank]] = static_cast<std::uint32_t>(rank * kPerAxis / n);
-  }
-  return slab;
+  std::vector<std::size_t> rank(n);
+  for (std::size_t r = 0; r < n; ++r) rank[order[r]] = r;
+  return rank;
 }
 
 // The bound from a gap worked out in rounded arithmetic. Bounds too small to
 // stay clear of underflow, here and when the caller scales them, count as 0.
-double lowered(const CellSums& sums, double gap, double objectTotal) {
-  const double d = sums.delta;
+double lowered(const CellSums& sums, double d, double gap, double objectTotal) {
   const double low = (gap - d * (gap + objectTotal + sums.bidderTotal)) * (1.0 - d);
   return low > 1e-280 ? low : 0.0;
 }
@@ -160,14 +167,21 @@ double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {
   CellSums sums;
   sums.cells = kCells;
+  sums.fineCells = kFineCells;
   const std::size_t n = live.size();
   sums.cellOf.assign(n, 0);
+  sums.fineOf.assign(n, 0);
+  // Each axis split into slabs with about as many objects in each.
   for (int axis = 2; axis >= 0; --axis) {
-    const std::vector<std::uint32_t> slab = slabs(objects, live, axis);
+    const std::vector<std::size_t> rank = ranks(objects, live, axis);
     for (std::size_t p = 0; p < n; ++p) {
-      sums.cellOf[p] = sums.cellOf[p] * static_cast<std::uint32_t>(kPerAxis) + slab[p];
+      sums.fineOf[p] = sums.fineOf[p] * kFinePerAxis +
+                       static_cast<std::uint32_t>(rank[p] * kFinePerAxis / n);
     }
   }
+  for (std::size_t p = 0; p < n; ++p) sums.cellOf[p] = coarseOf(sums.fineOf[p]);
+  sums.fine.assign(n * kFineCells, 0.0);
+  sums.fineBidder.assign(kFineCells, 0.0);
   sums.object.assign(n * sums.cells, 0.0);
   sums.objectTotal.assign(n, 0.0);
   sums.held.assign(n, 0);
@@ -182,6 +196,7 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
   const std::size_t cells = sums.cells;
   const auto index = static_cast<std::size_t>(live[k]);
   double* column = sums.object.data() + sums.cellOf[k] * n;
+  double* fine = sums.fine.data() + sums.fineOf[k];
   double* total = sums.objectTotal.data();
   // rpd leaves out object k's own entry, so its own sums skip it too.
   const auto addRange = [&](std::size_t from, std::size_t to) {
@@ -189,6 +204,7 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
       const auto j = static_cast<std::size_t>(live[p]);
       const double d = symmetric ? objects[index].neibDist[j] : objects[j].neibDist[index];
       column[p] += d;
+      fine[p * kFineCells] += d;
       total[p] += d;
     }
   };
@@ -198,32 +214,67 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
   ++sums.heldCount;
   // Every sum here and in rpd has at most heldCount + cells + 8 roundings of
   // relative size 2^-53 on terms that are never negative; the margin takes
-  // twice that, which also covers the few roundings of the bound itself.
+  // twice that, which also covers the few roundings of the bound itself. The
+  // same holds for the finer grid with its own count of cells.
   sums.delta = 2.0 * static_cast<double>(sums.heldCount + cells + 8) * 0x1p-52;
+  sums.fineDelta = 2.0 * static_cast<double>(sums.heldCount + kFineCells + 8) * 0x1p-52;
   sums.scaleFree = rpdScale(sums.heldCount);
   sums.scaleHeld = rpdScale(sums.heldCount - 1);
 }
 
-void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
-                      const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
+void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& live,
+                      const std::vector<std::int32_t>& owner,
                       const std::vector<double>& bidderDist) {
-  // The holders come in no order, so the bidder's row is asked for line by
-  // line first: the loads below then find it in cache instead of waiting on
-  // memory one after the other.
+  // The holders' distances are read in no order, so the bidder's row is asked
+  // for line by line first: the loads below then find it in cache instead of
+  // waiting on memory one after the other. Everything else is read in
+  // position order.
   for (std::size_t k = 0; k < bidderDist.size(); k += 8) __builtin_prefetch(&bidderDist[k]);
-  std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
-  for (const std::size_t p : heldPositions) {
-    const double h = bidderDist[static_cast<std::size_t>(owner[static_cast<std::size_t>(live[p])])];
-    sums.ownTerm[p] = h;
-    sums.bidder[sums.cellOf[p]] += h;
+  const std::size_t n = live.size();
+  const std::uint8_t* held = sums.held.data();
+  const std::uint32_t* fineOf = sums.fineOf.data();
+  const double* dist = bidderDist.data();
+  double* ownTerm = sums.ownTerm.data();
+  sums.heldDist.resize(sums.heldCount);
+  double* heldDist = sums.heldDist.data();
+  std::array<double, kFineCells> fine{};
+  for (std::size_t p = 0, i = 0; p < n; ++p) {
+    if (!held[p]) continue;
+    const double h = dist[owner[static_cast<std::size_t>(live[p])]];
+    ownTerm[p] = h;
+    heldDist[i++] = h;
+    fine[fineOf[p]] += h;
   }
+  // Each of the eight cells is a union of eight of the finer ones: its sum is
+  // theirs, added in another order than one holder at a time, which the
+  // margin allows.
+  std::copy(fine.begin(), fine.end(), sums.fineBidder.begin());
+  std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
+  for (std::size_t c = 0; c < kFineCells; ++c) sums.bidder[coarseOf(c)] += fine[c];
   double total = 0.0;
   for (const double h : sums.bidder) total += h;
   sums.bidderTotal = total;
 }
 
 double rpdSumLowerBound(const CellSums& sums, std::size_t p) {
-  return lowered(sums, cellGap(sums, p), sums.objectTotal[p]);
+  return lowered(sums, sums.delta, cellGap(sums, p), sums.objectTotal[p]);
+}
+
+// The terms go into kLanes sums side by side, which the margin allows and
+// the compiler turns into vector adds.
+SEEDMATCH_CLONES double rpdSumFineLowerBound(const CellSums& sums, std::size_t p) {
+  constexpr std::size_t kLanes = 8;
+  const double* a = sums.fine.data() + p * kFineCells;
+  std::array<double, kFineCells> h;
+  std::copy(sums.fineBidder.begin(), sums.fineBidder.end(), h.begin());
+  h[sums.fineOf[p]] -= sums.ownTerm[p];
+  std::array<double, kLanes> lane{};
+  for (std::size_t c = 0; c < kFineCells; c += kLanes) {
+    for (std::size_t l = 0; l < kLanes; ++l) lane[l] += std::fabs(a[c + l] - h[c + l]);
+  }
+  const double gap =
+      ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+  return lowered(sums, sums.fineDelta, gap, sums.objectTotal[p]);
 }
 
 void gainBounds(const CellSums* sums, double rpdWeight, const double* fixedLow, const double* price,

@@ -5,6 +5,88 @@
 #include <cstdint>
 
 namespace seedmatch {
+namespace {
+
+constexpr std::size_t kCheckEvery = 32;
+
+// One rpd sum under way.
+struct Chain {
+  std::size_t p;
+  double fixed;
+  std::int32_t count;  // rpd's count
+  const double* row;   // the object's distances
+  std::size_t self;    // its place in the held list, or past the end when free
+  double sum = 0.0;
+  bool open = true;  // not abandoned
+};
+
+Chain chainFor(const AuctionState& state, const AuctionInput& in, std::size_t p, double fixed) {
+  const std::int32_t j = state.live[p];
+  const std::int32_t* held = state.held.data();
+  const std::size_t n = state.held.size();
+  const std::size_t self =
+      state.heldFlag[static_cast<std::size_t>(j)]
+          ? static_cast<std::size_t>(std::lower_bound(held, held + n, j) - held)
+          : n;
+  return {p, fixed, state.rpdCount(j), in.objects[static_cast<std::size_t>(j)].neibDist.data(),
+          self};
+}
+
+// Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
+// /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
+bool hopeless(const AuctionState& state, const AuctionInput& in, const Chain& c,
+              const Best& best) {
+  const double g = gainOf(costFromSum(in.weights.rpd, c.sum, c.count, c.fixed), state.price[c.p]);
+  return !best.beatenBy(g, static_cast<std::int64_t>(c.p));
+}
+
+// Adds held objects i to end to each chain's sum. The object's own entry adds
+// +0.0, which leaves a sum of terms that are never -0.0 as skipping it would.
+template <std::size_t K>
+void addTerms(const std::int32_t* held, const double* heldDist, std::size_t i, std::size_t end,
+              std::array<Chain*, K> chains) {
+  std::array<double, K> sum;
+  for (std::size_t c = 0; c < K; ++c) sum[c] = chains[c]->sum;
+  for (; i < end; ++i) {
+    const auto k = static_cast<std::size_t>(held[i]);
+    const double h = heldDist[i];
+    for (std::size_t c = 0; c < K; ++c) {
+      const double t = std::fabs(chains[c]->row[k] - h);
+      sum[c] = sum[c] + (i == chains[c]->self ? 0.0 : t);
+    }
+  }
+  for (std::size_t c = 0; c < K; ++c) chains[c]->sum = sum[c];
+}
+
+}  // namespace
+
+std::array<double, 2> exactCostsInHeldOrder(const AuctionState& state, const AuctionInput& in,
+                                            const double* heldDist, std::size_t k,
+                                            std::array<std::size_t, 2> ps,
+                                            std::array<double, 2> fixed, const Best& best) {
+  std::array<Chain, 2> chains{chainFor(state, in, ps[0], fixed[0]),
+                              chainFor(state, in, ps[k - 1], fixed[k - 1])};
+  chains[1].open = k == 2;
+  const std::int32_t* held = state.held.data();
+  const std::size_t n = state.held.size();
+  for (std::size_t i = 0; i < n && (chains[0].open || chains[1].open); i += kCheckEvery) {
+    const std::size_t end = std::min(n, i + kCheckEvery);
+    if (chains[0].open && chains[1].open) {
+      addTerms<2>(held, heldDist, i, end, {&chains[0], &chains[1]});
+    } else {
+      addTerms<1>(held, heldDist, i, end, {&chains[chains[0].open ? 0 : 1]});
+    }
+    for (Chain& c : chains) {
+      if (c.open && end < n && hopeless(state, in, c, best)) c.open = false;
+    }
+  }
+  std::array<double, 2> cost{std::nan(""), std::nan("")};
+  for (std::size_t c = 0; c < k; ++c) {
+    if (chains[c].open)
+      cost[c] = costFromSum(in.weights.rpd, chains[c].sum, chains[c].count, chains[c].fixed);
+  }
+  return cost;
+}
 
 double exactCost(const AuctionState& state, const AuctionInput& in, const double* dist,
                  std::size_t p, double fixed, const Best& best) {

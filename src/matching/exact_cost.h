@@ -15,6 +15,15 @@ namespace seedmatch {
 double exactCost(const AuctionState& state, const AuctionInput& in, const double* dist,
                  std::size_t p, double fixed, const Best& best);
 
+// The exact costs of the k = 1 or 2 positions ps (fixed parts fixed), as
+// exactCost forms them, from the holders' distances to the bidder laid out in
+// held order (heldDist[i] = dist[owner[held[i]]]). Two sums run side by side,
+// each in rpd's order and each abandoned on its own (NaN).
+std::array<double, 2> exactCostsInHeldOrder(const AuctionState& state, const AuctionInput& in,
+                                            const double* heldDist, std::size_t k,
+                                            std::array<std::size_t, 2> ps,
+                                            std::array<double, 2> fixed, const Best& best);
+
 // The exact costs of two positions, whose rpd sums run side by side over the
 // held objects, each in rpd's order: an object's own entry adds +0.0, which
 // leaves its sum as skipping it would.

@@ -1,13 +1,11 @@
 """Links between consecutive frames: the candidates, the divisions, the series."""
 import importlib.util
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES, SOURCE_DIR, run_command
+from conftest import EXAMPLES, run_command, seed_set
 from seedmatch._divisions import find_divisions
 from seedmatch._linking import FrameLinks, link_frames, positions_candidate
 
@@ -15,13 +13,8 @@ WEIGHTS = (1, 0.5, 1, 2)
 
 
 @pytest.fixture(scope="module")
-def series(tmp_path_factory):
-    """Four frames of 150 seeds with divisions, arrivals and departures."""
-    folder = tmp_path_factory.mktemp("series")
-    subprocess.run([sys.executable, str(SOURCE_DIR / "bench" / "bench.py"), "scenes", "series",
-                    str(folder), "--frames", "4", "--seeds", "150", "--divisions", "0.05",
-                    "--seed", "3"], check=True, capture_output=True)
-    return sorted(folder.glob("frame_*.seeds")), folder / "links.txt"
+def frames(series):
+    return sorted(series.glob("frame_*.seeds"))
 
 
 def printed_pairs(file1, file2, weights):
@@ -30,18 +23,8 @@ def printed_pairs(file1, file2, weights):
     return [(int(f[0]), int(f[1]), f[2]) for f in (line.split() for line in lines)]
 
 
-def seeds(positions, diameters=None):
-    """A seed set at the positions, a diameter as its only descriptor."""
-    p = np.asarray(positions, dtype=float).reshape(-1, 3)
-    d = np.ones((len(p), 1)) if diameters is None else np.asarray(diameters, float)[:, None]
-    distances = np.sqrt(((p[:, None] - p[None]) ** 2).sum(axis=2))
-    return seedmatch.SeedSet.from_arrays(p, [d] + [np.zeros((len(p), 0))] * 5,
-                                         np.ones((len(p), 3), dtype=int), distances)
-
-
 @pytest.mark.parametrize("weights", [WEIGHTS, (0.5, 0, 4, 2)])
-def test_auction_links_are_what_the_command_prints(series, weights):
-    frames, _ = series
+def test_auction_links_are_what_the_command_prints(frames, weights):
     positions, links = link_frames(frames, *weights, divisions=False, estimate=True)
     in_memory = link_frames([seedmatch.read_seeds(f) for f in frames], *weights, threads=1)[1]
     assert len(links) == len(frames) - 1 and len(positions) == len(frames)
@@ -55,10 +38,9 @@ def test_auction_links_are_what_the_command_prints(series, weights):
         np.testing.assert_array_equal(positions[t], seedmatch.read_seeds(frames[t]).positions)
 
 
-def test_divisions_add_only_second_daughters(series):
-    frames, truth = series
+def test_divisions_add_only_second_daughters(frames, series):
     _, links = link_frames(frames, *WEIGHTS, linker="positions")
-    known = {tuple(map(int, line.split())) for line in truth.read_text().splitlines()}
+    known = set(map(tuple, np.loadtxt(series / "links.txt", dtype=int).tolist()))
     found = right = 0
     for t, made in enumerate(links):
         mothers, daughters = made.divisions.T
@@ -93,8 +75,8 @@ HALF = 10 / 2 ** (1 / 3)
 def test_division_rule(second, diameter, expected):
     moved = [[c + 0.6 * np.sign(c) for c in p] for p in AROUND]
     sizes = None if diameter is None else [10, *[10, 9] * 4]
-    before = seeds([[0, 0, 0]] + AROUND, sizes)
-    after = seeds([[2.5, 0, 0]] + moved + [second],
+    before = seed_set([[0, 0, 0]] + AROUND, sizes)
+    after = seed_set([[2.5, 0, 0]] + moved + [second],
                   None if diameter is None else [diameter, *[10, 9] * 4, diameter])
     pairs = np.array([[i, i] for i in range(9)])
     assert find_divisions(before, after, pairs).tolist() == expected
@@ -102,8 +84,8 @@ def test_division_rule(second, diameter, expected):
 
 def test_each_daughter_has_one_mother():
     # Two mothers, one unpaired seed between their partners: it goes to the one it fits best.
-    before = seeds([[0, 0, 0], [8, 0, 0]] + AROUND)
-    after = seeds([[-2, 0, 0], [10, 0, 0]] + AROUND + [[2.2, 0, 0]])
+    before = seed_set([[0, 0, 0], [8, 0, 0]] + AROUND)
+    after = seed_set([[-2, 0, 0], [10, 0, 0]] + AROUND + [[2.2, 0, 0]])
     pairs = np.array([[i, i] for i in range(10)])
     assert find_divisions(before, after, pairs).tolist() == [[0, 10]]
 
@@ -113,8 +95,8 @@ def test_each_daughter_has_one_mother():
     (6.0, [[1, 1], [2, 2]]),            # beyond it, seed 0 is left alone
 ])
 def test_positions_pair_within_the_gate(moved, expected):
-    before = seeds([[0, 0, 0], [10, 0, 0], [0, 10, 0]])
-    after = seeds([[0, -moved, 0], [10, 0, 0], [0, 10, 0]])
+    before = seed_set([[0, 0, 0], [10, 0, 0], [0, 10, 0]])
+    after = seed_set([[0, -moved, 0], [10, 0, 0], [0, 10, 0]])
     candidate = positions_candidate(before, after)
     assert candidate.pairs.tolist() == expected
     np.testing.assert_allclose(candidate.costs, [moved] * (len(expected) == 3) + [0, 0])
@@ -124,7 +106,7 @@ def test_positions_undo_a_shuffle():
     rng = np.random.default_rng(2)
     p = rng.uniform(0, 100, (300, 3))
     order = rng.permutation(300)
-    candidate = positions_candidate(seeds(p), seeds(p[order] + rng.normal(0, 0.3, (300, 3))))
+    candidate = positions_candidate(seed_set(p), seed_set(p[order] + rng.normal(0, 0.3, (300, 3))))
     assert sorted(candidate.pairs.tolist()) == sorted([int(o), k] for k, o in enumerate(order))
     assert candidate.pairs[:, 1].tolist() == list(range(300))  # by seed of t+1, as the auction
 
@@ -135,7 +117,7 @@ def test_auto_takes_positions_where_the_auction_goes_wrong():
     rng = np.random.default_rng(5)
     p = rng.uniform(0, 60, (120, 3))
     orders = [np.arange(120), rng.permutation(120), rng.permutation(120)]
-    frames = [seeds(p[order] + 0.5 * t) for t, order in enumerate(orders)]
+    frames = [seed_set(p[order] + 0.5 * t) for t, order in enumerate(orders)]
     truth = [sorted([int(np.flatnonzero(a == i)[0]), int(np.flatnonzero(b == i)[0])]
                     for i in range(120)) for a, b in zip(orders, orders[1:])]
     _, links = link_frames(frames, 1, 0, 0, 2, linker="auto")
@@ -151,7 +133,7 @@ def test_frames_of_every_kind(tmp_path, capsys):
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")
     forty = seedmatch.read_seeds(EXAMPLES / "forty_a.seeds")  # other descriptor lengths
-    empty = seeds(np.zeros((0, 3)))
+    empty = seed_set(np.zeros((0, 3)))
     positions, links = link_frames([three], *WEIGHTS)
     assert (len(positions), links) == (1, [])
     if importlib.util.find_spec("tqdm"):
@@ -173,19 +155,15 @@ def test_frames_of_every_kind(tmp_path, capsys):
         link_frames([three, 3], *WEIGHTS)
 
 
-def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
-    distributed = pytest.importorskip("distributed")
-    frames, _ = series
+def test_on_a_cluster_the_links_are_the_same(frames, client, tmp_path):
+    # Five frame pairs: more than the four the two worker threads are given at a time.
     mixed = [frames[0], seedmatch.read_seeds(frames[1]), *frames[2:]]
     bad = tmp_path / "bad.seeds"
     bad.write_text("2 0 0 0 0 0 0\n1 2 3")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
-                                  dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
-        positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
-        with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
-            link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
-        alone, none = link_frames(frames[:1], *WEIGHTS, client=client)
+    positions, links = link_frames(mixed, *WEIGHTS, linker="auto", client=client)
+    with pytest.raises(seedmatch.SeedFileError, match=f"^seedmatch:{bad}:2:"):
+        link_frames([*frames, bad, frames[0]], *WEIGHTS, client=client)
+    alone, none = link_frames(frames[:1], *WEIGHTS, client=client)
     here_positions, here = link_frames(frames, *WEIGHTS, linker="auto")
     assert none == [] and alone[0].tolist() == here_positions[0].tolist()
     for a, b in zip(positions, here_positions):
@@ -196,8 +174,7 @@ def test_on_a_cluster_the_links_are_the_same(series, tmp_path):
         assert (a.linker, a.estimate) == (b.linker, b.estimate)
 
 
-def test_track_holds_every_seed_and_link(series):
-    frames, _ = series
+def test_track_holds_every_seed_and_link(frames):
     tracks = seedmatch.track(frames, *WEIGHTS, linker="auto")
     _, links = link_frames(frames, *WEIGHTS, linker="auto")
     assert len(tracks) == sum(len(seedmatch.read_seeds(f)) for f in frames)

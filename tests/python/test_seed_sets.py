@@ -151,21 +151,13 @@ def test_read_errors_carry_file_line_and_column(tmp_path, name, text, message, p
 
 @pytest.mark.parametrize("name", ["frame.seeds", "frame.seeds.gz"])
 def test_write_reads_back_bit_for_bit(tmp_path, forty, name):
-    rng = np.random.default_rng(5)
-    n = 30
-    awkward = rng.standard_normal((n, 3)) * 10.0 ** rng.integers(-300, 300, (n, 3))
-    awkward[0] = [-0.0, 5e-324, 1.7976931348623157e308]
-    distances = rng.random((n, n + 2)) * 50
-    built = seedmatch.SeedSet.from_arrays(
-        awkward, [awkward, np.zeros((n, 0)), rng.random((n, 4)), awkward[:, :1],
-                  np.zeros((n, 0)), -awkward], rng.integers(-2**31, 2**31, (n, 3)), distances)
-    for seeds in (built, forty[0]):
-        seeds.write(tmp_path / name)
-        again = seedmatch.read_seeds(str(tmp_path / name))
-        assert [a.tobytes() for a in arrays_of(again)[0:1] + arrays_of(again)[2:]] == \
-            [a.tobytes() for a in arrays_of(seeds)[0:1] + arrays_of(seeds)[2:]]
-        assert [d.tobytes() for d in again.descriptors] == [d.tobytes() for d in seeds.descriptors]
-        assert again.histograms.tobytes() == seeds.histograms.tobytes()
+    # Values of every magnitude are the writer's own tests' (writer_test); here, the binding's.
+    forty[0].write(tmp_path / name)
+    again = seedmatch.read_seeds(str(tmp_path / name))
+
+    def every(s):
+        return [s.positions, *s.descriptors, s.point_counts, s.distances, s.histograms]
+    assert [a.tobytes() for a in every(again)] == [a.tobytes() for a in every(forty[0])]
     assert sorted(p.name for p in tmp_path.iterdir()) == [name]
 
 

@@ -7,12 +7,11 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import EXAMPLES
+from conftest import FORTY, command_in_process, step
 from seedmatch._view import RESOLUTION, decimals
 
 pytest.importorskip("plotly")
 
-FORTY = (EXAMPLES / "forty_a.seeds", EXAMPLES / "forty_b.seeds")
 FIELDS = ("stored_cost", "seed_dist", "pcal", "cost", "d_desc0", "d_desc1", "d_desc2",
           "d_pts01", "d_desc4", "d_pts2", "pos_disp")  # the report's columns after p and q
 
@@ -106,7 +105,6 @@ def test_coordinates_are_rounded_below_what_the_eye_tells(positions, places):
 
 
 def test_page_is_one_file_that_fetches_nothing(tmp_path, generated, capsys):
-    from test_picture_and_many import command_in_process
     page = tmp_path / "pairing.html"
     assert command_in_process(capsys, "view", *generated[300], 1, 0.5, 1, 2, "-o", page) == \
         (0, "", "")
@@ -128,7 +126,6 @@ def test_page_is_one_file_that_fetches_nothing(tmp_path, generated, capsys):
     ("folder", "seedmatch: cannot write {}: is a directory"),
 ])
 def test_view_command_cannot_write(output, message, tmp_path, capsys, monkeypatch):
-    from test_picture_and_many import command_in_process
     monkeypatch.chdir(tmp_path)
     (tmp_path / "folder").mkdir()
     assert command_in_process(capsys, "view", *FORTY, 1, 0.5, 1, 2, "-o", output) == \
@@ -138,7 +135,6 @@ def test_view_command_cannot_write(output, message, tmp_path, capsys, monkeypatc
 
 
 def test_without_plotly(tmp_path, capsys, monkeypatch):
-    from test_picture_and_many import command_in_process
     for name in [m for m in sys.modules if m == "plotly" or m.startswith("plotly.")]:
         monkeypatch.delitem(sys.modules, name)
     monkeypatch.setitem(sys.modules, "plotly", None)  # import plotly now fails
@@ -147,22 +143,15 @@ def test_without_plotly(tmp_path, capsys, monkeypatch):
     assert (status, out) == (2, "") and err.count("\n") == 1
     assert err.startswith("seedmatch: cannot import plotly, which the 3D view needs (")
     assert err.endswith("); on Debian, apt-get install python3-plotly\n")
-    set1, set2 = map(seedmatch.read_seeds, FORTY)
-    with pytest.raises(ImportError, match="apt-get install python3-plotly"):
-        seedmatch.view(set1, set2, seedmatch.match(set1, set2, 1, 0.5, 1, 2), 1, 0.5, 2)
     assert list(tmp_path.iterdir()) == []
 
 
 def division_series():
     """Three frames: a seed that goes on, and one that divides after frame 0."""
-    from types import SimpleNamespace
     positions = [[[0, 0, 0], [10, 0, 0]], [[1, 0, 0], [11, 0, 0], [12, 1, 0]],
                  [[2, 0, 0], [12, 0, 0], [13, 2, 0]]]
-    links = [SimpleNamespace(pairs=[[0, 0], [1, 1]], costs=[0.1, 0.2], divisions=[[1, 2]],
-                             division_costs=[0.5], linker="auction", estimate=1.0),
-             SimpleNamespace(pairs=[[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3],
-                             divisions=np.zeros((0, 2), int), division_costs=[],
-                             linker="auction", estimate=1.0)]
+    links = [step([[0, 0], [1, 1]], [[1, 2]], [0.1, 0.2], [0.5], estimate=1.0),
+             step([[0, 0], [1, 1], [2, 2]], costs=[0.1, 0.2, 0.3], estimate=1.0)]
     return seedmatch.Tracks.from_frames([np.array(p, float) for p in positions], links)
 
 
@@ -196,10 +185,10 @@ def test_lineages_in_3d():
     seeds, links = [figure.data[k] for k in (3, 4)]
     assert (seeds.name, links.name) == ("seeds of the frame", "links to the next frame")
     frames = []
-    for step in figure.layout.sliders[0].steps:
-        assert step.method == "restyle" and list(step.args[1]) == [3, 4]
+    for shown in figure.layout.sliders[0].steps:
+        assert shown.method == "restyle" and list(shown.args[1]) == [3, 4]
         frames.append([{"x": change["x"][k], "y": change["y"][k], "z": change["z"][k]}
-                       for change in step.args[:1] for k in (0, 1)])
+                       for change in shown.args[:1] for k in (0, 1)])
     assert nan_parted(frames[1][0]) == [[[1, 0, 0], [11, 0, 0], [12, 1, 0]]]
     assert nan_parted(frames[1][1]) == [
         [[1, 0, 0], [2, 0, 0]], [[11, 0, 0], [12, 0, 0]], [[12, 1, 0], [13, 2, 0]]]
@@ -211,15 +200,3 @@ def test_lineages_in_3d():
     assert (list(frame0["customdata"][1][6]), frame0["text"][1][6]) == ([1, 2, 0.5], "division")
     assert list(frame0["line.color"][1][6:9]) == [1, 1, 1]  # divisions at the scale's red
     assert len(frames[2][1]["x"]) == 0  # the last frame has no next
-
-
-def test_track_command_writes_the_lineages_page(tmp_path, capsys, monkeypatch):
-    from test_picture_and_many import command_in_process
-    lineage = division_series()
-    monkeypatch.setattr(seedmatch, "track", lambda *args, **options: lineage)
-    page = tmp_path / "lineages.html"
-    assert command_in_process(capsys, "track", "a.seeds", "b.seeds", "c.seeds", "--seed-weight",
-                              1, "--hist-weight", 0.5, "--rpd-weight", 1, "--cost-limit", 2,
-                              "-o", tmp_path / "tracks.csv", "--html", page) == (0, "", "")
-    text = page.read_text()
-    assert len(text) > 3_000_000 and '"label":"2","method":"restyle"' in text  # the last frame
