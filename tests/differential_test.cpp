@@ -287,17 +287,27 @@ TEST(FastEngine, ContestedFramesMatchThePlainOne) {
     double spacing;
     std::size_t keep;
     Weights w;
-    bool passLimit;  // the run ends at 30 passes a bidder
+    bool passLimit;   // the run ends at 30 passes a bidder
+    double bin = 0;   // when not 0, a histogram bin of one seed in each frame
   } cases[] = {
       {"every mother divides", 40, 31, 11.5, 0, {0.5, 0, 4, 2}, false},
       {"one in eight divides", 70, 32, 11.5, 7, {0.5, 0, 4, 2}, true},
       {"one in eight divides", 70, 32, 11.5, 7, {1, 0.5, 1, 2}, true},
       {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {0.5, 0, 4, 2}, true},
       {"half divide, dense: spacing 3", 60, 33, 3.0, 4, {1, 0.5, 1, 6}, true},
+      // At histWeight 0 a fixed part leaves pcal out only while every pcal is finite.
+      {"histWeight -0", 70, 32, 11.5, 7, {0.5, -0.0, 4, 2}, true},
+      {"an infinite bin", 70, 32, 11.5, 7, {0.5, 0, 4, 2}, true, kInf},
+      {"a NaN bin", 60, 33, 3.0, 4, {2, 0, 0.5, 2}, true, kNaN},
+      {"a bin of 1e101", 60, 33, 3.0, 4, {0.5, 0, 4, 2}, true, 1e101},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto sets = sisterFrames(c.n, c.seed, c.spacing, c.keep);
+    auto sets = sisterFrames(c.n, c.seed, c.spacing, c.keep);
+    if (c.bin != 0) {
+      sets[0][3].neibHist.at(1) = c.bin;
+      sets[1][5].neibHist.at(0) = c.bin;
+    }
     MatchTable table;
     const std::int64_t passes = referenceAuction(sets[0], sets[1], table, c.w.costLimit, c.w.seed,
                                                  c.w.hist, c.w.rpd, c.w.seedDist)

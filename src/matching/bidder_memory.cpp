@@ -4,21 +4,43 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace seedmatch {
+
+bool anyAtLeast(const double* v, std::size_t n, double t) {
+  std::size_t i = 0;
+  bool any = false;
+#if defined(__SSE2__)
+  const __m128d threshold = _mm_set1_pd(t);
+  __m128d hit = _mm_setzero_pd();
+  for (; i + 2 <= n; i += 2) hit = _mm_or_pd(hit, _mm_cmpge_pd(_mm_loadu_pd(v + i), threshold));
+  any = _mm_movemask_pd(hit) != 0;
+#endif
+  for (; i < n; ++i) any = any || v[i] >= t;
+  return any;
+}
 
 double largestBounds(const double* bound, std::size_t n, std::size_t keep,
                      std::vector<RunnerUp>& leaders) {
   leaders.clear();
   double rest = -std::numeric_limits<double>::infinity();
   // A heap whose front is the smallest leader, the next to be pushed out.
-  for (std::size_t p = 0; p < n; ++p) {
-    if (!(bound[p] > rest)) continue;
-    leaders.push_back({bound[p], p});
-    std::push_heap(leaders.begin(), leaders.end(), higherBound);
-    if (leaders.size() > keep) {
-      std::pop_heap(leaders.begin(), leaders.end(), higherBound);
-      rest = leaders.back().bound;
-      leaders.pop_back();
+  // Once it is full few bounds pass rest, and whole blocks are passed over.
+  for (std::size_t from = 0; from < n; from += kBoundBlock) {
+    const std::size_t to = std::min(n, from + kBoundBlock);
+    if (!anyAtLeast(bound + from, to - from, rest)) continue;
+    for (std::size_t p = from; p < to; ++p) {
+      if (!(bound[p] > rest)) continue;
+      leaders.push_back({bound[p], p});
+      std::push_heap(leaders.begin(), leaders.end(), higherBound);
+      if (leaders.size() > keep) {
+        std::pop_heap(leaders.begin(), leaders.end(), higherBound);
+        rest = leaders.back().bound;
+        leaders.pop_back();
+      }
     }
   }
   std::sort(leaders.begin(), leaders.end(), higherBound);

@@ -32,6 +32,11 @@ inline bool higherBound(const RunnerUp& x, const RunnerUp& y) {
   return x.bound > y.bound || (x.bound == y.bound && x.pos < y.pos);
 }
 
+// Whether one of v[0..n) is at least t; NaN never is. Scans that look for
+// the few bounds above a threshold test a block of them at once with it.
+bool anyAtLeast(const double* v, std::size_t n, double t);
+inline constexpr std::size_t kBoundBlock = 16;
+
 // leaders = the `keep` largest of bound[0..n) with their positions, largest
 // first; returns the largest of the others (-inf when none). NaN bounds,
 // which belong to objects that can never win, are left out of both.

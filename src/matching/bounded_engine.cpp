@@ -72,8 +72,18 @@ struct PassScratch {
   const double* heldDist = nullptr;  // and these, in held order, once asked for
 };
 
+// The exact fixed parts a bidder had formed lately, by position modulo the
+// slots: its passes come back to the same few objects.
+struct RecentFixed {
+  static constexpr std::size_t kSlots = 32;
+  std::array<std::uint32_t, kSlots> pos;
+  std::array<double, kSlots> fixed;
+  RecentFixed() { pos.fill(std::numeric_limits<std::uint32_t>::max()); }
+};
+
 // What each bidder keeps from one of its passes to the next, by bidder.
 struct BidderMemories {
+  std::vector<RecentFixed> recent;  // when formed on demand
   std::vector<std::uint8_t> seen;            // has had a pass
   std::vector<std::vector<float>> fixedLow;  // from its second pass, when on demand
   std::vector<BidderMemory> last;
@@ -106,6 +116,7 @@ class BoundedEngine {
     onDemand_ = costsNotNegative_;
     fixed_ = std::make_unique<FixedSource>(in, state_, onDemand_);
     if (onDemand_) memory_.fixedLow.resize(in.bidders.size());
+    if (fixed_->kind() == FixedSource::Kind::onDemand) memory_.recent.resize(in.bidders.size());
     // The bounds' margin is worked out for finite, moderate, non-negative
     // distances and a finite positive weight; other input takes the exact
     // sums alone.
@@ -280,12 +291,16 @@ class BoundedEngine {
     if (pass_.leaders.empty()) return best;  // every bound is NaN or -inf: nothing can win
     const std::size_t top = pass_.leaders.front().pos;
     pass_.pending.clear();
-    refine(top, fixed_->exact(b, top), best);
+    refine(top, exactFixed(b, top), best);
     settlePending(-kInfinity, best);
-    for (std::size_t p = 0; p < nLive; ++p) {
-      // The exact fixed part waits until the object comes up in pass_.pending.
-      if (p != top && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
-        addPending({pass_.bound[p], p, fixedLowAt(b, p), false});
+    for (std::size_t from = 0; from < nLive; from += kBoundBlock) {
+      const std::size_t to = std::min(nLive, from + kBoundBlock);
+      if (!anyAtLeast(pass_.bound.data() + from, to - from, best.gain)) continue;
+      for (std::size_t p = from; p < to; ++p) {
+        // The exact fixed part waits until the object comes up in pass_.pending.
+        if (p != top && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
+          addPending({pass_.bound[p], p, fixedLowAt(b, p), false});
+      }
     }
     settlePending(-kInfinity, best);
     if (best.pos >= 0) {
@@ -325,7 +340,11 @@ class BoundedEngine {
     const double s = fixed_->seedDistOf(b, p);
     const double low = fixedPartOf(in_.weights.seed, s, in_.weights.hist, 0.0);
     if (!best.beatenBy(gainOf(low, state_.price[p]), static_cast<std::int64_t>(p))) return;
-    refine(p, fixedPartOf(in_.weights.seed, s, in_.weights.hist, fixed_->pcalOf(b, p)), best);
+    const double fixed = fixedPartOf(in_.weights.seed, s, in_.weights.hist, fixed_->pcalOf(b, p));
+    RecentFixed& recent = memory_.recent[static_cast<std::size_t>(b)];
+    recent.pos[p % RecentFixed::kSlots] = static_cast<std::uint32_t>(p);
+    recent.fixed[p % RecentFixed::kSlots] = fixed;
+    refine(p, fixed, best);
   }
 
   // An object whose gain bound still beats the best, with its exact fixed
@@ -402,7 +421,7 @@ class BoundedEngine {
         break;
       }
       if (!next.fixedIsExact) {
-        refine(next.pos, fixed_->exact(pass_.bidder, next.pos), best);  // back with its true bound
+        refine(next.pos, exactFixed(pass_.bidder, next.pos), best);  // back with its true bound
         continue;
       }
       if (!pass_.gathered) {
@@ -444,7 +463,7 @@ class BoundedEngine {
   // 4. Exact costs. The pair cost of bidder b and position p, or NaN when its
   // partial rpd sum already shows that it cannot displace best.
   double costOf(std::int32_t b, std::size_t p, const Best& best) {
-    const double fixed = fixed_->exact(b, p);
+    const double fixed = exactFixed(b, p);
     if (!rpdNeeded_) return pairCostOf(in_.weights.rpd, 0.0, fixed);
     if (state_.rpdCount(state_.live[p]) == 0) return costFromSum(in_.weights.rpd, 0.0, 0, fixed);
     return exactCost(p, best, fixed);
@@ -452,13 +471,25 @@ class BoundedEngine {
 
   std::array<double, 2> exactCostsTogether(std::int32_t b, std::size_t p1, std::size_t p2) {
     count_.exactSums += 2;
-    return seedmatch::exactCostsTogether(state_, in_, bidderDist(b), p1, fixed_->exact(b, p1), p2,
-                                         fixed_->exact(b, p2));
+    return seedmatch::exactCostsTogether(state_, in_, bidderDist(b), p1, exactFixed(b, p1), p2,
+                                         exactFixed(b, p2));
   }
 
   double exactCost(std::size_t p, const Best& best, double fixed) {
     ++count_.exactSums;
     return seedmatch::exactCost(state_, in_, bidderDist(pass_.bidder), p, fixed, best);
+  }
+
+  // The exact fixed part of bidder b and position p, formed once while it stays recent.
+  double exactFixed(std::int32_t b, std::size_t p) {
+    if (memory_.recent.empty()) return fixed_->exact(b, p);
+    RecentFixed& recent = memory_.recent[static_cast<std::size_t>(b)];
+    const std::size_t slot = p % RecentFixed::kSlots;
+    if (recent.pos[slot] != p) {
+      recent.pos[slot] = static_cast<std::uint32_t>(p);
+      recent.fixed[slot] = fixed_->exact(b, p);
+    }
+    return recent.fixed[slot];
   }
 
   const double* bidderDist(std::int32_t b) const {

@@ -90,7 +90,7 @@ namespace {
 // seedDist and pcal of bidder against columns first .. first + m (m <= kBlock).
 void termsBlock(const SEED& bidder, const std::array<float, 3>& pts, const ObjectColumns& c,
                 const SeedDistWeights& w, std::size_t first, std::size_t m, double* seedDist,
-                double* pcal) {
+                double* pcal, bool withPcal = true) {
   const std::size_t n = c.count;
   std::array<std::array<double, kBlock>, 4> dDesc{};
   for (std::size_t d = 0; d < 4; ++d) {
@@ -99,8 +99,12 @@ void termsBlock(const SEED& bidder, const std::array<float, 3>& pts, const Objec
                      dDesc[d].data());
     sqrtInPlace(dDesc[d].data(), m);
   }
-  squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, pcal);
-  sqrtInPlace(pcal, m);
+  if (withPcal) {
+    squaredDistances(bidder.neibHist.data(), c.histLen, c.hist.data(), n, first, m, pcal);
+    sqrtInPlace(pcal, m);
+  } else {
+    std::fill(pcal, pcal + m, 0.0);
+  }
   for (std::size_t p = 0; p < m; ++p) {
     const double dPts01 =
         ptsDiffOf(pts[0], c.pts[0][first + p]) + ptsDiffOf(pts[1], c.pts[1][first + p]);
@@ -118,12 +122,13 @@ std::array<float, 3> singlePts(const SEED& seed) {
 
 }  // namespace
 
-void fixedRow(const SEED& bidder, const ObjectColumns& c, const Weights& weights, double* fixed) {
+void fixedRow(const SEED& bidder, const ObjectColumns& c, const Weights& weights, double* fixed,
+              bool withPcal) {
   const std::array<float, 3> pts = singlePts(bidder);
   std::array<double, kBlock> s{}, h{};
   for (std::size_t first = 0; first < c.count; first += kBlock) {
     const std::size_t m = std::min(kBlock, c.count - first);
-    termsBlock(bidder, pts, c, weights.seedDist, first, m, s.data(), h.data());
+    termsBlock(bidder, pts, c, weights.seedDist, first, m, s.data(), h.data(), withPcal);
     for (std::size_t p = 0; p < m; ++p) {
       fixed[first + p] = fixedPartOf(weights.seed, s[p], weights.hist, h[p]);
     }
@@ -137,6 +142,20 @@ void termsRange(const SEED& seed, const ObjectColumns& c, const SeedDistWeights&
     const std::size_t m = std::min(kBlock, to - first);
     termsBlock(seed, pts, c, w, first, m, seedDist + (first - from), pcal + (first - from));
   }
+}
+
+bool pcalLeftOut(const SeedSet& bidders, const SeedSet& objects, const Weights& weights) {
+  if (weights.hist != 0.0) return false;
+  // With entries of at most 1e100 in size each squared difference stays
+  // below 4e200, and no sum of them can reach infinity.
+  const auto moderate = [](const SeedSet& seeds) {
+    return std::all_of(seeds.begin(), seeds.end(), [](const SEED& s) {
+      return s.neibHist.size() < 1'000'000'000 &&
+             std::all_of(s.neibHist.begin(), s.neibHist.end(),
+                         [](double x) { return std::fabs(x) <= 1e100; });
+    });
+  };
+  return moderate(bidders) && moderate(objects);
 }
 
 bool finiteNonNegative(std::initializer_list<double> values) {

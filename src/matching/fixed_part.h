@@ -35,8 +35,14 @@ ObjectColumns makeColumns(const SeedSet& objects, const std::vector<std::int32_t
 
 // fixed[p] = weights.seed * seedDist + weights.hist * pcal of bidder and column p,
 // bit for bit: every object keeps seedDist's and pcal's order of operations.
+// Without withPcal pcal is taken as 0.0, which gives the same bits where
+// weights.hist is 0.0 and every pcal is finite.
 void fixedRow(const SEED& bidder, const ObjectColumns& columns, const Weights& weights,
-              double* fixed);
+              double* fixed, bool withPcal = true);
+
+// True when weights.hist is 0.0 and no pcal of a bidder and an object can be
+// NaN or infinite: every fixed part is then weights.seed * seedDist + 0.0.
+bool pcalLeftOut(const SeedSet& bidders, const SeedSet& objects, const Weights& weights);
 
 // low[p] = the fixed part with every descriptor distance and pcal taken as
 // 0.0. With finite weights that are not negative it is at most the fixed part

@@ -9,6 +9,7 @@ FixedSource::FixedSource(const AuctionInput& in, const AuctionState& state, bool
             : onDemand          ? Kind::onDemand
                                 : Kind::stored) {
   if (kind_ == Kind::prepared) return;
+  pcalLeftOut_ = pcalLeftOut(in.bidders, in.objects, in.weights);
   const std::size_t nLive = live_->size();
   uniform_ =
       nLive > 0 && !in.bidders.empty() && uniformLayout(in.bidders) && uniformLayout(in.objects);
@@ -58,7 +59,7 @@ void FixedSource::fillRow(std::int32_t b, double* out) {
   }
   if (uniform_) {
     if (columns_.count == 0) columns_ = makeColumns(in_->objects, *live_, in_->bidders.front());
-    fixedRow(bidder(b), columns_, in_->weights, out);
+    fixedRow(bidder(b), columns_, in_->weights, out, !pcalLeftOut_);
     return;
   }
   for (std::size_t p = 0; p < nLive; ++p) {
@@ -78,6 +79,7 @@ double FixedSource::seedDistOf(std::int32_t b, std::size_t p) const {
 }
 
 double FixedSource::pcalOf(std::int32_t b, std::size_t p) const {
+  if (pcalLeftOut_) return 0.0;
   return pcal(bidder(b), object(p), in_->set1Size);
 }
 

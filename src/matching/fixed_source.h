@@ -35,7 +35,8 @@ class FixedSource {
   // when formed on demand, the exact ones otherwise.
   const double* lowerBounds(std::int32_t b, std::vector<double>& scratch);
 
-  // seedDist and pcal of bidder b and live position p, apart.
+  // seedDist and pcal of bidder b and live position p, apart; pcalOf gives
+  // 0.0 where the fixed parts leave pcal out (fixed_part.h, pcalLeftOut).
   double seedDistOf(std::int32_t b, std::size_t p) const;
   double pcalOf(std::int32_t b, std::size_t p) const;
 
@@ -51,6 +52,7 @@ class FixedSource {
   const std::vector<std::int32_t>* live_;
   Kind kind_;
   bool uniform_ = false;                         // both sets suit the column layout
+  bool pcalLeftOut_ = false;                     // every fixed part the same without pcal
   std::unique_ptr<double[]> stored_;             // bidder-major, by live position; rows of
                                                  // empty bidders unset
   std::array<std::vector<float>, 3> objectPts_;  // point counts by live position, on demand
