@@ -1,6 +1,7 @@
 #include "bidder_memory.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -10,29 +11,62 @@
 
 namespace seedmatch {
 
-bool anyAtLeast(const double* v, std::size_t n, double t) {
+namespace {
+
+double largestOf(const double* v, std::size_t n) {
+  double top = -std::numeric_limits<double>::infinity();
   std::size_t i = 0;
-  bool any = false;
 #if defined(__SSE2__)
-  const __m128d threshold = _mm_set1_pd(t);
-  __m128d hit = _mm_setzero_pd();
-  for (; i + 2 <= n; i += 2) hit = _mm_or_pd(hit, _mm_cmpge_pd(_mm_loadu_pd(v + i), threshold));
-  any = _mm_movemask_pd(hit) != 0;
+  // NaN is dropped first (max gives its second operand then), so that the
+  // lanes can be combined in a tree rather than one after the other.
+  const __m128d none = _mm_set1_pd(top);
+  const auto at = [&](std::size_t k) { return _mm_max_pd(_mm_loadu_pd(v + k), none); };
+  __m128d wide = none;
+  for (; i + 8 <= n; i += 8) {
+    const __m128d a = _mm_max_pd(at(i), at(i + 2)), b = _mm_max_pd(at(i + 4), at(i + 6));
+    wide = _mm_max_pd(wide, _mm_max_pd(a, b));
+  }
+  for (; i + 2 <= n; i += 2) wide = _mm_max_pd(wide, at(i));
+  std::array<double, 2> halves{};
+  _mm_storeu_pd(halves.data(), wide);
+  top = std::max(halves[0], halves[1]);
 #endif
-  for (; i < n; ++i) any = any || v[i] >= t;
-  return any;
+  for (; i < n; ++i) top = v[i] > top ? v[i] : top;
+  return top;
 }
 
+}  // namespace
+
 double largestBounds(const double* bound, std::size_t n, std::size_t keep,
-                     std::vector<RunnerUp>& leaders) {
+                     std::vector<RunnerUp>& leaders, BoundBlocks& blocks) {
+  const std::size_t count = (n + kBoundBlock - 1) / kBoundBlock;
+  blocks.top.resize(count);
+  for (std::size_t i = 0; i < count; ++i)
+    blocks.top[i] = largestOf(bound + i * kBoundBlock, std::min(kBoundBlock, n - i * kBoundBlock));
+  // The keep + 1 blocks with the largest tops, largest first: the leaders
+  // and the largest of the others all lie in blocks that reach the last of
+  // them, floor. Those blocks are read largest top first, so that few bounds
+  // pass rest once the leaders are full.
+  std::vector<RunnerUp>& largest = blocks.largest;
+  largest.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const RunnerUp block{blocks.top[i], i};
+    if (largest.size() > keep) {
+      if (!(block.bound > largest.back().bound)) continue;
+      largest.back() = block;
+    } else {
+      largest.push_back(block);
+    }
+    for (std::size_t k = largest.size() - 1; k > 0 && largest[k].bound > largest[k - 1].bound; --k)
+      std::swap(largest[k], largest[k - 1]);
+  }
+  const double floor =
+      largest.size() > keep ? largest.back().bound : -std::numeric_limits<double>::infinity();
   leaders.clear();
   double rest = -std::numeric_limits<double>::infinity();
   // A heap whose front is the smallest leader, the next to be pushed out.
-  // Once it is full few bounds pass rest, and whole blocks are passed over.
-  for (std::size_t from = 0; from < n; from += kBoundBlock) {
-    const std::size_t to = std::min(n, from + kBoundBlock);
-    if (!anyAtLeast(bound + from, to - from, rest)) continue;
-    for (std::size_t p = from; p < to; ++p) {
+  const auto scan = [&](std::size_t i) {
+    for (std::size_t p = i * kBoundBlock; p < std::min(n, (i + 1) * kBoundBlock); ++p) {
       if (!(bound[p] > rest)) continue;
       leaders.push_back({bound[p], p});
       std::push_heap(leaders.begin(), leaders.end(), higherBound);
@@ -42,6 +76,14 @@ double largestBounds(const double* bound, std::size_t n, std::size_t keep,
         leaders.pop_back();
       }
     }
+  };
+  blocks.done.assign(count, 0);
+  for (const RunnerUp& block : largest) {
+    blocks.done[block.pos] = 1;
+    scan(block.pos);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!blocks.done[i] && blocks.top[i] >= floor) scan(i);  // ties with floor
   }
   std::sort(leaders.begin(), leaders.end(), higherBound);
   return rest;

@@ -32,16 +32,22 @@ inline bool higherBound(const RunnerUp& x, const RunnerUp& y) {
   return x.bound > y.bound || (x.bound == y.bound && x.pos < y.pos);
 }
 
-// Whether one of v[0..n) is at least t; NaN never is. Scans that look for
-// the few bounds above a threshold test a block of them at once with it.
-bool anyAtLeast(const double* v, std::size_t n, double t);
+// The bounds of a pass by blocks of kBoundBlock positions: top[i] is the
+// largest of block i, NaN left out (-inf when there is none). Scans that look
+// for the few bounds above a threshold pass over the blocks below it.
 inline constexpr std::size_t kBoundBlock = 16;
+struct BoundBlocks {
+  std::vector<double> top;
+  std::vector<RunnerUp> largest;  // working space of largestBounds
+  std::vector<std::uint8_t> done;
+};
 
 // leaders = the `keep` largest of bound[0..n) with their positions, largest
 // first; returns the largest of the others (-inf when none). NaN bounds,
-// which belong to objects that can never win, are left out of both.
+// which belong to objects that can never win, are left out of both. Fills
+// blocks for bound.
 double largestBounds(const double* bound, std::size_t n, std::size_t keep,
-                     std::vector<RunnerUp>& leaders);
+                     std::vector<RunnerUp>& leaders, BoundBlocks& blocks);
 
 struct BidderMemory {
   std::int64_t mark = -1;           // handovers logged before the pass; -1: nothing kept

@@ -68,6 +68,7 @@ struct PassScratch {
   std::vector<Pending> pending;  // a heap once pendingHeap is set
   bool pendingHeap = false;
   std::vector<RunnerUp> leaders;
+  BoundBlocks blocks;  // of bound, by largestBounds
   bool heldDist = false;  // the cells hold the bidder's distances to the holders
 };
 
@@ -275,7 +276,8 @@ class BoundedEngine {
       gainBounds(cellSums(), in_.weights.rpd, fixed_->row(b, pass_.fixedLow), state_.price.data(),
                  nLive, pass_.bound.data());
     }
-    const double rest = largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders);
+    const double rest =
+        largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders, pass_.blocks);
     Best best;
     if (pass_.leaders.empty()) return best;  // every bound is NaN or -inf: nothing can win
     const std::size_t top = pass_.leaders.front().pos;
@@ -284,7 +286,8 @@ class BoundedEngine {
     settlePending(-kInfinity, best);
     for (std::size_t from = 0; from < nLive; from += kBoundBlock) {
       const std::size_t to = std::min(nLive, from + kBoundBlock);
-      if (!anyAtLeast(pass_.bound.data() + from, to - from, best.gain)) continue;
+      // Tightened bounds only fall, so the blocks' tops still hold.
+      if (!(pass_.blocks.top[from / kBoundBlock] >= best.gain)) continue;
       for (std::size_t p = from; p < to; ++p) {
         // The exact fixed part waits until the object comes up in pass_.pending.
         if (p != top && best.beatenBy(pass_.bound[p], static_cast<std::int64_t>(p)))
