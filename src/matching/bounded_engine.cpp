@@ -13,10 +13,11 @@
 //     exact part, stored in single precision rounded down, on its later
 //     passes) and the rpd term bounded from eight cells, once they pay;
 //  3. the objects with the largest bounds get their exact fixed parts first;
-//     every object whose bound still beats the best waits, largest bound
-//     first, for its exact rpd sum;
-//  4. that sum is formed in rpd's own order over the held objects and
-//     abandoned once the partial sum rules the object out.
+//     every object whose bound still beats the best, and then its bound from
+//     64 finer cells, waits, largest bound first, for its exact rpd sum;
+//  4. that sum is formed in rpd's own order over the held objects, two
+//     objects' sums in one walk where two are due, and abandoned once the
+//     partial sum rules the object out.
 // Every cost that can win is formed exactly as the plain engine forms it, and
 // every object left out provably could not have won.
 #include <algorithm>
