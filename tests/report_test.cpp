@@ -86,22 +86,19 @@ TEST(Report, WholeReports) {
 }
 
 TEST(Report, Listing) {
-  const struct {
-    MatchTable table;
-    std::string expected;
-  } cases[] = {
+  const std::pair<MatchTable, std::string> cases[] = {
       {{}, "No matched pair\n"},
       {{{0, 0, -1.0}, {1, 1, -1.0}}, ""},
       {{{0, 0, 1.0}, {1, 1, -1.0}, {2, 1, kNaN}, {3, 0, 0.0}},  // numbered across unmatched rows
        " 0  0  0    3.000\n 2  2  1    5.385\n 3  3  0    3.464\n"},
       {{{100, 2, 1.0}}, " 0 100  2 12445.678\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [table, expected] : cases) {
     for (double ignored : {0.0, kNaN}) {
       EXPECT_EQ(test::capture([&](std::FILE* out) {
-                  print_match_pairs(set1(), kSet2, c.table, ignored, ignored, ignored, out);
+                  print_match_pairs(set1(), kSet2, table, ignored, ignored, ignored, out);
                 }),
-                c.expected);
+                expected);
     }
   }
 }

@@ -74,10 +74,7 @@ TEST(WriteSeed, RefusesWhatCannotReadBack) {
     change(seeds[1]);
     return seeds;
   };
-  const struct {
-    SeedSet seeds;
-    std::string message;
-  } cases[] = {
+  const std::pair<SeedSet, std::string> cases[] = {
       {changed([](SEED& s) { s.desc[1].pop_back(); }),
        "seed 1 has 1 values in desc[1], seed 0 has 2"},
       {changed([](SEED& s) { s.neibCount = 3; }), "seed 1 has neibCount 3 but holds 2 distances"},
@@ -89,11 +86,11 @@ TEST(WriteSeed, RefusesWhatCannotReadBack) {
        "seed 1 holds a value that is not finite, which no seed file can hold"},
   };
   const std::string path = testing::TempDir() + "refused." + std::to_string(::getpid());
-  for (const auto& c : cases) {
-    EXPECT_EQ(writeSeed(path, c.seeds), c.message);
-    EXPECT_THROW(writeSeedText(c.seeds), std::invalid_argument);
+  for (const auto& [seeds, message] : cases) {
+    EXPECT_EQ(writeSeed(path, seeds), message);
+    EXPECT_THROW(writeSeedText(seeds), std::invalid_argument);
     struct stat status {};
-    EXPECT_NE(::stat(path.c_str(), &status), 0) << "a file was left for " << c.message;
+    EXPECT_NE(::stat(path.c_str(), &status), 0) << "a file was left for " << message;
   }
 }
 
