@@ -44,6 +44,21 @@ def step(pairs=(), divisions=(), costs=None, division_costs=None, linker="auctio
         else division_costs)
 
 
+def read_back(reader, path, text, *args):
+    """What reader makes of a file holding text (none if None): the int64 array it gives as a
+    list, or the text of its TruthFileError after "seedmatch:PATH:"."""
+    import seedmatch
+    if text is not None:
+        path.write_text(text)
+    try:
+        got = reader(path, *args)
+    except seedmatch.TruthFileError as error:
+        assert str(error).startswith(f"seedmatch:{path}:"), error
+        return str(error)[len(f"seedmatch:{path}:"):]
+    assert got.dtype == np.int64
+    return got.tolist()
+
+
 def command_in_process(capsys, *args):
     """(status, stdout, stderr) of python3 -m seedmatch, run in this process for speed."""
     from seedmatch._cli import main
@@ -53,6 +68,14 @@ def command_in_process(capsys, *args):
         status = exit.code
     out, err = capsys.readouterr()
     return status, out, err
+
+
+@pytest.fixture(scope="session")
+def forty():
+    """The forty example sets (file 2 read by a bytes path) and their matching at 1 0.5 1 2."""
+    import seedmatch
+    a, b = seedmatch.read_seeds(FORTY[0]), seedmatch.read_seeds(str(FORTY[1]).encode())
+    return a, b, seedmatch.match(a, b, 1, 0.5, 1, 2)
 
 
 @pytest.fixture(scope="session")

@@ -5,13 +5,6 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import FORTY
-
-
-@pytest.fixture(scope="module")
-def forty():
-    a, b = map(seedmatch.read_seeds, FORTY)
-    return a, b, seedmatch.match(a, b, 1, 0.5, 1, 2)
 
 
 def fields(c):

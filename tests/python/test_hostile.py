@@ -10,9 +10,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import FORTY, THREE, command_in_process, seed_set
-
-WEIGHTS = (1, 0.5, 1, 2)
+from conftest import FORTY, THREE, command_in_process, read_back, seed_set
 
 
 def outcome(call):
@@ -21,11 +19,6 @@ def outcome(call):
         return call()
     except Exception as error:
         return f"{type(error).__name__}: {error}"
-
-
-def forty_matching():
-    a, b = map(seedmatch.read_seeds, FORTY)
-    return a, b, seedmatch.match(a, b, *WEIGHTS)
 
 
 OTHER = "ValueError: the matching was made from other seed sets: their seeds differ from these"
@@ -52,8 +45,8 @@ SWAPPED = ("ValueError: the matching was made from these two seed sets the other
     (lambda a, b, m, t: seedmatch.score(np.array([[0, 1, 1]]), [[2**40, 5], [0, 1]]).true_pairs,
      1),
 ])
-def test_package_refuses(call, expected):
-    a, b, matching = forty_matching()
+def test_package_refuses(forty, call, expected):
+    a, b, matching = forty
     three = tuple(map(seedmatch.read_seeds, THREE))
     with np.errstate(all="raise"):  # and no cast warning on the way
         assert outcome(lambda: call(a, b, matching, three)) == expected
@@ -67,12 +60,8 @@ def test_package_refuses(call, expected):
                               "most 2147483647)"),
 ])
 def test_read_truth_refuses_indices_beyond_the_sets(tmp_path, text, sets, expected):
-    path = tmp_path / "truth.tsv"
-    path.write_text(text)
     given = tuple(map(seedmatch.read_seeds, FORTY)) if sets else ()
-    with pytest.raises(seedmatch.TruthFileError) as error:
-        seedmatch.read_truth(path, *given)
-    assert str(error.value) == f"seedmatch:{path}:{expected}"
+    assert read_back(seedmatch.read_truth, tmp_path / "truth.tsv", text, *given) == expected
 
 
 # ---- the commands ------------------------------------------------------------------------

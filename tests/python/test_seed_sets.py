@@ -6,18 +6,12 @@ import seedmatch
 from conftest import EXAMPLES
 
 
-@pytest.fixture(scope="module")
-def forty():
-    return (seedmatch.read_seeds(EXAMPLES / "forty_a.seeds"),
-            seedmatch.read_seeds(str(EXAMPLES / "forty_b.seeds").encode()))
-
-
 def arrays_of(seeds):
     return seeds.positions, seeds.descriptors, seeds.point_counts, seeds.distances
 
 
 def test_from_arrays_gives_the_report_of_the_file(forty):
-    set1, set2 = forty
+    set1, set2, _ = forty
     copy1 = seedmatch.SeedSet.from_arrays(*arrays_of(set1))
     # Plain lists, other integer types and NumPy numbers are taken too.
     copy2 = seedmatch.SeedSet.from_arrays(set2.positions.tolist(), list(set2.descriptors),

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import command_in_process, step
+from conftest import command_in_process, read_back, step
 
 
 def frames(*sizes):
@@ -53,28 +53,26 @@ def test_links_carry_costs_kinds_and_order():
                                          (4, 1, 1, 3), (5, 1, 1, 3)]
 
 
-@pytest.mark.parametrize("sizes, steps, message", [
-    ((2, 2), [step([(0, 2)])], "frames 0 and 1: pairs name seed 2 of frame 1, which holds 2"),
-    ((2, 2), [step([(-1, 0)])], "frames 0 and 1: pairs name seed -1 of frame 0"),
-    ((2, 2), [step([(0, 0), (0, 1)])], "seed 0 of frame 0 is in two pairs"),
-    ((2, 2), [step([(0, 1), (1, 1)])], "seed 1 of frame 1 is in two pairs"),
-    ((2, 3), [step([(0, 0)], [(1, 1)])], "mother 1 of frame 0 has no pair"),
-    ((2, 3), [step([(0, 0), (1, 1)], [(0, 1)])], "daughter 1 of frame 1 has two mothers"),
-    ((2, 3), [step([(0, 0)], [(0, 1), (0, 2)])], "seed 0 of frame 0 divides twice"),
-    ((2, 2), [step([(0, 0)], costs=[1.0, 2.0])], "frames 0 and 1: 1 pairs but 2 costs"),
-    ((2, 2), [], "2 frames need 1 frame pairs' links, got 0"),
-    ((2, 2), [SimpleNamespace(pairs=np.array([[0.0, 1.0]]), costs=[0.0], divisions=[],
-                              division_costs=[], linker="auction", estimate=0.5)],
+@pytest.mark.parametrize("positions, steps, message", [
+    (frames(2, 2), [step([(0, 2)])],
+     "frames 0 and 1: pairs name seed 2 of frame 1, which holds 2"),
+    (frames(2, 2), [step([(-1, 0)])], "frames 0 and 1: pairs name seed -1 of frame 0"),
+    (frames(2, 2), [step([(0, 0), (0, 1)])], "seed 0 of frame 0 is in two pairs"),
+    (frames(2, 2), [step([(0, 1), (1, 1)])], "seed 1 of frame 1 is in two pairs"),
+    (frames(2, 3), [step([(0, 0)], [(1, 1)])], "mother 1 of frame 0 has no pair"),
+    (frames(2, 3), [step([(0, 0), (1, 1)], [(0, 1)])], "daughter 1 of frame 1 has two mothers"),
+    (frames(2, 3), [step([(0, 0)], [(0, 1), (0, 2)])], "seed 0 of frame 0 divides twice"),
+    (frames(2, 2), [step([(0, 0)], costs=[1.0, 2.0])], "frames 0 and 1: 1 pairs but 2 costs"),
+    (frames(2, 2), [], "2 frames need 1 frame pairs' links, got 0"),
+    (frames(2, 2), [SimpleNamespace(pairs=np.array([[0.0, 1.0]]), costs=[0.0], divisions=[],
+                                    division_costs=[], linker="auction", estimate=0.5)],
      "pairs must be a .K, 2. array of integers"),
+    ([np.zeros((1, 3)), np.zeros((2, 2))], [step()],
+     r"positions of frame 1 must be an \(n, 3\) array"),
 ])
-def test_from_frames_refuses_bad_links(sizes, steps, message):
+def test_from_frames_refuses_bad_links(positions, steps, message):
     with pytest.raises(ValueError, match=message):
-        build(sizes, steps)
-
-
-def test_from_frames_refuses_bad_positions():
-    with pytest.raises(ValueError, match=r"positions of frame 1 must be an \(n, 3\) array"):
-        seedmatch.Tracks.from_frames([np.zeros((1, 3)), np.zeros((2, 2))], [step()])
+        seedmatch.Tracks.from_frames(positions, steps)
 
 
 def true_steps(links: np.ndarray, frames_count: int) -> list:
@@ -228,7 +226,7 @@ CSV = "track_id,t,seed,x,y,z,parent_track_id\n"
 
 @pytest.mark.parametrize("text, expected", [
     ("t i j\n0 0 1\n1,1\t0  # a comment\n\n", [[0, 0, 1], [1, 1, 0]]),
-    ("", np.zeros((0, 3))),
+    ("", []),
     (CSV + "1,0,0,0,0,0,0\n1,1,1,0,0,0,0\n3,2,0,0,0,0,1\n2,2,1,0,0,0,1\n",
      [[0, 0, 1], [1, 1, 0], [1, 1, 1]]),
     ("0 0 1\n0 0\n", "2:4: expected a frame and two seeds, found 2 fields"),
@@ -259,15 +257,8 @@ CSV = "track_id,t,seed,x,y,z,parent_track_id\n"
      "2:5: seed 5 of frame 0 is not in the tracks, whose frame 0 holds 2 seeds"),
 ])
 def test_read_track_truth(tmp_path, text, expected):
-    path = tmp_path / "truth.txt"
-    path.write_text(text)
-    if isinstance(expected, str):
-        with pytest.raises(seedmatch.TruthFileError) as error:
-            seedmatch.read_track_truth(path, [2, 3, 2])
-        assert str(error.value) == f"seedmatch:{path}:{expected}"
-    else:
-        got = seedmatch.read_track_truth(path, [2, 3, 2])
-        assert got.dtype == np.int64 and got.tolist() == np.asarray(expected).tolist()
+    assert read_back(seedmatch.read_track_truth, tmp_path / "truth.txt", text, [2, 3, 2]) == \
+        expected
 
 
 @pytest.mark.parametrize("truth, message", [
