@@ -34,14 +34,16 @@ TEST(CellBounds, StayBelowTheSumsTheyBound) {
     std::iota(live.begin(), live.end(), 0);
     CellSums sums = makeCellSums(objects, live);
     std::vector<std::size_t> held;
+    const std::size_t fineFrom = below(nObjects);  // held objects before the finer cells start
     for (std::size_t k = 0; k < nObjects; ++k) {
+      if (k == fineFrom) startFineCells(sums, objects, live, held);
       if (below(3) == 0) continue;
       owner[k] = static_cast<std::int32_t>(below(nBidders));
       held.push_back(k);
       addHeldObject(sums, objects, live, k, false);  // rows here read differently each way
     }
     if (held.empty()) continue;
-    gatherBidderSums(sums, live, owner, bidders[0].neibDist);
+    gatherBidderSums(sums, held, live, owner, bidders[0].neibDist);
     const double rpdWeight = std::array{1.0, 7e6, 0.37, 2.9e6, 4e5}[below(5)];
     std::vector<double> fixed(nObjects), price(nObjects), gain(nObjects);
     for (std::size_t p = 0; p < nObjects; ++p)

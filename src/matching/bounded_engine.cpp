@@ -68,8 +68,9 @@ struct PassScratch {
   std::vector<Pending> pending;  // a heap once pendingHeap is set
   bool pendingHeap = false;
   std::vector<RunnerUp> leaders;
-  BoundBlocks blocks;  // of bound, by largestBounds
-  bool heldDist = false;  // the cells hold the bidder's distances to the holders
+  BoundBlocks blocks;                // of bound, by largestBounds
+  bool gathered = false;             // the cells hold the bidder's distances to the holders
+  const double* heldDist = nullptr;  // and these, in held order, once asked for
 };
 
 // The exact fixed parts a bidder had formed lately, by position modulo the
@@ -129,9 +130,13 @@ class BoundedEngine {
 
   Best pass(std::int32_t b) {
     pass_.bidder = b;
-    pass_.heldDist = false;
+    pass_.gathered = false;
+    pass_.heldDist = nullptr;
     BidderMemory& last = memory_.last[static_cast<std::size_t>(b)];
     if (last.mark >= 0) {
+      // An object newly held since leaves the memory void.
+      memoryUse_.voided += ((state_.held.size() != last.heldAtMark ? 1.0 : 0.0) -
+                            memoryUse_.voided) / 32.0;
       Best best;
       if (returningPass(b, last, best)) return best;
     }
@@ -144,6 +149,14 @@ class BoundedEngine {
         (count_.exactSums > 4 * ++count_.fullPasses + kSumsBeforeCells ||
          count_.returns > static_cast<std::int64_t>(in_.bidders.size() / 32) + 8)) {
       startCells();
+    }
+    // Still more exact sums per pass, or bidders that come back again and
+    // again: the finer cells spare most of those sums. A run where most
+    // bidders make one pass never pays for them.
+    if (cells_.on && cells_.sums.fineCells == 0 &&
+        (count_.exactSums > 8 * count_.fullPasses + static_cast<std::int64_t>(in_.bidders.size()) ||
+         count_.returns > static_cast<std::int64_t>(in_.bidders.size() / 4) + 8)) {
+      startFineCells(cells_.sums, in_.objects, state_.live, state_.heldPositions);
     }
     if (best.pos < 0 || !last.remembered) return best;  // first passes keep nothing
     last.mark = static_cast<std::int64_t>(state_.handovers.object.size());
@@ -196,8 +209,9 @@ class BoundedEngine {
   Best fullPass(std::int32_t b) {
     const auto at = static_cast<std::size_t>(b);
     if (cells_.on) {
-      gatherBidderSums(cells_.sums, state_.live, state_.owner, in_.bidders[at].neibDist);
-      pass_.heldDist = true;
+      gatherBidderSums(cells_.sums, state_.heldPositions, state_.live, state_.owner,
+                       in_.bidders[at].neibDist);
+      pass_.gathered = true;
     }
     if (!memory_.seen[at]) {
       memory_.seen[at] = 1;
@@ -276,8 +290,9 @@ class BoundedEngine {
       gainBounds(cellSums(), in_.weights.rpd, fixed_->row(b, pass_.fixedLow), state_.price.data(),
                  nLive, pass_.bound.data());
     }
-    const double rest =
-        largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders, pass_.blocks);
+    const bool keep = memoryPays();
+    const double rest = largestBounds(pass_.bound.data(), nLive, keep ? kRunnersUp + 1 : 1,
+                                      pass_.leaders, pass_.blocks);
     Best best;
     if (pass_.leaders.empty()) return best;  // every bound is NaN or -inf: nothing can win
     const std::size_t top = pass_.leaders.front().pos;
@@ -295,12 +310,18 @@ class BoundedEngine {
       }
     }
     settlePending(-kInfinity, best);
-    if (best.pos >= 0) {
+    if (keep && best.pos >= 0) {
       remember(memory_.last[static_cast<std::size_t>(b)], static_cast<std::size_t>(best.pos), rest,
                pass_.leaders, pass_.bound);
     }
     return best;
   }
+
+  // Whether a later pass should keep its runners-up for the bidder's next
+  // pass. While objects become held between most passes of a bidder, the
+  // memories come back void, and the pass needs only its largest bound; one
+  // pass in eight keeps them still, so that the share of void ones is known.
+  bool memoryPays() { return memoryUse_.voided < 0.9 || ++memoryUse_.skipped % 8 == 0; }
 
   // The cells pay once bidders keep coming back, or once passes need many
   // exact sums; an easy scene, where most bidders make one pass and the fixed
@@ -360,9 +381,11 @@ class BoundedEngine {
       g = gainWithCells(p, fixed, rpdSumLowerBound(cells_.sums, p));
       tighten(p, g);
       if (!best.beatenBy(g, pos)) return;
-      g = gainWithCells(p, fixed, rpdSumFineLowerBound(cells_.sums, p));
-      tighten(p, g);
-      if (!best.beatenBy(g, pos)) return;
+      if (cells_.sums.fineCells != 0) {
+        g = gainWithCells(p, fixed, rpdSumFineLowerBound(cells_.sums, p));
+        tighten(p, g);
+        if (!best.beatenBy(g, pos)) return;
+      }
     }
     addPending({g, p, fixed, true});
   }
@@ -414,10 +437,11 @@ class BoundedEngine {
         refine(next.pos, exactFixed(pass_.bidder, next.pos), best);  // back with its true bound
         continue;
       }
-      if (!pass_.heldDist) {
+      if (!pass_.gathered) {
         settle(next, exactCost(next.pos, best, next.fixed), best);
         continue;
       }
+      if (pass_.heldDist == nullptr) pass_.heldDist = holderDistancesInHeldOrder(cells_.sums);
       // A second object whose exact cost is due has its sum formed in the
       // same walk over the held objects.
       const bool two = !pass_.pending.empty() && pass_.pending.front().fixedIsExact &&
@@ -432,7 +456,7 @@ class BoundedEngine {
       }
       count_.exactSums += two ? 2 : 1;
       const std::array<double, 2> cost =
-          exactCostsInHeldOrder(state_, in_, cells_.sums.heldDist.data(), two ? 2 : 1,
+          exactCostsInHeldOrder(state_, in_, pass_.heldDist, two ? 2 : 1,
                                 {next.pos, second.pos}, {next.fixed, second.fixed}, best);
       settle(next, cost[0], best);
       if (two) settle(second, cost[1], best);
@@ -495,6 +519,10 @@ class BoundedEngine {
   Cells cells_;
   PassScratch pass_;
   BidderMemories memory_;
+  struct {
+    double voided = 0.0;  // recent share of memories found void, decaying
+    std::int64_t skipped = 0;
+  } memoryUse_;
   struct {
     std::int64_t exactSums = 0;
     std::int64_t fullPasses = 0;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <numeric>
+#include <type_traits>
 
 #include "shared.h"
 
@@ -167,7 +168,6 @@ double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live) {
   CellSums sums;
   sums.cells = kCells;
-  sums.fineCells = kFineCells;
   const std::size_t n = live.size();
   sums.cellOf.assign(n, 0);
   sums.fineOf.assign(n, 0);
@@ -180,8 +180,6 @@ CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& l
     }
   }
   for (std::size_t p = 0; p < n; ++p) sums.cellOf[p] = coarseOf(sums.fineOf[p]);
-  sums.fine.assign(n * kFineCells, 0.0);
-  sums.fineBidder.assign(kFineCells, 0.0);
   sums.object.assign(n * sums.cells, 0.0);
   sums.objectTotal.assign(n, 0.0);
   sums.held.assign(n, 0);
@@ -196,20 +194,26 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
   const std::size_t cells = sums.cells;
   const auto index = static_cast<std::size_t>(live[k]);
   double* column = sums.object.data() + sums.cellOf[k] * n;
-  double* fine = sums.fine.data() + sums.fineOf[k];
+  const bool fineOn = sums.fineCells != 0;
+  double* fine = fineOn ? sums.fine.data() + sums.fineOf[k] : nullptr;
   double* total = sums.objectTotal.data();
   // rpd leaves out object k's own entry, so its own sums skip it too.
-  const auto addRange = [&](std::size_t from, std::size_t to) {
+  const auto addRange = [&](std::size_t from, std::size_t to, auto withFine) {
     for (std::size_t p = from; p < to; ++p) {
       const auto j = static_cast<std::size_t>(live[p]);
       const double d = symmetric ? objects[index].neibDist[j] : objects[j].neibDist[index];
       column[p] += d;
-      fine[p * kFineCells] += d;
+      if constexpr (decltype(withFine)::value) fine[p * kFineCells] += d;
       total[p] += d;
     }
   };
-  addRange(0, k);
-  addRange(k + 1, n);
+  if (fineOn) {
+    addRange(0, k, std::true_type{});
+    addRange(k + 1, n, std::true_type{});
+  } else {
+    addRange(0, k, std::false_type{});
+    addRange(k + 1, n, std::false_type{});
+  }
   sums.held[k] = 1;
   ++sums.heldCount;
   // Every sum here and in rpd has at most heldCount + cells + 8 roundings of
@@ -222,38 +226,65 @@ void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std
   sums.scaleHeld = rpdScale(sums.heldCount - 1);
 }
 
-void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& live,
-                      const std::vector<std::int32_t>& owner,
-                      const std::vector<double>& bidderDist) {
-  // The holders' distances are read in no order, so the bidder's row is asked
-  // for line by line first: the loads below then find it in cache instead of
-  // waiting on memory one after the other. Everything else is read in
-  // position order.
-  for (std::size_t k = 0; k < bidderDist.size(); k += 8) __builtin_prefetch(&bidderDist[k]);
+void startFineCells(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
+                    const std::vector<std::size_t>& heldPositions) {
   const std::size_t n = live.size();
-  const std::uint8_t* held = sums.held.data();
-  const std::uint32_t* fineOf = sums.fineOf.data();
-  const double* dist = bidderDist.data();
-  double* ownTerm = sums.ownTerm.data();
-  sums.heldDist.resize(sums.heldCount);
-  double* heldDist = sums.heldDist.data();
+  sums.fineCells = kFineCells;
+  sums.fine.assign(n * kFineCells, 0.0);
+  sums.fineBidder.assign(kFineCells, 0.0);
+  // Object by object, so that each one's row and cells are read and written
+  // in one place.
+  for (std::size_t p = 0; p < n; ++p) {
+    const double* row = objects[static_cast<std::size_t>(live[p])].neibDist.data();
+    double* fine = sums.fine.data() + p * kFineCells;
+    for (const std::size_t k : heldPositions) {
+      if (k != p) fine[sums.fineOf[k]] += row[static_cast<std::size_t>(live[k])];
+    }
+  }
+}
+
+void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
+                      const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
+                      const std::vector<double>& bidderDist) {
+  // The holders come in no order, so the bidder's row is asked for line by
+  // line first: the loads below then find it in cache instead of waiting on
+  // memory one after the other.
+  for (std::size_t k = 0; k < bidderDist.size(); k += 8) __builtin_prefetch(&bidderDist[k]);
   std::array<double, kFineCells> fine{};
-  for (std::size_t p = 0, i = 0; p < n; ++p) {
-    if (!held[p]) continue;
-    const double h = dist[owner[static_cast<std::size_t>(live[p])]];
-    ownTerm[p] = h;
-    heldDist[i++] = h;
-    fine[fineOf[p]] += h;
+  std::array<double, kCells> coarse{};
+  const bool fineOn = sums.fineCells != 0;
+  const std::uint32_t* cellOf = fineOn ? sums.fineOf.data() : sums.cellOf.data();
+  double* cellSum = fineOn ? fine.data() : coarse.data();
+  for (const std::size_t p : heldPositions) {
+    const double h = bidderDist[static_cast<std::size_t>(owner[static_cast<std::size_t>(live[p])])];
+    sums.ownTerm[p] = h;
+    cellSum[cellOf[p]] += h;
   }
   // Each of the eight cells is a union of eight of the finer ones: its sum is
   // theirs, added in another order than one holder at a time, which the
   // margin allows.
-  std::copy(fine.begin(), fine.end(), sums.fineBidder.begin());
-  std::fill(sums.bidder.begin(), sums.bidder.end(), 0.0);
-  for (std::size_t c = 0; c < kFineCells; ++c) sums.bidder[coarseOf(c)] += fine[c];
+  if (fineOn) {
+    std::copy(fine.begin(), fine.end(), sums.fineBidder.begin());
+    for (std::size_t c = 0; c < kFineCells; ++c) coarse[coarseOf(c)] += fine[c];
+  }
+  std::copy(coarse.begin(), coarse.end(), sums.bidder.begin());
   double total = 0.0;
   for (const double h : sums.bidder) total += h;
   sums.bidderTotal = total;
+}
+
+const double* holderDistancesInHeldOrder(CellSums& sums) {
+  // Positions ascend as indices do, so the held ones come in held order; a
+  // free one's entry is written over by the next held one's, or lands in
+  // the spare at the end.
+  const std::size_t n = sums.held.size();
+  sums.heldDist.resize(sums.heldCount + 1);
+  double* out = sums.heldDist.data();
+  for (std::size_t p = 0, i = 0; p < n; ++p) {
+    out[i] = sums.ownTerm[p];
+    i += sums.held[p];
+  }
+  return out;
 }
 
 double rpdSumLowerBound(const CellSums& sums, std::size_t p) {

@@ -45,9 +45,9 @@ struct CellSums {
   double bidderTotal = 0.0;           // all of H, for the margin
   std::vector<double> ownTerm;        // by position: the bidder's distance to its holder,
                                       // 0.0 while free
-  std::vector<double> heldDist;       // the same in ascending position, held objects only
+  std::vector<double> heldDist;       // the same in held order, when asked for
   // The finer grid, each position's cells side by side: fine[p * fineCells + c].
-  std::size_t fineCells = 0;
+  std::size_t fineCells = 0;          // 0 until it starts
   std::vector<std::uint32_t> fineOf;  // by position
   std::vector<double> fine;
   double fineDelta = 0.0;           // delta for fineCells
@@ -60,25 +60,34 @@ struct CellSums {
 double largestDistanceForCells(const SeedSet& seeds, const std::stop_token& stop = {});
 
 // Cells from a 2 x 2 x 2 grid over the live objects' positions, split at the
-// medians, and finer ones from a 4 x 4 x 4 grid split at the quartiles; no
-// object held yet.
+// medians, and the finer cells of a 4 x 4 x 4 grid split at the quartiles,
+// not started; no object held yet.
 CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& live);
+
+// Starts the finer grid from the objects held so far (their positions), for
+// a run where bidders keep coming back: it costs 64 sums per object to keep.
+void startFineCells(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
+                    const std::vector<std::size_t>& heldPositions);
 
 // Adds the object at position k, newly held, to every other object's sum in
 // k's cell. With symmetric distances k's own row is read instead of its column.
 void addHeldObject(CellSums& sums, const SeedSet& objects, const std::vector<std::int32_t>& live,
                    std::size_t k, bool symmetric);
 
-// H, ownTerm and heldDist for a bidder, from its distances to the holders (owner by object index).
-void gatherBidderSums(CellSums& sums, const std::vector<std::int32_t>& live,
-                      const std::vector<std::int32_t>& owner,
+// H and ownTerm for a bidder, from its distances to the holders (owner by object index).
+void gatherBidderSums(CellSums& sums, const std::vector<std::size_t>& heldPositions,
+                      const std::vector<std::int32_t>& live, const std::vector<std::int32_t>& owner,
                       const std::vector<double>& bidderDist);
+
+// The gathered bidder's distances to the holders in held order (ascending
+// index), as exactCostsInHeldOrder reads them.
+const double* holderDistancesInHeldOrder(CellSums& sums);
 
 // A value at most the sum rpd forms for the object at position p against the
 // bidder gathered last, rounding included.
 double rpdSumLowerBound(const CellSums& sums, std::size_t p);
 
-// The same from the finer grid: tighter, at the price of 64 terms.
+// The same from the finer grid, once started: tighter, at the price of 64 terms.
 double rpdSumFineLowerBound(const CellSums& sums, std::size_t p);
 
 // bound[p] = a value at least the gain (kBaseValue - cost) - price[p] of every
