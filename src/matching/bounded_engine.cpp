@@ -135,6 +135,9 @@ class BoundedEngine {
     pass_.heldDist = nullptr;
     BidderMemory& last = memory_.last[static_cast<std::size_t>(b)];
     if (last.mark >= 0) {
+      // An object newly held since leaves the memory void.
+      memoryUse_.voided += ((state_.held.size() != last.heldAtMark ? 1.0 : 0.0) -
+                            memoryUse_.voided) / 32.0;
       Best best;
       if (returningPass(b, last, best)) return best;
     }
@@ -288,8 +291,9 @@ class BoundedEngine {
       gainBounds(cellSums(), in_.weights.rpd, fixed_->row(b, pass_.fixedLow), state_.price.data(),
                  nLive, pass_.bound.data());
     }
-    const double rest =
-        largestBounds(pass_.bound.data(), nLive, kRunnersUp + 1, pass_.leaders, pass_.blocks);
+    const bool keep = memoryPays();
+    const double rest = largestBounds(pass_.bound.data(), nLive, keep ? kRunnersUp + 1 : 1,
+                                      pass_.leaders, pass_.blocks);
     Best best;
     if (pass_.leaders.empty()) return best;  // every bound is NaN or -inf: nothing can win
     const std::size_t top = pass_.leaders.front().pos;
@@ -307,12 +311,18 @@ class BoundedEngine {
       }
     }
     settlePending(-kInfinity, best);
-    if (best.pos >= 0) {
+    if (keep && best.pos >= 0) {
       remember(memory_.last[static_cast<std::size_t>(b)], static_cast<std::size_t>(best.pos), rest,
                pass_.leaders, pass_.bound);
     }
     return best;
   }
+
+  // Whether a later pass should keep its runners-up for the bidder's next
+  // pass. While objects become held between most passes of a bidder, the
+  // memories come back void, and the pass needs only its largest bound; one
+  // pass in eight keeps them still, so that the share of void ones is known.
+  bool memoryPays() { return memoryUse_.voided < 0.9 || ++memoryUse_.skipped % 8 == 0; }
 
   // The cells pay once bidders keep coming back, or once passes need many
   // exact sums; an easy scene, where most bidders make one pass and the fixed
@@ -510,6 +520,10 @@ class BoundedEngine {
   Cells cells_;
   PassScratch pass_;
   BidderMemories memory_;
+  struct {
+    double voided = 0.0;  // recent share of memories found void, decaying
+    std::int64_t skipped = 0;
+  } memoryUse_;
   struct {
     std::int64_t exactSums = 0;
     std::int64_t fullPasses = 0;
