@@ -137,36 +137,36 @@ TEST(CliErrors, HostileInvocations) {
                     bom = dir + "cli_bom." + std::to_string(::getpid()) + ".seeds";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::ofstream(bom, std::ios::binary) << "\xef\xbb\xbf" << readFile(kGood);
-  const std::string both = "cat " + quoted(kGood) + " " + quoted(kGood) + " | ",
-                    usage =
-                        "usage: seedmatch FILE1 FILE2 SEED_WEIGHT HIST_WEIGHT RPD_WEIGHT "
-                        "COST_LIMIT";
+  const std::string both = "cat " + quoted(kGood) + " " + quoted(kGood) + " | ";
   const auto same = [](const std::string& second, const std::string& first) {
     return "2|seedmatch:" + second + ": is the same stream as " + first +
            ", which can stand for only one of the two seed files\n|";
   };
-  const struct {
-    std::string exe, args, outcome;
-  } cases[] = {
-      {SEEDMATCH_EXE, quoted(kGood) + " - 1 0.5 1 2 <&-",
+  const auto unknown = [](const std::string& option) {
+    return "2|seedmatch: unknown option " + option +
+           " (--help and --version come alone); usage: seedmatch FILE1 FILE2 SEED_WEIGHT "
+           "HIST_WEIGHT RPD_WEIGHT COST_LIMIT\n|";
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      // the arguments before the weights, the outcome
+      {"<&- " + quoted(kGood) + " -",
        "2|seedmatch:standard input: cannot open: bad file descriptor\n|"},
-      {SEEDMATCH_EXE, "- /dev/stdin 1 0.5 1 2", same("/dev/stdin", "standard input")},
-      {SEEDMATCH_EXE, "/dev/stdin - 1 0.5 1 2", same("standard input", "/dev/stdin")},
-      {SEEDMATCH_EXE, quoted(fifo) + " " + quoted(fifo) + " 1 0.5 1 2", same(fifo, fifo)},
-      {SEEDMATCH_EXE, "--help a b 1 0.5 1 2",
-       "2|seedmatch: unknown option --help (--help and --version come alone); " + usage + "\n|"},
-      {SEEDMATCH_EXE, quoted(kGood) + " -x 1 0.5 1 2",
-       "2|seedmatch: unknown option -x (--help and --version come alone); " + usage + "\n|"},
-      {SEEDMATCH_EXE, "'' " + quoted(kGood) + " 1 0.5 1 2",
-       "2|seedmatch:'': cannot open: no such file\n|"},
-      {SEEDMATCH_EXE, quoted(bom) + " " + quoted(kGood) + " 1 0.5 1 2",
+      {"- /dev/stdin", same("/dev/stdin", "standard input")},
+      {"/dev/stdin -", same("standard input", "/dev/stdin")},
+      {quoted(fifo) + " " + quoted(fifo), same(fifo, fifo)},
+      {"--help a b", unknown("--help")},
+      {quoted(kGood) + " -x", unknown("-x")},
+      {"'' " + quoted(kGood), "2|seedmatch:'': cannot open: no such file\n|"},
+      {quoted(bom) + " " + quoted(kGood),
        "2|seedmatch:" + bom +
            ":1:1: expected seed count (an integer), found '\\xef\\xbb\\xbf3' "
            "(a UTF-8 byte-order mark; save the file without one)\n|"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(seedmatch::test::run(both + "timeout 10 " + quoted(c.exe) + " " + c.args), c.outcome)
-        << c.args;
+  for (const auto& [args, outcome] : cases)
+    EXPECT_EQ(seedmatch::test::run(both + "timeout 10 " + quoted(SEEDMATCH_EXE) + " " + args +
+                                   " 1 0.5 1 2"),
+              outcome)
+        << args;
   std::remove(fifo.c_str());
   std::remove(bom.c_str());
 }

@@ -89,9 +89,8 @@ TEST_F(Files, DamagedGzipIsOneError) {
   flipped[member.size() / 2] = static_cast<char>(flipped[member.size() / 2] ^ 0x55);
   std::string badCheck = member;
   badCheck[member.size() - 6] = static_cast<char>(badCheck[member.size() - 6] ^ 1);  // the CRC
-  const struct {
-    std::string bytes, message;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // bytes, message
       {member.substr(0, 2), "gzip data ends early"},
       {member.substr(0, member.size() / 2), "gzip data ends early"},
       {member.substr(0, member.size() - 1), "gzip data ends early"},
@@ -100,10 +99,10 @@ TEST_F(Files, DamagedGzipIsOneError) {
       {gzipped(text + " and more") + "\x1f\x8b\x08\x00", "gzip data ends early"},
   };
   for (const auto& c : cases) {
-    const std::string path = write("damaged", c.bytes);
+    const std::string path = write("damaged", c.first);
     SeedSet seeds = {SEED{}};
     const auto error = readSeed(path, seeds);
-    EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + path + ": " + c.message)
+    EXPECT_EQ(error ? formatReadError(*error) : "valid", "seedmatch:" + path + ": " + c.second)
         << &c - cases;
     EXPECT_EQ(seeds.size(), 1u);
   }

@@ -51,10 +51,7 @@ TEST(Vectors, L2L2V2AndZeroPatch) {
 }
 
 TEST(SinglePrecision, PtsDiffAndIsZero) {
-  const struct {
-    std::int32_t a, b;
-    double expected;
-  } pts[] = {
+  const std::tuple<std::int32_t, std::int32_t, double> pts[] = {
       {3, 5, 0.008},
       {7, 7, 0.0},
       {-5, 0, 0.02},
@@ -64,11 +61,8 @@ TEST(SinglePrecision, PtsDiffAndIsZero) {
       {-16777216, 16777216, 33554432.0 / 250.0},
       {INT32_MAX, INT32_MIN, 4294967296.0 / 250.0},
   };
-  for (const auto& c : pts) EXPECT_PRED2(same, c.expected, pts_diff(c.a, c.b));
-  const struct {
-    V desc0;
-    int expected;
-  } zero[] = {
+  for (const auto& [a, b, expected] : pts) EXPECT_PRED2(same, expected, pts_diff(a, b));
+  const std::pair<V, int> zero[] = {
       {{}, 1},
       {{0.0, 0.0}, 1},
       {{kNaN}, 1},
@@ -79,10 +73,8 @@ TEST(SinglePrecision, PtsDiffAndIsZero) {
       {{1e-46, 1e-46, 1e-46, 1e-46}, 1},
       {{1e-45}, 0},  // rounds to the smallest single-precision subnormal
   };
-  for (const auto& c : zero)
-    EXPECT_EQ(
-        c.expected,
-        isZero(SEED{{}, {c.desc0, V{5.0}, V{100.0}}, {}, 0, {}, {}}));  // only desc[0] is read
+  for (const auto& [desc0, expected] : zero)  // only desc[0] is read
+    EXPECT_EQ(expected, isZero(SEED{{}, {desc0, V{5.0}, V{100.0}}, {}, 0, {}, {}}));
 }
 
 SEED descSeed(V d0, V d1, V d2, V d4, std::int32_t p0, std::int32_t p1, std::int32_t p2) {

@@ -29,17 +29,14 @@ TEST(Report, RefusesRowsTheSeedsCannotServe) {
 
 // Set 1: seed 0 and seeds 1 to 100 at x = k. Set 2: seed 0, then (0, 3, 4) and
 // (-12345.678, 0, 0). Every printed term of the pair of seeds 0 differs.
-SEED termSeed(SEED s, std::array<V, 6> desc, std::int32_t p0, std::int32_t p1, std::int32_t p2) {
-  return {{s.pos[0], s.pos[1], s.pos[2]}, desc, {p0, p1, p2}, s.neibCount, s.neibDist, s.neibHist};
-}
 SeedSet set1() {
   SeedSet set{
-      termSeed(makeSeed(0, 0, 0, {0.5}), {V{1, 2}, V{0, 0, 0}, V{3}, V{}, V{10}}, 100, 200, 300)};
+      test::seedOf({0, 0, 0}, {V{1, 2}, V{0, 0, 0}, V{3}, V{}, V{10}}, {100, 200, 300}, {0.5})};
   for (int k = 1; k <= 100; ++k) set.push_back(makeSeed(k, 0, 0));
   return set;
 }
 const SeedSet kSet2{
-    termSeed(makeSeed(1, 2, 2, {1.5}), {V{4, 6}, V{3, 4, 12}, V{1}, V{}, V{0}}, 150, 200, 50),
+    test::seedOf({1, 2, 2}, {V{4, 6}, V{3, 4, 12}, V{1}, V{}, V{0}}, {150, 200, 50}, {1.5}),
     makeSeed(0, 3, 4), makeSeed(-12345.678, 0, 0)};
 
 TEST(Report, WholeReports) {
@@ -89,22 +86,19 @@ TEST(Report, WholeReports) {
 }
 
 TEST(Report, Listing) {
-  const struct {
-    MatchTable table;
-    std::string expected;
-  } cases[] = {
+  const std::pair<MatchTable, std::string> cases[] = {
       {{}, "No matched pair\n"},
       {{{0, 0, -1.0}, {1, 1, -1.0}}, ""},
       {{{0, 0, 1.0}, {1, 1, -1.0}, {2, 1, kNaN}, {3, 0, 0.0}},  // numbered across unmatched rows
        " 0  0  0    3.000\n 2  2  1    5.385\n 3  3  0    3.464\n"},
       {{{100, 2, 1.0}}, " 0 100  2 12445.678\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [table, expected] : cases) {
     for (double ignored : {0.0, kNaN}) {
       EXPECT_EQ(test::capture([&](std::FILE* out) {
-                  print_match_pairs(set1(), kSet2, c.table, ignored, ignored, ignored, out);
+                  print_match_pairs(set1(), kSet2, table, ignored, ignored, ignored, out);
                 }),
-                c.expected);
+                expected);
     }
   }
 }

@@ -5,7 +5,7 @@
 
 namespace seedmatch {
 
-using test::dump, test::kInf, test::kNaN, test::load;
+using test::dump, test::kInf, test::kNaN, test::load, test::seedOf;
 using V = std::vector<double>;
 
 // Distances and neibCount; the one bin that must hold value, all others 0.0 (-1: all 0.0).
@@ -49,17 +49,10 @@ const std::string kTwoSeeds =
     "4 5 6 0 0 1 0 0 2 3 0 0 0 0 5 0 0 0 0 6 100 200 300 2 0 13.5";
 
 TEST(ReadSeed, EveryLayoutLoadsTheSameSeeds) {
-  SeedSet two{
-      {{1.5, -2, 30},
-       {V{0.25}, V{-1, 1.5e-3}, V{}, V{4}, V{}, V{9}},
-       {5, 6, 7},
-       3,
-       {13.5, 0, -4},
-       {}},
-      {{4, 5, 6}, {V{1}, V{2, 3}, V{}, V{5}, V{}, V{6}}, {100, 200, 300}, 2, {0, 13.5}, {}}},
-      one{{{1.0, 2.0, 3.0}, {V{0.5}}, {10, 20, 30}, 1, {0.0}, {}}};
-  for (SEED& s : two) NeibDis(s);
-  NeibDis(one[0]);
+  SeedSet two{seedOf({1.5, -2, 30}, {V{0.25}, V{-1, 1.5e-3}, V{}, V{4}, V{}, V{9}}, {5, 6, 7},
+                     {13.5, 0, -4}),
+              seedOf({4, 5, 6}, {V{1}, V{2, 3}, V{}, V{5}, V{}, V{6}}, {100, 200, 300}, {0, 13.5})},
+      one{seedOf({1.0, 2.0, 3.0}, {V{0.5}}, {10, 20, 30}, {0.0})};
   EXPECT_EQ(load(kOneSeed), dump(one));
   const auto spaced = [](const std::string& separator, const std::string& end) {
     std::string text;
@@ -85,9 +78,8 @@ TEST(ReadSeed, NumberForms) {
     if (!(std::istringstream(line) >> kind >> token >> value) || kind[0] == '#') continue;
     const double v = std::strtod(value.c_str(), nullptr);
     const bool integer = kind == "int";
-    SEED s{{1, 2, 3},           {}, {0, 0, integer ? static_cast<std::int32_t>(v) : 0}, 1,
-           {integer ? 0.0 : v}, {}};
-    NeibDis(s);
+    const SEED s = seedOf({1, 2, 3}, {}, {0, 0, integer ? static_cast<std::int32_t>(v) : 0},
+                          {integer ? 0.0 : v});
     EXPECT_EQ(load(kPrefix + (integer ? "0 0 " + token + " 1 0" : "0 0 0 1 " + token)), dump({s}))
         << line;
     ++cases;
@@ -125,9 +117,7 @@ TEST(ReadSeed, CommaLocaleReadsTheSameBits) {
   const V expected{0.0, std::bit_cast<double>(std::uint64_t{1}),
                    std::bit_cast<double>(std::uint64_t{0x000fffffffffffff}),
                    -std::bit_cast<double>(std::uint64_t{2024}), 1.5};
-  SEED seed{{1, 2, 3}, {}, {0, 0, 0}, 5, expected, {}};
-  NeibDis(seed);
-  EXPECT_EQ(read, dump({seed}));
+  EXPECT_EQ(read, dump({seedOf({1, 2, 3}, {}, {0, 0, 0}, expected)}));
 }
 
 }  // namespace seedmatch

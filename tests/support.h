@@ -20,14 +20,19 @@ namespace seedmatch::test {
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(),
                         kInf = std::numeric_limits<double>::infinity();
 
-// A seed at (x, y, z) with these stored distances and their histogram, point
-// counts 100 and desc[0] = {1.0}, so that it is not empty.
-inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist = {}) {
-  SEED seed{{x, y, z},       {std::vector<double>{1.0}},
-            {100, 100, 100}, static_cast<std::int32_t>(neibDist.size()),
-            neibDist,        {}};
+// A seed of these fields, holding the distances given and their histogram.
+inline SEED seedOf(std::array<double, 3> pos, std::array<std::vector<double>, 6> desc,
+                   std::array<std::int32_t, 3> pts, std::vector<double> dist) {
+  const auto count = static_cast<std::int32_t>(dist.size());
+  SEED seed{{pos[0], pos[1], pos[2]}, desc, {pts[0], pts[1], pts[2]}, count, dist, {}};
   NeibDis(seed);
   return seed;
+}
+
+// A seed at (x, y, z) with these stored distances, point counts 100 and desc[0] = {1.0}, so
+// that it is not empty.
+inline SEED makeSeed(double x, double y, double z, std::vector<double> neibDist = {}) {
+  return seedOf({x, y, z}, {std::vector<double>{1.0}}, {100, 100, 100}, neibDist);
 }
 
 using AuctionEngine = AuctionStats (*)(const SeedSet&, const SeedSet&, MatchTable&, double, double,

@@ -9,22 +9,11 @@
 namespace seedmatch {
 namespace {
 
-using test::dump, test::kInf, test::kNaN, test::loadFile;
+using test::dump, test::kInf, test::kNaN, test::loadFile, test::seedOf;
 using V = std::vector<double>;
 
 constexpr double kMin = std::numeric_limits<double>::denorm_min();
 constexpr double kMax = std::numeric_limits<double>::max();
-
-SEED seed(V pos, std::array<V, 6> desc, std::array<std::int32_t, 3> pts, V dist) {
-  SEED s{{pos[0], pos[1], pos[2]},
-         desc,
-         {pts[0], pts[1], pts[2]},
-         static_cast<std::int32_t>(dist.size()),
-         dist,
-         {}};
-  NeibDis(s);
-  return s;
-}
 
 std::string readBack(const std::string& text) {
   SeedSet seeds;
@@ -51,14 +40,14 @@ TEST(WriteSeed, ReadsBackBitForBit) {
   const std::int32_t hi = std::numeric_limits<std::int32_t>::max();
   const SeedSet cases[] = {
       {},
-      {seed({1, 2, 3}, {V{0.5}}, {10, 20, 30}, {0.0})},
-      {seed({-0.0, kMin, kMax}, {awkward, V{}, V{1}, awkward, V{}, V{-2.5}}, {lo, hi, 0},
-            {0.0, 1e-320, 39.99999999999999}),
-       seed({0.1, 0.2, 0.30000000000000004}, {awkward, V{}, V{2}, awkward, V{}, V{7}}, {-1, 0, 1},
-            {1e-320, 0.0, 40.0}),
+      {seedOf({1, 2, 3}, {V{0.5}}, {10, 20, 30}, {0.0})},
+      {seedOf({-0.0, kMin, kMax}, {awkward, V{}, V{1}, awkward, V{}, V{-2.5}}, {lo, hi, 0},
+              {0.0, 1e-320, 39.99999999999999}),
+       seedOf({0.1, 0.2, 0.30000000000000004}, {awkward, V{}, V{2}, awkward, V{}, V{7}}, {-1, 0, 1},
+              {1e-320, 0.0, 40.0}),
        // More distances than seeds, which the reader also takes.
-       seed({7, 8, 9}, {awkward, V{}, V{3}, awkward, V{}, V{1e300}}, {5, 5, 5},
-            {39.99999999999999, 40.0, 0.0, 12.5, -3.0})},
+       seedOf({7, 8, 9}, {awkward, V{}, V{3}, awkward, V{}, V{1e300}}, {5, 5, 5},
+              {39.99999999999999, 40.0, 0.0, 12.5, -3.0})},
   };
   for (const SeedSet& seeds : cases) {
     const std::string text = writeSeedText(seeds);
@@ -73,22 +62,19 @@ TEST(WriteSeed, ReadsBackBitForBit) {
       v = std::bit_cast<double>(state);
     } while (!std::isfinite(v));
   }
-  const SeedSet seeds{seed({random[0], random[1], random[2]}, {random}, {1, 2, 3}, random)};
+  const SeedSet seeds{seedOf({random[0], random[1], random[2]}, {random}, {1, 2, 3}, random)};
   EXPECT_EQ(readBack(writeSeedText(seeds)), dump(seeds));
 }
 
 // Seeds no seed file can hold are refused with the reason, naming the seed.
 TEST(WriteSeed, RefusesWhatCannotReadBack) {
-  const SEED good = seed({1, 2, 3}, {V{1}, V{2, 3}}, {1, 1, 1}, {0.0, 1.0});
+  const SEED good = seedOf({1, 2, 3}, {V{1}, V{2, 3}}, {1, 1, 1}, {0.0, 1.0});
   const auto changed = [&](auto change) {
     SeedSet seeds{good, good};
     change(seeds[1]);
     return seeds;
   };
-  const struct {
-    SeedSet seeds;
-    std::string message;
-  } cases[] = {
+  const std::pair<SeedSet, std::string> cases[] = {
       {changed([](SEED& s) { s.desc[1].pop_back(); }),
        "seed 1 has 1 values in desc[1], seed 0 has 2"},
       {changed([](SEED& s) { s.neibCount = 3; }), "seed 1 has neibCount 3 but holds 2 distances"},
@@ -100,11 +86,11 @@ TEST(WriteSeed, RefusesWhatCannotReadBack) {
        "seed 1 holds a value that is not finite, which no seed file can hold"},
   };
   const std::string path = testing::TempDir() + "refused." + std::to_string(::getpid());
-  for (const auto& c : cases) {
-    EXPECT_EQ(writeSeed(path, c.seeds), c.message);
-    EXPECT_THROW(writeSeedText(c.seeds), std::invalid_argument);
+  for (const auto& [seeds, message] : cases) {
+    EXPECT_EQ(writeSeed(path, seeds), message);
+    EXPECT_THROW(writeSeedText(seeds), std::invalid_argument);
     struct stat status {};
-    EXPECT_NE(::stat(path.c_str(), &status), 0) << "a file was left for " << c.message;
+    EXPECT_NE(::stat(path.c_str(), &status), 0) << "a file was left for " << message;
   }
 }
 
@@ -116,8 +102,8 @@ class WrittenFiles : public testing::Test {
   }
   void TearDown() override { std::system(("rm -rf " + test::quoted(dir_)).c_str()); }
   std::string dir_;
-  SeedSet seeds_{seed({1, 2, 3}, {V{0.1}}, {1, 2, 3}, {0.0, 1.0 / 3.0}),
-                 seed({4, 5, 6}, {V{-0.0}}, {4, 5, 6}, {1.0 / 3.0, 0.0})};
+  SeedSet seeds_{seedOf({1, 2, 3}, {V{0.1}}, {1, 2, 3}, {0.0, 1.0 / 3.0}),
+                 seedOf({4, 5, 6}, {V{-0.0}}, {4, 5, 6}, {1.0 / 3.0, 0.0})};
 };
 
 TEST_F(WrittenFiles, PlainAndGzipReadBackAndReplaceWhatWasThere) {

@@ -128,13 +128,14 @@ def test_random_arrays_never_crash():
      ":2:5: expected position z of seed 0 (a real number), found 'x'", (2, 5)),
     ("missing.seeds", None, ": cannot open: no such file", (None, None)),
     ("", None, ": cannot open: is a directory", (None, None)),
+    ("missing/frame.seeds", "write", ": cannot create: no such file", (None, None)),
 ])
-def test_read_errors_carry_file_line_and_column(tmp_path, name, text, message, place):
+def test_file_errors_carry_file_line_and_column(tmp_path, forty, name, text, message, place):
     path = tmp_path / name
-    if text is not None:
+    if isinstance(text, bytes):
         path.write_bytes(text)
     with pytest.raises(ValueError) as refused:
-        seedmatch.read_seeds(path)
+        forty[0].write(path) if text == "write" else seedmatch.read_seeds(path)
     error = refused.value
     assert isinstance(error, seedmatch.SeedFileError)
     assert str(error) == f"seedmatch:{path}{message}"
@@ -155,16 +156,6 @@ def test_write_reads_back_bit_for_bit(tmp_path, forty, name):
     assert sorted(p.name for p in tmp_path.iterdir()) == [name]
 
 
-def test_write_errors_name_the_file(tmp_path, forty):
-    target = tmp_path / "missing" / "frame.seeds"
-    with pytest.raises(seedmatch.SeedFileError) as refused:
-        forty[0].write(target)
-    assert str(refused.value) == f"seedmatch:{target}: cannot create: no such file"
-    assert (refused.value.path, refused.value.line) == (str(target), None)
-    with pytest.raises(TypeError, match="^path must be a str, bytes or os.PathLike, not int$"):
-        forty[0].write(3)
-
-
 @pytest.mark.parametrize("call, message", [
     (lambda s: seedmatch.match(s, s, "1", 1, 1, 1), "seed_weight must be a number, not str"),
     (lambda s: seedmatch.random_match(s, s, 1, 1, 1, 1j),
@@ -173,6 +164,7 @@ def test_write_errors_name_the_file(tmp_path, forty):
     (lambda s: seedmatch.evaluate(s, s, s, 1, 1), "matching must be a Matching, not SeedSet"),
     (lambda s: seedmatch.pair_listing(1, s, None), "set1 must be a SeedSet, not int"),
     (lambda s: seedmatch.read_seeds(3), "path must be a str, bytes or os.PathLike, not int"),
+    (lambda s: s.write(3), "path must be a str, bytes or os.PathLike, not int"),
 ])
 def test_a_wrong_type_names_the_parameter(forty, call, message):
     with pytest.raises(TypeError) as refused:

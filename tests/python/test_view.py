@@ -158,14 +158,8 @@ def division_series():
 def nan_parted(trace):
     """The polylines of a trace, split at its gaps, as lists of (x, y, z)."""
     points = np.stack([np.asarray(trace[a], float) for a in "xyz"], axis=1)
-    parts, current = [], []
-    for point in points.tolist():
-        if np.isnan(point[0]):
-            parts.append(current)
-            current = []
-        else:
-            current.append(point)
-    return [p for p in parts + [current] if p]
+    parts = np.split(points, np.flatnonzero(np.isnan(points[:, 0])))
+    return [kept.tolist() for kept in (p[~np.isnan(p[:, 0])] for p in parts) if len(kept)]
 
 
 def test_lineages_in_3d():
