@@ -115,12 +115,9 @@ TEST(Consistency, EquidistantSeedsGiveNoEstimate) {
 // the swapped pairs are doubtful, the rest trusted, the left-out seeds found
 // as missed and the growth measured.
 TEST(Consistency, TellsRightPairsFromWrongOnes) {
-  const struct {
-    double scale, jitter;
-  } scenes[] = {{1.0, 0.3}, {1.0, 1.0}, {1.04, 0.8}, {0.97, 0.8}};
-  for (const auto& scene : scenes) {
-    SCOPED_TRACE(testing::Message() << "scale " << scene.scale << ", jitter " << scene.jitter);
-    const SeedSet set2 = seedsAt(moved(kPoints, scene.scale, scene.jitter, 9));
+  for (const auto& [scale, jitter] : {std::pair{1.0, 0.3}, {1.0, 1.0}, {1.04, 0.8}, {0.97, 0.8}}) {
+    SCOPED_TRACE(testing::Message() << "scale " << scale << ", jitter " << jitter);
+    const SeedSet set2 = seedsAt(moved(kPoints, scale, jitter, 9));
     std::vector<SeedPair> pairs = identity(280);  // seeds 280 to 299 left out
     std::vector<bool> right(pairs.size(), true);
     for (int i = 0; i < 40; i += 4) {  // seeds 0 to 39 swapped four by four
@@ -141,7 +138,7 @@ TEST(Consistency, TellsRightPairsFromWrongOnes) {
     EXPECT_NEAR(c.estMissedPairs, 40.0, 4.0);  // the 20 left out and the 20 swapped
     EXPECT_NEAR(c.estPrecision, 260.0 / 280.0, 3.0 / 280.0);
     EXPECT_NEAR(c.estRecall, 260.0 / 300.0, 0.015);
-    EXPECT_NEAR(c.scale, scene.scale, 0.01);
+    EXPECT_NEAR(c.scale, scale, 0.01);
     EXPECT_GT(c.tolerance, 0.0);
   }
 }

@@ -44,6 +44,14 @@ def step(pairs=(), divisions=(), costs=None, division_costs=None, linker="auctio
         else division_costs)
 
 
+def outcome(call):
+    """What call() returns, or its error as "TypeName: message"."""
+    try:
+        return call()
+    except Exception as error:
+        return f"{type(error).__name__}: {error}"
+
+
 def read_back(reader, path, text, *args):
     """What reader makes of a file holding text (none if None): the int64 array it gives as a
     list, or the text of its TruthFileError after "seedmatch:PATH:"."""

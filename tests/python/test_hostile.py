@@ -10,15 +10,7 @@ import numpy as np
 import pytest
 
 import seedmatch
-from conftest import FORTY, THREE, command_in_process, read_back, seed_set
-
-
-def outcome(call):
-    """What call() returns, or its error as "TypeName: message"."""
-    try:
-        return call()
-    except Exception as error:
-        return f"{type(error).__name__}: {error}"
+from conftest import FORTY, THREE, command_in_process, outcome, read_back, seed_set
 
 
 OTHER = "ValueError: the matching was made from other seed sets: their seeds differ from these"
