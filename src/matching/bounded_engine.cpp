@@ -77,7 +77,7 @@ struct PassScratch {
 // The exact fixed parts a bidder had formed lately, by position modulo the
 // slots: its passes come back to the same few objects.
 struct RecentFixed {
-  static constexpr std::size_t kSlots = 32;
+  static constexpr std::size_t kSlots = 128;
   std::array<std::uint32_t, kSlots> pos;
   std::array<double, kSlots> fixed;
   RecentFixed() { pos.fill(std::numeric_limits<std::uint32_t>::max()); }
