@@ -85,7 +85,8 @@ TEST(ExactCosts, TwoInOneWalkAsEachAlone) {
       for (double& d : row) d = 10.0 * unit();
       b = test::makeSeed(0, 0, 0, row);
     }
-    const AuctionInput in = auctionInput(bidders, objects, {1.0, 0.5, 0.1 + unit(), 2.0}, nullptr, {});
+    const AuctionInput in =
+        auctionInput(bidders, objects, {1.0, 0.5, 0.1 + unit(), 2.0}, nullptr, {});
     AuctionState state = startState(in, true);
     for (std::size_t p = 0; p < n; ++p) {
       if (below(3) == 0) continue;

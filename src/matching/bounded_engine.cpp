@@ -457,8 +457,8 @@ class BoundedEngine {
       }
       count_.exactSums += two ? 2 : 1;
       const std::array<double, 2> cost =
-          exactCostsInHeldOrder(state_, in_, pass_.heldDist, two ? 2 : 1,
-                                {next.pos, second.pos}, {next.fixed, second.fixed}, best);
+          exactCostsInHeldOrder(state_, in_, pass_.heldDist, two ? 2 : 1, {next.pos, second.pos},
+                                {next.fixed, second.fixed}, best);
       settle(next, cost[0], best);
       if (two) settle(second, cost[1], best);
     }

@@ -175,8 +175,8 @@ CellSums makeCellSums(const SeedSet& objects, const std::vector<std::int32_t>& l
   for (int axis = 2; axis >= 0; --axis) {
     const std::vector<std::size_t> rank = ranks(objects, live, axis);
     for (std::size_t p = 0; p < n; ++p) {
-      sums.fineOf[p] = sums.fineOf[p] * kFinePerAxis +
-                       static_cast<std::uint32_t>(rank[p] * kFinePerAxis / n);
+      sums.fineOf[p] =
+          sums.fineOf[p] * kFinePerAxis + static_cast<std::uint32_t>(rank[p] * kFinePerAxis / n);
     }
   }
   for (std::size_t p = 0; p < n; ++p) sums.cellOf[p] = coarseOf(sums.fineOf[p]);

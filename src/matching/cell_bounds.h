@@ -5,12 +5,12 @@
 // the sum of j's distances to the held objects of C, and H[C] the sum of the
 // bidder's distances to their holders. By the triangle inequality
 //   sum over C of |A[j][C] - H[C]|  <=  sum over held k of |d(j,k) - h(k)|,
-// which is rpd's sum. A second, finer grid of 64 cells gives a tighter
-// bound for the few objects of a pass that the eight leave in the running,
-// before their exact sum is formed. Objects only ever become held (a win changes an owner,
+// which is rpd's sum. Objects only ever become held (a win changes an owner,
 // never frees an object), so A grows by one column per newly held object:
 // O(objects) each time, O(objects^2) in all. H is gathered once per pass,
-// and a sweep then bounds every object of the pass from its eight cells.
+// and a sweep then bounds every object of the pass from its eight cells. A
+// finer grid of 64 cells bounds again the few objects the eight leave in the
+// running, before their exact sums are formed.
 //
 // Both sides are rounded sums in another order than rpd's, so the bound is
 // lowered by a margin that covers every rounding on either side; the engine
@@ -50,7 +50,7 @@ struct CellSums {
   std::size_t fineCells = 0;          // 0 until it starts
   std::vector<std::uint32_t> fineOf;  // by position
   std::vector<double> fine;
-  double fineDelta = 0.0;           // delta for fineCells
+  double fineDelta = 0.0;          // delta for fineCells
   std::vector<double> fineBidder;  // H for the finer grid
 };
 

@@ -34,8 +34,7 @@ Chain chainFor(const AuctionState& state, const AuctionInput& in, std::size_t p,
 
 // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
 // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
-bool hopeless(const AuctionState& state, const AuctionInput& in, const Chain& c,
-              const Best& best) {
+bool hopeless(const AuctionState& state, const AuctionInput& in, const Chain& c, const Best& best) {
   const double g = gainOf(costFromSum(in.weights.rpd, c.sum, c.count, c.fixed), state.price[c.p]);
   return !best.beatenBy(g, static_cast<std::int64_t>(c.p));
 }
