@@ -89,24 +89,11 @@ std::array<double, 2> exactCostsInHeldOrder(const AuctionState& state, const Auc
 
 double exactCost(const AuctionState& state, const AuctionInput& in, const double* dist,
                  std::size_t p, double fixed, const Best& best) {
-  const std::int32_t j = state.live[p];
-  const std::int32_t count = state.rpdCount(j);
-  const double* row = in.objects[static_cast<std::size_t>(j)].neibDist.data();
+  Chain chain = chainFor(state, in, p, fixed);
+  const double* row = chain.row;
   const std::int32_t* held = state.held.data();
   const std::int32_t* owner = state.owner.data();
   const std::size_t n = state.held.size();
-  // Terms are +0.0 or more (or NaN): a partial sum is at most the final one, and rounded
-  // /count, /20, *rpdWeight, +fixed, base-c, -price are monotone, so its gain bounds the final.
-  const auto hopeless = [&](double partial) {
-    const double g = gainOf(costFromSum(in.weights.rpd, partial, count, fixed), state.price[p]);
-    return !best.beatenBy(g, static_cast<std::int64_t>(p));
-  };
-  // The object's own term is left out by summing around its place in the list.
-  const std::size_t self =
-      state.heldFlag[static_cast<std::size_t>(j)]
-          ? static_cast<std::size_t>(std::lower_bound(held, held + n, j) - held)
-          : n;
-  constexpr std::size_t kCheckEvery = 32;
   double sum = 0.0;
   const auto addRange = [&](std::size_t i, std::size_t to) {
     while (i < to) {
@@ -115,12 +102,14 @@ double exactCost(const AuctionState& state, const AuctionInput& in, const double
         const auto k = static_cast<std::size_t>(held[i]);
         sum = sum + std::fabs(row[k] - dist[owner[k]]);
       }
-      if (i < n && hopeless(sum)) return false;
+      chain.sum = sum;
+      if (i < n && hopeless(state, in, chain, best)) return false;
     }
     return true;
   };
-  if (!addRange(0, self) || !addRange(std::min(n, self + 1), n)) return std::nan("");
-  return costFromSum(in.weights.rpd, sum, count, fixed);
+  // The object's own term is left out by summing around its place in the list.
+  if (!addRange(0, chain.self) || !addRange(std::min(n, chain.self + 1), n)) return std::nan("");
+  return costFromSum(in.weights.rpd, sum, chain.count, fixed);
 }
 
 std::array<double, 2> exactCostsTogether(const AuctionState& state, const AuctionInput& in,
